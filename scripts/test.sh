@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets everything up, then builds and runs every test twice: a Debug build,
+# then the same tests with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {
+  local dir=$1; shift
+  echo "== configure $dir"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
+  echo "== build $dir"
+  cmake --build "$dir" -j "$jobs"
+  echo "== test $dir"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+}
+
+run_suite build/debug -DOV_SANITIZE=OFF -DOV_BUILD_BENCH=ON
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+run_suite build/asan -DOV_SANITIZE=ON -DOV_BUILD_BENCH=OFF
+
+echo "== all tests passed"

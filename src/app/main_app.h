@@ -1,0 +1,38 @@
+// The memo board's application object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "orvo_app.h"
+
+struct MainAppOptions {
+  std::string programFolder;  // without a trailing separator
+  std::string dataFolder;     // with a trailing separator
+  std::string contentOverride; // a content file given on the command line
+  bool allowDialog = true;     // never true in headless runs
+};
+
+class MainApp : public OrvoApp {
+ public:
+  explicit MainApp(const MainAppOptions& options);
+  ~MainApp() override;
+
+  bool Initialise(SDL_Window** window, bool flag, const char* contentName) override;
+  bool Terminate() override;
+  bool Frame() override;
+  OvRendererGL* CreateRenderer() override;
+  void DestroyRenderer(OvRendererGL* renderer) override;
+
+  uint32_t LastActivityMs() const { return m_lastActivityMs; }
+  const std::string& DataFolder() const { return m_options.dataFolder; }
+  const std::string& RecycleFolder() const { return m_recycleFolder; }
+
+ protected:
+  bool ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode) override;
+
+ private:
+  MainAppOptions m_options;
+  std::string m_recycleFolder;
+  uint32_t m_lastActivityMs = 0;
+};

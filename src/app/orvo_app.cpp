@@ -1,0 +1,152 @@
+#include "orvo_app.h"
+
+#include <cstring>
+#include <string>
+
+#include "file_dialog.h"
+#include "ov_content_switch.h"
+#include "ov_input.h"
+#include "ov_input_sdl.h"
+#include "ov_paths.h"
+#include "ov_renderer_gl.h"
+#include "ov_trace.h"
+
+OrvoApp::OrvoApp() = default;
+
+OrvoApp::~OrvoApp() = default;
+
+bool OrvoApp::ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode) {
+  static const char* const kFilter[] = {"Orvo Files", "*.orv", "All Files", "*.*", nullptr, nullptr};
+  return OvChooseFile(buffer, size, "Load file", kFilter, errorCode);
+}
+
+OvInputDevice* OrvoApp::CreateInputDevice() { return OvCreateSdlInputDevice(m_window ? *m_window : nullptr); }
+
+bool OrvoApp::Initialise(SDL_Window** window, bool flag, const char* contentName) {
+  std::string candidate;
+  bool haveCandidate = false;
+  if (contentName != nullptr && FileExists(contentName)) {
+    candidate = contentName;
+    haveCandidate = true;
+  } else if (m_defaultContentPath != nullptr) {
+    candidate = m_defaultContentPath;
+    haveCandidate = true;
+  }
+  if (!haveCandidate || candidate.empty() || !FileExists(candidate.c_str())) {
+    char chosen[OV_CONTENT_PATH_SIZE] = {};
+    unsigned long error = 0;
+    if (ChooseContentFile(chosen, sizeof(chosen), &error)) {
+      candidate = chosen;
+      haveCandidate = true;
+    } else {
+      _TraceFormat("Open file error : %lx\n", error);
+    }
+  }
+
+  if (!StartEngine(window, flag)) return false;
+  // A missing candidate still goes to the loader, which reports it.
+  if (!haveCandidate && contentName != nullptr) candidate = contentName;
+  LoadContent(candidate.c_str());
+  return true;
+}
+
+bool OrvoApp::StartEngine(SDL_Window** window, bool flag) {
+  m_window = window;
+
+  OvMemoryStart(0);
+  m_memoryStarted = true;
+
+  // Behaviour-node types register here once the node framework exists.
+
+  m_input = CreateInputDevice();
+  if (m_input != nullptr) {
+    m_input->Reset();
+    OvSetInputDevice(m_input);
+  }
+
+  m_renderer = CreateRenderer();
+  if (m_renderer == nullptr) {
+    Trace("Initialize renderer failed !\n");
+    return false;
+  }
+  m_renderer->SetFullScreen(flag);
+  m_renderer->SetWindow(window);
+  if (!m_renderer->Init(true)) {
+    Trace("Initialize renderer failed !\n");
+    return false;
+  }
+  Trace("Orvo Renderer initialized\n");
+
+  // No wave-output device yet: the program runs silent.
+  Trace("Orvo Sound system initialized\n");
+
+  m_engineStarted = true;
+  return true;
+}
+
+void OrvoApp::LoadContent(const char* path) {
+  std::strncpy(m_contentPath, path ? path : "", OV_CONTENT_PATH_SIZE - 1);
+  m_contentPath[OV_CONTENT_PATH_SIZE - 1] = 0;
+  OvClearNextContentName();
+  OvClearContentChange();
+  m_contentLoaded = true;
+  Trace(" ------- Memory usage after the file loaded ------\n");
+  Trace(" -------------------------------------------------\n");
+}
+
+void OrvoApp::UnloadContent() { m_contentLoaded = false; }
+
+void OrvoApp::RunSceneFrame() {
+  if (m_input != nullptr) m_input->Update();
+  if (m_renderer == nullptr) return;
+  m_renderer->ClearBackBuffer();
+  if (m_renderer->BeginScene()) m_renderer->EndScene();
+  m_renderer->ShowBackBuffer();
+}
+
+bool OrvoApp::Frame() {
+  if (!m_engineStarted) return false;
+  RunSceneFrame();
+  if (!OvContentChangeRequested()) return true;
+
+  std::string name = OvNextContentName();
+  if (name.empty()) return false;
+  std::string folder, resolved;
+  FolderOf(folder, m_contentPath);
+  if (!ResolveDataPath(resolved, name.c_str(), folder.c_str())) {
+    _TraceFormat("Orvo file -- '%s' does not exist!\n", name.c_str());
+    return false;
+  }
+  UnloadContent();
+  LoadContent(resolved.c_str());
+  return true;
+}
+
+bool OrvoApp::Terminate() {
+  UnloadContent();
+
+  // The script system stops here once it exists.
+
+  if (m_renderer != nullptr) {
+    Trace("Prepare terminate Orvo Renderer\n");
+    m_renderer->ReleaseAll();
+    Trace("Orvo Renderer terminated\n");
+    DestroyRenderer(m_renderer);
+    m_renderer = nullptr;
+  }
+
+  Trace("End play game\n");
+
+  if (m_input != nullptr) {
+    if (OvGetInputDevice() == m_input) OvSetInputDevice(nullptr);
+    delete m_input;
+    m_input = nullptr;
+  }
+
+  m_engineStarted = false;
+  if (m_memoryStarted) {
+    m_memoryStarted = false;
+    OvMemoryStop();
+  }
+  return true;
+}

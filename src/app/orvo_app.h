@@ -1,0 +1,56 @@
+// The engine's application object: starts the services in a fixed order,
+// loads content, runs frames, swaps content on request and shuts down in
+// reverse order.
+#pragma once
+
+#include <cstddef>
+
+#include "ov_memory.h"
+
+struct SDL_Window;
+class OvRendererGL;
+class OvInputDevice;
+
+constexpr int OV_CONTENT_PATH_SIZE = 200;
+
+class OrvoApp : public OvAllocated {
+ public:
+  OrvoApp();
+  virtual ~OrvoApp();
+  OrvoApp(const OrvoApp&) = delete;
+  OrvoApp& operator=(const OrvoApp&) = delete;
+
+  virtual bool Initialise(SDL_Window** window, bool flag, const char* contentName);
+  virtual bool Terminate();
+  virtual bool Frame();
+  virtual void LoadContent(const char* path);
+  virtual void UnloadContent();
+  virtual OvRendererGL* CreateRenderer() = 0;
+  virtual void DestroyRenderer(OvRendererGL* renderer) = 0;
+
+  const char* ContentPath() const { return m_contentPath; }
+  OvRendererGL* Renderer() const { return m_renderer; }
+  OvInputDevice* Input() const { return m_input; }
+  bool EngineStarted() const { return m_engineStarted; }
+
+ protected:
+  // The choose-file dialog; false with an error code when no file was chosen.
+  virtual bool ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode);
+  // The input device for the window; a recorded-input device can replace it.
+  virtual OvInputDevice* CreateInputDevice();
+  // One step of the running content: input, then the device's frame bracket.
+  virtual void RunSceneFrame();
+
+  const char* m_defaultContentPath = nullptr;
+
+ private:
+  bool StartEngine(SDL_Window** window, bool flag);
+
+  SDL_Window** m_window = nullptr;
+  OvRendererGL* m_renderer = nullptr;
+  OvInputDevice* m_input = nullptr;
+  bool m_engineStarted = false;
+  bool m_memoryStarted = false;
+  bool m_contentLoaded = false;
+  char m_contentPath[OV_CONTENT_PATH_SIZE] = {};
+};

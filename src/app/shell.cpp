@@ -1,0 +1,309 @@
+#include "shell.h"
+
+#include <SDL.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "command_line.h"
+#include "main_app.h"
+#include "ov_clock.h"
+#include "ov_paths.h"
+#include "ov_renderer_gl.h"
+#include "ov_trace.h"
+#include "shell_state.h"
+#include "single_instance.h"
+
+namespace {
+
+constexpr const char* kWindowTitle = "Kiwa Memo";
+constexpr const char* kContentName = "stage.orv";
+constexpr bool kWindowedAllowed = true;
+
+bool MakeFolders(const std::string& path, std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  if (ec && !std::filesystem::is_directory(path)) {
+    error = "cannot create the folder '" + path + "': " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+bool Writable(const std::string& path) { return ::access(path.c_str(), W_OK | X_OK) == 0; }
+
+std::string WithSlash(std::string p) {
+  if (p.empty() || p.back() != '/') p.push_back('/');
+  return p;
+}
+
+class Shell {
+ public:
+  Shell(const CommandLine& cl, std::string dataFolder, std::string programFolder)
+      : m_cl(cl), m_dataFolder(std::move(dataFolder)), m_programFolder(std::move(programFolder)) {}
+
+  int Run(SingleInstance& instance);
+
+ private:
+  bool CreateWindow();
+  void Loop(SingleInstance& instance);
+  void ProbeActivity();
+  void WindowMessage(const SDL_Event& e);
+  void Shutdown();
+  bool HasRealDisplay() const;
+
+  const CommandLine& m_cl;
+  std::string m_dataFolder;
+  std::string m_programFolder;
+
+  SDL_Window* m_window = nullptr;
+  MainApp* m_app = nullptr;
+  LoopState m_loop;
+  ExitGesture m_gesture;
+  ActivityProbe m_probe;
+  bool m_screenSaverWasOn = false;
+  bool m_cursorHidden = false;
+  int64_t m_frames = 0;
+};
+
+bool Shell::HasRealDisplay() const {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return !m_cl.headless && driver != nullptr && std::strcmp(driver, "offscreen") != 0 &&
+         std::strcmp(driver, "dummy") != 0;
+}
+
+bool Shell::CreateWindow() {
+  OvRendererGL::SetWindowAttributes();
+  SDL_DisplayMode desktop{};
+  int w = 1024, h = 768;
+  if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+    w = desktop.w;
+    h = desktop.h;
+  }
+  uint32_t flags = OvRendererGL::WindowFlags();
+  if (kWindowedAllowed && !m_cl.fullScreen) {
+    flags |= SDL_WINDOW_RESIZABLE;
+    if (m_cl.width != 0 && m_cl.height != 0) {
+      w = m_cl.width;
+      h = m_cl.height;
+    }
+  } else {
+    flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+  }
+  m_window = SDL_CreateWindow(kWindowTitle, 0, 0, w, h, flags);
+  if (m_window == nullptr) {
+    _TraceFormat("CreateWindowEx failed -- %s\n", SDL_GetError());
+    if (HasRealDisplay()) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, "", "CreateWindowEx failed", nullptr);
+    return false;
+  }
+  SDL_ShowWindow(m_window);
+  return true;
+}
+
+void Shell::ProbeActivity() {
+  SDL_PumpEvents();
+  SDL_Event events[64];
+  int n = SDL_PeepEvents(events, 64, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
+  for (int i = 0; i < n; ++i) {
+    const SDL_Event& e = events[i];
+    switch (e.type) {
+      case SDL_MOUSEMOTION: m_probe.Feed(ActivityProbe::Kind::MouseMove, e.motion.x, e.motion.y); return;
+      case SDL_KEYDOWN:
+      case SDL_KEYUP:
+      case SDL_TEXTINPUT:
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP:
+      case SDL_MOUSEWHEEL: m_probe.Feed(ActivityProbe::Kind::OtherInput); return;
+      default: break;
+    }
+  }
+  m_probe.Feed(ActivityProbe::Kind::None);
+}
+
+void Shell::WindowMessage(const SDL_Event& e) {
+  if ((e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP) && e.button.button == SDL_BUTTON_LEFT) {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(m_window, &w, &h);
+    m_gesture.Feed(e.type == SDL_MOUSEBUTTONDOWN ? ExitGesture::Button::Press : ExitGesture::Button::Release,
+                   e.button.x, e.button.y, w, h);
+  }
+  if (m_gesture.Done()) m_loop.quitRequested = true;
+
+  if (e.type == SDL_WINDOWEVENT) {
+    switch (e.window.event) {
+      case SDL_WINDOWEVENT_FOCUS_LOST: m_loop.inactive = true; break;
+      case SDL_WINDOWEVENT_FOCUS_GAINED: m_loop.inactive = false; break;
+      case SDL_WINDOWEVENT_EXPOSED: m_loop.repaintRequested = true; break;
+      case SDL_WINDOWEVENT_CLOSE: m_loop.quitRequested = true; break;
+      default: break;
+    }
+  }
+}
+
+void Shell::Loop(SingleInstance& instance) {
+  m_loop.quitRequested = false;
+  while (!m_loop.quitRequested) {
+    ProbeActivity();
+
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) {
+      if (e.type == SDL_QUIT) {
+        m_loop.quitRequested = true;
+        break;
+      }
+      WindowMessage(e);
+    }
+
+    if (instance.PollRaise()) {
+      Trace("Raise request from another start.\n");
+      if (SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(m_window);
+      SDL_RaiseWindow(m_window);
+    }
+
+    if (m_loop.ShouldRunFrame()) {
+      if (!m_app->Frame()) m_loop.quitRequested = true;
+      m_loop.repaintRequested = false;
+      if (TitleNeedsReset(SDL_GetWindowTitle(m_window))) SDL_SetWindowTitle(m_window, kWindowTitle);
+      if (m_cl.frames > 0 && ++m_frames >= m_cl.frames) m_loop.quitRequested = true;
+    } else {
+      OvSleep(500);
+    }
+  }
+}
+
+void Shell::Shutdown() {
+  if (m_cursorHidden) SDL_ShowCursor(SDL_ENABLE);
+  if (m_app != nullptr) {
+    m_app->Terminate();
+    delete m_app;
+    m_app = nullptr;
+  }
+  if (m_screenSaverWasOn) SDL_EnableScreenSaver();
+  if (m_window != nullptr) {
+    SDL_DestroyWindow(m_window);
+    m_window = nullptr;
+  }
+}
+
+int Shell::Run(SingleInstance& instance) {
+  OvTimerResolutionReport();
+
+  if (m_cl.headless) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    _TraceFormat("!!! Cannot start the video system -- %s\n", SDL_GetError());
+    return 1;
+  }
+  if (!CreateWindow()) {
+    SDL_Quit();
+    return 1;
+  }
+
+  if (SDL_IsScreenSaverEnabled()) {
+    SDL_DisableScreenSaver();
+    m_screenSaverWasOn = true;
+  }
+
+  MainAppOptions options;
+  options.programFolder = m_programFolder;
+  options.dataFolder = m_dataFolder;
+  options.contentOverride = m_cl.content;
+  options.allowDialog = HasRealDisplay();
+  m_app = new MainApp(options);
+  bool ok = m_app != nullptr && m_app->Initialise(&m_window, !kWindowedAllowed, kContentName);
+  int status = 0;
+  if (ok) {
+    Trace("Floating point version.\n");
+    if (m_cl.hideCursor) {
+      SDL_ShowCursor(SDL_DISABLE);
+      m_cursorHidden = true;
+    }
+    Loop(instance);
+  } else {
+    // Nothing past a failed start may run a frame: straight to shutdown.
+    status = 1;
+  }
+  Shutdown();
+  SDL_Quit();
+  return status;
+}
+
+}  // namespace
+
+std::string ResolveDataFolder(const std::string& programFolder, const std::string& requested, std::string& error) {
+  if (!requested.empty()) {
+    if (!MakeFolders(requested, error)) return {};
+    if (!Writable(requested)) {
+      error = "the data folder '" + requested + "' is not writable";
+      return {};
+    }
+    return WithSlash(requested);
+  }
+  std::string beside = programFolder + "/data";
+  std::string ignored;
+  if (MakeFolders(beside, ignored) && Writable(beside)) return WithSlash(beside);
+
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != 0) {
+    base = std::string(home) + "/.local/share";
+  } else {
+    error = "no writable data folder: '" + beside + "' is not writable and neither XDG_DATA_HOME nor HOME is set";
+    return {};
+  }
+  std::string folder = base + "/kiwa-memo/data";
+  if (!MakeFolders(folder, error)) return {};
+  if (!Writable(folder)) {
+    error = "the data folder '" + folder + "' is not writable";
+    return {};
+  }
+  return WithSlash(folder);
+}
+
+int KiwaMemoMain(int argc, char** argv) {
+  CommandLine cl;
+  if (!ParseCommandLine(argc, argv, cl)) {
+    std::fprintf(stderr, "kiwa-memo: %s\nTry 'kiwa-memo --help'.\n", cl.error.c_str());
+    return 2;
+  }
+  if (cl.help) {
+    std::fputs(UsageText("kiwa-memo").c_str(), stdout);
+    return 0;
+  }
+  if (!cl.traceFile.empty() && !OvTraceSetFile(cl.traceFile.c_str())) {
+    std::fprintf(stderr, "kiwa-memo: cannot write the trace file '%s': %s\n", cl.traceFile.c_str(),
+                 std::strerror(errno));
+    return 2;
+  }
+
+  std::string programFolder = OvProgramFolder();
+  std::string error;
+  std::string dataFolder = ResolveDataFolder(programFolder, cl.dataDir, error);
+  if (dataFolder.empty()) {
+    std::fprintf(stderr, "kiwa-memo: %s\n", error.c_str());
+    return 1;
+  }
+
+  SingleInstance instance;
+  switch (instance.Acquire(dataFolder)) {
+    case SingleInstance::Result::AlreadyRunning:
+      // The running board comes to the front; this start shows nothing.
+      instance.SendRaise();
+      return 0;
+    case SingleInstance::Result::Failed:
+      std::fprintf(stderr, "kiwa-memo: %s\n", instance.error().c_str());
+      return 1;
+    case SingleInstance::Result::Acquired: break;
+  }
+
+  Shell shell(cl, dataFolder, programFolder);
+  int status = shell.Run(instance);
+  instance.Release();
+  OvTraceSetFile(nullptr);
+  return status;
+}

@@ -1,0 +1,121 @@
+#include "single_instance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kLockName = "kiwa-memo.lock";
+constexpr const char* kSocketName = "kiwa-memo.sock";
+
+std::string Join(const std::string& folder, const char* name) {
+  std::string p = folder;
+  if (!p.empty() && p.back() != '/') p.push_back('/');
+  return p + name;
+}
+
+// Long data folders do not fit a socket path; an abstract name derived from
+// the lock path stands in for them.
+bool MakeAddress(const std::string& path, sockaddr_un& addr, socklen_t& len) {
+  std::memset(&addr, 0, sizeof(addr));
+  addr.sun_family = AF_UNIX;
+  if (path.size() < sizeof(addr.sun_path)) {
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    len = socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    return true;
+  }
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : path) h = (h ^ c) * 1099511628211ull;
+  char name[64];
+  int n = std::snprintf(name, sizeof(name), "kiwa-memo-%016llx", static_cast<unsigned long long>(h));
+  addr.sun_path[0] = 0;
+  std::memcpy(addr.sun_path + 1, name, size_t(n));
+  len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(n));
+  return true;
+}
+
+}  // namespace
+
+SingleInstance::~SingleInstance() { Release(); }
+
+SingleInstance::Result SingleInstance::Acquire(const std::string& dataFolder) {
+  m_lockPath = Join(dataFolder, kLockName);
+  m_socketPath = Join(dataFolder, kSocketName);
+  int fd = ::open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    m_error = "cannot open the lock file '" + m_lockPath + "': " + std::strerror(errno);
+    return Result::Failed;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int e = errno;
+    ::close(fd);
+    if (e == EWOULDBLOCK) return Result::AlreadyRunning;
+    m_error = "cannot lock '" + m_lockPath + "': " + std::strerror(e);
+    return Result::Failed;
+  }
+  m_lockFd = fd;
+
+  // We own the lock, so any socket file left behind is stale.
+  sockaddr_un addr;
+  socklen_t len;
+  MakeAddress(m_socketPath, addr, len);
+  if (addr.sun_path[0] != 0) ::unlink(m_socketPath.c_str());
+  int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&addr), len) == 0 && ::listen(s, 4) == 0) {
+    m_listenFd = s;
+  } else if (s >= 0) {
+    // Without the socket a second start cannot raise us; the lock still holds.
+    ::close(s);
+  }
+  return Result::Acquired;
+}
+
+bool SingleInstance::SendRaise() {
+  sockaddr_un addr;
+  socklen_t len;
+  MakeAddress(m_socketPath, addr, len);
+  int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return false;
+  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), len) == 0 && ::write(s, "raise\n", 6) == 6;
+  ::close(s);
+  return ok;
+}
+
+bool SingleInstance::PollRaise() {
+  if (m_listenFd < 0) return false;
+  bool raise = false;
+  for (;;) {
+    int c = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c < 0) break;
+    // The peer writes its request right after connecting; wait briefly for it.
+    timeval tv{0, 200000};
+    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    char buf[16] = {};
+    ssize_t n = ::read(c, buf, sizeof(buf) - 1);
+    if (n >= 5 && std::strncmp(buf, "raise", 5) == 0) raise = true;
+    ::close(c);
+  }
+  return raise;
+}
+
+void SingleInstance::Release() {
+  if (m_listenFd >= 0) {
+    ::close(m_listenFd);
+    m_listenFd = -1;
+    if (!m_socketPath.empty() && m_socketPath.size() < sizeof(sockaddr_un{}.sun_path))
+      ::unlink(m_socketPath.c_str());
+  }
+  if (m_lockFd >= 0) {
+    ::close(m_lockFd);
+    m_lockFd = -1;
+  }
+}

@@ -1,0 +1,133 @@
+#include "ov_paths.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+bool IsSep(char c) { return c == '/' || c == '\\'; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+struct Part {
+  size_t begin, end;  // [begin, end) inside the source text
+};
+
+// Non-empty parts between separators.
+std::vector<Part> SplitParts(std::string_view s) {
+  std::vector<Part> parts;
+  size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && IsSep(s[i])) ++i;
+    size_t b = i;
+    while (i < s.size() && !IsSep(s[i])) ++i;
+    if (i > b) parts.push_back({b, i});
+  }
+  return parts;
+}
+
+// Content names may use "\\"; on disk "/" is the separator.
+std::string OnDisk(std::string_view s) {
+  std::string r(s);
+  for (char& c : r)
+    if (c == '\\') c = '/';
+  return r;
+}
+
+}  // namespace
+
+bool FileExists(const char* path) {
+  if (path == nullptr || *path == 0) return false;
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  std::fclose(f);
+  return true;
+}
+
+void FolderOf(std::string& out, const char* path) {
+  std::string_view p = path ? path : "";
+  size_t cut = std::string_view::npos;
+  for (size_t i = p.size(); i > 0; --i) {
+    if (IsSep(p[i - 1])) {
+      cut = i;
+      break;
+    }
+  }
+  if (cut == std::string_view::npos)
+    out = "./";
+  else
+    out.assign(p.substr(0, cut));
+}
+
+bool ResolveDataPath(std::string& out, const char* nameText, const char* folderText) {
+  out.clear();
+  std::string_view name = nameText ? nameText : "";
+  std::string_view folder = folderText ? folderText : "";
+  if (name.empty()) return false;
+
+  if (!folder.empty()) {
+    std::vector<Part> folderParts = SplitParts(folder);
+    std::vector<Part> nameParts = SplitParts(name);
+
+    // The folder's last part appearing in the name: the name repeats the
+    // tail of the folder ("stages/" + "stages/b.orv").
+    if (!folderParts.empty()) {
+      const Part& last = folderParts.back();
+      std::string_view lastText = folder.substr(last.begin, last.end - last.begin);
+      for (const Part& np : nameParts) {
+        if (EqualNoCase(name.substr(np.begin, np.end - np.begin), lastText)) {
+          std::string candidate(folder.substr(0, last.begin));
+          candidate.append(OnDisk(name.substr(np.begin)));
+          if (FileExists(candidate.c_str())) {
+            out = candidate;
+            return true;
+          }
+          break;
+        }
+      }
+    }
+
+    // Growing tails of the name under the folder.
+    std::string base(folder);
+    if (!IsSep(base.back())) base.push_back('/');
+    for (size_t k = nameParts.size(); k > 0; --k) {
+      std::string candidate = base;
+      candidate.append(OnDisk(name.substr(nameParts[k - 1].begin)));
+      if (FileExists(candidate.c_str())) {
+        out = candidate;
+        return true;
+      }
+    }
+  }
+
+  std::string plain = OnDisk(name);
+  if (FileExists(plain.c_str())) {
+    out = plain;
+    return true;
+  }
+  return false;
+}
+
+std::string OvProgramFolder() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return ".";
+  buf[n] = 0;
+  std::string path(buf);
+  size_t cut = path.find_last_of('/');
+  if (cut == std::string::npos) return ".";
+  if (cut == 0) return "/";
+  return path.substr(0, cut);
+}
