@@ -1,5 +1,6 @@
 #include "ov_paths.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -52,8 +53,11 @@ bool FileExists(const char* path) {
   if (path == nullptr || *path == 0) return false;
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
+  // A folder opens for reading too, but it is no data file.
+  struct stat st;
+  bool regular = fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
   std::fclose(f);
-  return true;
+  return regular;
 }
 
 void FolderOf(std::string& out, const char* path) {
