@@ -19,7 +19,7 @@ run_suite() {
 
 run_suite build/debug -DOV_SANITIZE=OFF -DOV_BUILD_BENCH=ON
 
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export ASAN_OPTIONS="abort_on_error=1:strict_string_checks=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite build/asan -DOV_SANITIZE=ON -DOV_BUILD_BENCH=OFF
