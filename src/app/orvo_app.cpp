@@ -8,7 +8,9 @@
 #include "ov_input.h"
 #include "ov_input_sdl.h"
 #include "ov_paths.h"
+#include "ov_nodes.h"
 #include "ov_renderer_gl.h"
+#include "ov_sound_system.h"
 #include "ov_trace.h"
 
 OrvoApp::OrvoApp() = default;
@@ -56,7 +58,7 @@ bool OrvoApp::StartEngine(SDL_Window** window, bool flag) {
   OvMemoryStart(0);
   m_memoryStarted = true;
 
-  // Behaviour-node types register here once the node framework exists.
+  OvRegisterNodeTypes();
 
   m_input = CreateInputDevice();
   if (m_input != nullptr) {
@@ -77,7 +79,9 @@ bool OrvoApp::StartEngine(SDL_Window** window, bool flag) {
   }
   Trace("Orvo Renderer initialized\n");
 
-  // No wave-output device yet: the program runs silent.
+  // Without an audio device the sound system runs on the silent driver.
+  m_sound = new OvSoundSystem;
+  if (m_sound != nullptr) m_sound->Start();
   Trace("Orvo Sound system initialized\n");
 
   m_engineStarted = true;
@@ -102,6 +106,7 @@ void OrvoApp::RunSceneFrame() {
   m_renderer->ClearBackBuffer();
   if (m_renderer->BeginScene()) m_renderer->EndScene();
   m_renderer->ShowBackBuffer();
+  OvSoundFrame(nullptr);
 }
 
 bool OrvoApp::Frame() {
@@ -133,6 +138,12 @@ bool OrvoApp::Terminate() {
     Trace("Orvo Renderer terminated\n");
     DestroyRenderer(m_renderer);
     m_renderer = nullptr;
+  }
+
+  if (m_sound != nullptr) {
+    m_sound->Shutdown();
+    delete m_sound;
+    m_sound = nullptr;
   }
 
   Trace("End play game\n");

@@ -10,6 +10,7 @@
 struct SDL_Window;
 class OvRendererGL;
 class OvInputDevice;
+class OvSoundSystem;
 
 constexpr int OV_CONTENT_PATH_SIZE = 200;
 
@@ -31,6 +32,7 @@ class OrvoApp : public OvAllocated {
   const char* ContentPath() const { return m_contentPath; }
   OvRendererGL* Renderer() const { return m_renderer; }
   OvInputDevice* Input() const { return m_input; }
+  OvSoundSystem* Sound() const { return m_sound; }
   bool EngineStarted() const { return m_engineStarted; }
 
  protected:
@@ -49,6 +51,7 @@ class OrvoApp : public OvAllocated {
   SDL_Window** m_window = nullptr;
   OvRendererGL* m_renderer = nullptr;
   OvInputDevice* m_input = nullptr;
+  OvSoundSystem* m_sound = nullptr;
   bool m_engineStarted = false;
   bool m_memoryStarted = false;
   bool m_contentLoaded = false;

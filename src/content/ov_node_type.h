@@ -5,7 +5,10 @@
 // instance read its own payload.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
 
 #include "ov_memory.h"
 
@@ -90,10 +93,33 @@ class OvNodeType : public OvAllocated {
   OvNodeType* m_next = nullptr;
 };
 
+// Arena memory for an object with a virtual table: the arena hands out only
+// 4-byte aligned blocks, so over-allocate and align up. Null when the arena
+// cannot serve the request.
+inline void* OvArenaAllocAligned(OvChunkArena& arena, size_t bytes, size_t align) {
+  if (align < 4) align = 4;
+  const size_t padded = bytes + (align - 4);
+  if (bytes > 0x7FFF0000u || padded > 0x7FFF0000u) return nullptr;
+  void* raw = arena.Allocate(int32_t(padded));
+  if (!raw) return nullptr;
+  const uintptr_t at = (reinterpret_cast<uintptr_t>(raw) + (align - 1)) & ~uintptr_t(align - 1);
+  return reinterpret_cast<void*>(at);
+}
+
+// Constructs T in the arena. The arena never runs destructors: whoever owns
+// the arena calls them before resetting it.
+template <class T, class... A>
+T* OvArenaNew(OvChunkArena& arena, A&&... args) {
+  void* p = OvArenaAllocAligned(arena, sizeof(T), alignof(T));
+  return p ? ::new (p) T(std::forward<A>(args)...) : nullptr;
+}
+
 // Singly linked list of descriptors; enumeration is the reverse of
 // registration order.
 class OvTypeRegistry {
  public:
+  // Links the descriptor in front; null or an already registered descriptor
+  // is ignored (registering twice would make the list a loop).
   void Register(OvNodeType* type);
   int Count() const { return m_count; }
   OvNodeType* First() const { return m_head; }
@@ -106,6 +132,12 @@ class OvTypeRegistry {
   int m_count = 0;
 };
 
+// The three registries. Their first use installs the memory system's stop
+// hook, which shuts all three down so their descriptors are freed while the
+// allocator still counts.
 OvTypeRegistry& OvNodeClasses();
 OvTypeRegistry& OvShaderClasses();
 OvTypeRegistry& OvExtensionClasses();
+void OvRegistriesInstallStopHook();
+// Shuts the three registries down (what the stop hook does).
+void OvRegistriesShutdown();

@@ -224,6 +224,21 @@ void* AllocMem(size_t size) {
   return p;
 }
 
+namespace {
+int32_t g_kindCount[OV_MEM_KIND_COUNT] = {};
+}  // namespace
+
+void* AllocMemKind(int kind, size_t size) {
+  if (kind < 0 || kind >= OV_MEM_KIND_COUNT) return nullptr;
+  void* p = AllocMem(size);
+  if (p) ++g_kindCount[kind];
+  return p;
+}
+
+int32_t OvMemoryKindCount(int kind) {
+  return kind >= 0 && kind < OV_MEM_KIND_COUNT ? g_kindCount[kind] : 0;
+}
+
 void OvMFree(void* p) {
   if (!p) return;
   if (g_countingOn) ++g_freeCount;

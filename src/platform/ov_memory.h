@@ -9,6 +9,14 @@
 void* AllocMem(size_t size);
 void OvMFree(void* p);
 
+// Engine objects are allocated under an object kind (2 controllers, 3 clumps,
+// 5 lights, 6 logical objects, ...). Kinds 0 to 8 are accepted; any other kind
+// gets no memory. Freed with OvMFree.
+constexpr int OV_MEM_KIND_COUNT = 9;
+void* AllocMemKind(int kind, size_t size);
+// Successful allocations made under the kind so far (0 for an unknown kind).
+int32_t OvMemoryKindCount(int kind);
+
 // Starts counting and creates the pools; arenaSize > 0 serves allocations from
 // one block of that size. Stop prints the balance report.
 void OvMemoryStart(size_t arenaSize);

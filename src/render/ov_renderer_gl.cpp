@@ -187,6 +187,20 @@ void OvRendererGL::SetAmbient(uint32_t argb) {
   for (int i = 0; i < 4; ++i) m_ambientF[i] = float((argb >> (24 - 8 * i)) & 0xFF) * 0.003921569f;
 }
 
+void OvRendererGL::SetFogRange(float fogNear, float fogFar, const OvMatrix& projection) {
+  (void)projection;  // vertex fog would need it; this device fogs per pixel
+  m_fogNear = fogNear;
+  m_fogFar = fogFar;
+}
+
+void OvRendererGL::SetTexture(int stage, void* texture) {
+  if (stage >= 0 && stage < kTextureStages) m_textures[stage] = texture;
+}
+
+void OvRendererGL::RenderList(OvScene& scene, const OvRenderItem* items, const OvLightItem* lights) {
+  (void)scene, (void)items, (void)lights;
+}
+
 bool OvRendererGL::BeginScene() {
   if (!m_initialised) return false;
   // The window may have been resized since the last frame.

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
+#include "ov_math.h"
 #include "ov_memory.h"
+#include "ov_renderer.h"
 
 struct SDL_Window;
 typedef void* SDL_GLContext;
@@ -27,10 +29,10 @@ struct OvRenderCaps {
   int stencilBits = 0;
 };
 
-class OvRendererGL : public OvAllocated {
+class OvRendererGL : public OvAllocated, public OvRenderer {
  public:
   OvRendererGL();
-  virtual ~OvRendererGL();
+  ~OvRendererGL() override;
   OvRendererGL(const OvRendererGL&) = delete;
   OvRendererGL& operator=(const OvRendererGL&) = delete;
 
@@ -51,17 +53,30 @@ class OvRendererGL : public OvAllocated {
   virtual bool Init(bool useFirstAdapter);
   virtual void ReleaseAll();
   virtual bool IsHardwareDevice() const;
-  virtual int GetFrameWidth() const { return m_frameWidth; }
-  virtual int GetFrameHeight() const { return m_frameHeight; }
+  int GetFrameWidth() const override { return m_frameWidth; }
+  int GetFrameHeight() const override { return m_frameHeight; }
   virtual bool ReadFrameSize();
-  virtual bool BeginScene();
-  virtual bool EndScene();
+  bool BeginScene() override;
+  bool EndScene() override;
   virtual bool IsInScene() const { return m_inScene; }
-  virtual bool ClearBackBuffer();
+  bool ClearBackBuffer() override;
   virtual bool ClearZBuffer();
-  virtual bool ShowBackBuffer();
-  virtual void SetBackgroundColour(uint32_t argb) { m_background = argb; }
-  virtual void SetAmbient(uint32_t argb);
+  bool ShowBackBuffer() override;
+  void SetBackgroundColour(uint32_t argb) override { m_background = argb; }
+  void SetAmbient(uint32_t argb) override;
+
+  // Scene-level state. Kept here until the drawing code consumes it.
+  void SetDefaultStates(bool lighting) override { m_lighting = lighting; }
+  void EnableFog(bool on) override { m_fogOn = on; }
+  void SetFogColour(uint32_t argb) override { m_fogColour = argb; }
+  void SetFogRange(float fogNear, float fogFar, const OvMatrix& projection) override;
+  void EnableZWrite(bool on) override { m_zWrite = on; }
+  void SetTexture(int stage, void* texture) override;
+  void SetViewMatrix(const OvMatrix& view) override { m_view = view; }
+  void SetProjectionMatrix(const OvMatrix& projection) override { m_projection = projection; }
+  bool UsesVertexFog() const override { return false; }
+  // Nothing is drawn yet: frames go through the bracket only.
+  void RenderList(OvScene& scene, const OvRenderItem* items, const OvLightItem* lights) override;
 
   bool IsInitialised() const { return m_initialised; }
   uint32_t BackgroundColour() const { return m_background; }
@@ -69,6 +84,15 @@ class OvRendererGL : public OvAllocated {
   const float* AmbientFloats() const { return m_ambientF; }
   const OvRenderCaps& Caps() const { return m_caps; }
   uint32_t PresentedFrames() const { return m_presented; }
+  bool LightingOn() const { return m_lighting; }
+  bool FogOn() const { return m_fogOn; }
+  uint32_t FogColour() const { return m_fogColour; }
+  float FogNear() const { return m_fogNear; }
+  float FogFar() const { return m_fogFar; }
+  bool ZWriteOn() const { return m_zWrite; }
+  void* Texture(int stage) const { return stage >= 0 && stage < kTextureStages ? m_textures[stage] : nullptr; }
+  const OvMatrix& ViewMatrix() const { return m_view; }
+  const OvMatrix& ProjectionMatrix() const { return m_projection; }
 
   // Reads the back buffer (RGBA, bottom row first) into out, which holds
   // width * height * 4 bytes; call it before ShowBackBuffer.
@@ -100,6 +124,17 @@ class OvRendererGL : public OvAllocated {
   uint32_t m_background = 0xFFFFFFFFu;
   uint32_t m_ambient = 0;
   float m_ambientF[4] = {0, 0, 0, 0};
+
+  static constexpr int kTextureStages = 8;
+  bool m_lighting = true;
+  bool m_fogOn = false;
+  uint32_t m_fogColour = 0xFFFFFFFFu;
+  float m_fogNear = 0.0f;
+  float m_fogFar = 0.0f;
+  bool m_zWrite = true;
+  void* m_textures[kTextureStages] = {};
+  OvMatrix m_view{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+  OvMatrix m_projection{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
 
   uint32_t m_presented = 0;
   uint32_t m_rateStartMs = 0;

@@ -1,0 +1,233 @@
+// Cameras (clip rules, view tests, screen-to-world, the stored extension)
+// and ray picking with name filters.
+#include <gtest/gtest.h>
+
+#include "ov_pick.h"
+#include "ov_stream.h"
+#include "scene_fixture.h"
+
+namespace {
+
+TEST(Camera, ClipPlaneRules) {
+  OvCamera cam(1.0f, 10.0f, 10.0f);
+  float n, f;
+  cam.GetClipPlane(n, f);
+  EXPECT_FLOAT_EQ(f, 10.0001f);
+  cam.SetClipPlane(-5.0f, 0.0f);
+  cam.GetClipPlane(n, f);
+  EXPECT_FLOAT_EQ(f, 0.0001f);
+  cam.SetPerspective(false);
+  cam.SetFov(0.5f);
+  EXPECT_TRUE(cam.IsPerspective());
+  cam.GetFogRange(n, f);
+  EXPECT_GT(n, f);  // fog off until set
+}
+
+TEST(Camera, ViewTestsAndScreenToWorld) {
+  CallLog log;
+  RecordingRenderer renderer(&log);
+  renderer.quiet = true;
+  OvScene scene;
+  scene.SetRenderer(&renderer);
+  EXPECT_TRUE(Near(scene.FilmCoordToWorldVector(1, 1), {0, 0, 0}));  // no camera yet
+  OvClump* cam = AddCamera(scene, 1.5707964f);  // 90 degrees, near 1, far 1000
+  scene.FrameStep();
+
+  EXPECT_TRUE(scene.InViewFrustum({0, 0, -100}));
+  EXPECT_FALSE(scene.InViewFrustum({0, 0, 100}));   // behind
+  EXPECT_FALSE(scene.InViewFrustum({0, 0, -0.5f}));  // before the near plane
+  EXPECT_TRUE(scene.InViewFrustum({99, 0, -100}));
+  EXPECT_FALSE(scene.InViewFrustum({0, 100, -100}));  // y = depth: past 0.75 w
+  EXPECT_TRUE(scene.InViewFrustum({0, 70, -100}));
+  EXPECT_TRUE(scene.InViewFrustum({0, 100, -100}, 1.0f, 1.5f));
+
+  // The frustum planes agree with the view (aspect 480 / 640).
+  EXPECT_TRUE(scene.SphereInFrustum({0, 70, -100}, 0.0f));
+  EXPECT_FALSE(scene.SphereInFrustum({0, 80, -100}, 0.0f));
+  EXPECT_TRUE(scene.SphereInFrustum({0, 80, -100}, 10.0f));
+  EXPECT_FALSE(scene.SphereInFrustum({0, 0, -1100}, 50.0f));
+
+  EXPECT_TRUE(Near(scene.FilmCoordToWorldVector(320, 240), {0, 0, -1}));
+  EXPECT_TRUE(Near(scene.FilmCoordToWorldVector(640, 240), {1, 0, -1}));
+  EXPECT_TRUE(Near(scene.FilmCoordToWorldVector(320, 0), {0, 0.75f, -1}));
+
+  // Turned to look along +x (local -z onto world +x), raised to z = 5.
+  OvQuat q;
+  MakeQuat(q, {0, 1, 0}, -1.5707964f);
+  cam->SetQuat(q);
+  cam->SetPos({0, 0, 5});
+  scene.FrameStep();
+  EXPECT_TRUE(scene.InViewFrustum({100, 0, 5}));
+  EXPECT_FALSE(scene.InViewFrustum({-100, 0, 5}));
+  EXPECT_TRUE(Near(scene.FilmCoordToWorldVector(320, 240), {1, 0, 0}));
+  EXPECT_TRUE(Near(scene.View().position, {0, 0, 5}));
+}
+
+TEST(Camera, UseCameraNeedsACameraOfThisScene) {
+  OvScene scene, other;
+  OvClump* plain = nullptr;
+  AddObject(scene, "plain", &plain);
+  EXPECT_FALSE(scene.UseCamera(plain));
+  EXPECT_FALSE(scene.UseCamera(nullptr));
+  OvClump* elsewhere = AddCamera(other);
+  EXPECT_FALSE(scene.UseCamera(elsewhere));
+  OvClump* cam = AddCamera(scene);
+  cam->SetID(42);
+  scene.LockCamera(true);
+  EXPECT_FALSE(scene.UseCamera_ID(42));
+  scene.LockCamera(false);
+  EXPECT_TRUE(scene.UseCamera_ID(42));
+  EXPECT_EQ(scene.GetCrntCamera(), cam);
+  scene.DelClump(cam);
+  EXPECT_EQ(scene.GetCrntCamera(), nullptr);
+}
+
+TEST(Camera, ExtensionRecordRoundTrip) {
+  OvStream out;
+  ASSERT_TRUE(out.OpenMemoryWrite());
+  OvDbCameraExt perspective;
+  perspective.m_fov = 0.9f;
+  perspective.m_near = 2.0f;
+  perspective.m_far = 900.0f;
+  OvDbCameraExt ortho;
+  ortho.m_flags = 0;
+  ortho.m_near = 5.0f;
+  ortho.m_far = 1.0f;
+  ASSERT_TRUE(perspective.Write(out));
+  ASSERT_TRUE(ortho.Write(out));
+  EXPECT_EQ(out.ImageSize(), 2u * 28u);
+
+  OvStream in;
+  ASSERT_TRUE(in.OpenMemory(out.Image(), out.ImageSize()));
+  OvChunkArena arena;
+  OvDbCameraExt a, b;
+  ASSERT_TRUE(a.Read(in, arena));
+  ASSERT_TRUE(b.Read(in, arena));
+  EXPECT_FLOAT_EQ(a.m_fov, 0.9f);
+  EXPECT_FLOAT_EQ(a.m_far, 900.0f);
+  EXPECT_FLOAT_EQ(b.m_near, -10000.0f);
+  EXPECT_FLOAT_EQ(b.m_far, 10000.0f);
+  auto* cam = static_cast<OvCamera*>(static_cast<OvClumpExt*>(b.GetController(nullptr)));
+  ASSERT_NE(cam, nullptr);
+  EXPECT_FALSE(cam->IsPerspective());
+  delete cam;
+}
+
+// ---------------------------------------------------------------------------
+// Picking.
+
+struct PickScene {
+  CallLog log;
+  RecordingRenderer renderer{&log};
+  OvDatabase* db = OvDatabase::Create();
+  OvScene* scene = new OvScene();
+  OvClump *note = nullptr, *board = nullptr, *anon = nullptr;
+
+  PickScene() {
+    renderer.quiet = true;
+    scene->SetRenderer(&renderer);
+    AddCamera(*scene);
+    AddObject(*scene, "yellow_note", &note, {0, 0, -10});
+    AddObject(*scene, "cork_board", &board, {0, 0, -20});
+    AddObject(*scene, "anon", &anon, {-6, 0, -8});
+    anon->SetName(nullptr);
+    note->SetMesh(MakeQuadMesh(*db, 1.0f));
+    board->SetMesh(MakeQuadMesh(*db, 5.0f));
+    anon->SetMesh(MakeQuadMesh(*db, 1.0f));
+    scene->FrameStep();
+  }
+  ~PickScene() {
+    delete scene;
+    db->Destroy();
+  }
+  OvClump* Pick(float x, float y, const char* include, const char* exclude, OvVector* hit = nullptr,
+                int32_t* tri = nullptr) {
+    return OvPickFilmCoord(x, y, *scene, include, exclude, hit, tri);
+  }
+};
+
+TEST(Pick, NearestTriangleWithFilters) {
+  PickScene s;
+  OvVector hit{99, 99, 99};
+  int32_t tri = -7;
+  // 10 pixels right of centre: x = 10 / 320 of the depth.
+  ASSERT_EQ(s.Pick(330, 240, nullptr, nullptr, &hit, &tri), s.note);
+  EXPECT_TRUE(Near(hit, {0.3125f, 0, -10}));
+  EXPECT_EQ(tri, 0);
+  ASSERT_EQ(s.Pick(320, 230, nullptr, nullptr, &hit, &tri), s.note);
+  EXPECT_EQ(tri, 1);  // above the diagonal
+  EXPECT_EQ(s.Pick(330, 240, "board", nullptr, &hit), s.board);
+  EXPECT_TRUE(Near(hit, {0.625f, 0, -20}));
+  EXPECT_EQ(s.Pick(330, 240, nullptr, "note"), s.board);
+  EXPECT_EQ(s.Pick(330, 240, "nothing_like_it", nullptr), nullptr);
+
+  // The unnamed clump fails every include but survives an exclude.
+  const float ax = 320.0f + (-6.0f / 8.0f) * 320.0f;
+  EXPECT_EQ(s.Pick(ax, 240, nullptr, "note"), s.anon);
+  EXPECT_EQ(s.Pick(ax, 240, "", nullptr), nullptr);
+
+  // Outputs stay untouched on a miss.
+  hit = {7, 7, 7};
+  tri = 3;
+  EXPECT_EQ(s.Pick(5, 5, nullptr, nullptr, &hit, &tri), nullptr);
+  EXPECT_TRUE(Near(hit, {7, 7, 7}));
+  EXPECT_EQ(tri, 3);
+}
+
+TEST(Pick, HiddenAndBehindAreNotHit) {
+  PickScene s;
+  s.note->SetInvisible();
+  s.scene->FrameStep();
+  EXPECT_EQ(s.Pick(330, 240, nullptr, nullptr), s.board);
+
+  // A ray starting between the two: the note lies behind its start.
+  s.note->SetVisible();
+  s.scene->FrameStep();
+  EXPECT_EQ(OvPickRay({0.3f, 0, -15}, {0, 0, -1}, *s.scene, nullptr, nullptr, nullptr, nullptr), s.board);
+  EXPECT_EQ(OvPickRay({0.3f, 0, -15}, {0, 0, 1}, *s.scene, nullptr, nullptr, nullptr, nullptr), s.note);
+}
+
+TEST(Pick, RayMeshTestBothSidesCollectAndLargeMeshes) {
+  OvDatabase* db = OvDatabase::Create();
+  OvMesh* quad = MakeQuadMesh(*db, 1.0f);
+  OvVector p[4];
+  int32_t t[4];
+  int count = 1;
+  // From behind (-z side): the back face is hit as well.
+  ASSERT_TRUE(OvRayMeshTest({0.5f, -0.2f, -3}, {0.5f, -0.2f, 3}, OV_RAY_NEAREST, *quad, nullptr, t, p, count));
+  EXPECT_EQ(count, 1);
+  EXPECT_TRUE(Near(p[0], {0.5f, -0.2f, 0}));
+
+  // Placed by a world matrix: start, end and hit in world space.
+  OvMatrix world;
+  OvMatrixIdentity(world);
+  OvMatrixSetPos(world, {0, 0, -4});
+  count = 1;
+  ASSERT_TRUE(OvRayMeshTest({0.2f, 0.5f, 3}, {0.2f, 0.5f, -3}, OV_RAY_NEAREST, *quad, &world, t, p, count));
+  EXPECT_TRUE(Near(p[0], {0.2f, 0.5f, -4}));
+  EXPECT_EQ(t[0], 1);
+
+  // Collect: the diagonal lies in both triangles.
+  count = 4;
+  ASSERT_TRUE(OvRayMeshTest({0.3f, 0.3f, 1}, {0.3f, 0.3f, -1}, OV_RAY_COLLECT, *quad, nullptr, t, p, count));
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(t[0], 0);
+  EXPECT_EQ(t[1], 1);
+
+  // A mesh too big for the stack buffer; a bad index is skipped.
+  OvMesh* big = db->AddMesh();
+  big->vertexCount = 9000;
+  big->positions = OvArenaNewArray<float>(db->Arena(), 9000 * 3);
+  for (int i = 0; i < 12; ++i) big->positions[i] = quad->positions[i];
+  big->triangleCount = 3;
+  big->indexCount = 9;
+  big->indices = OvArenaNewArray<uint32_t>(db->Arena(), 9);
+  const uint32_t idx[9] = {0, 1, 9000, 0, 1, 2, 0, 2, 3};
+  for (int i = 0; i < 9; ++i) big->indices[i] = idx[i];
+  count = 1;
+  ASSERT_TRUE(OvRayMeshTest({0.5f, -0.2f, 3}, {0.5f, -0.2f, -3}, OV_RAY_NEAREST, *big, nullptr, t, p, count));
+  EXPECT_EQ(t[0], 1);
+  db->Destroy();
+}
+
+}  // namespace
