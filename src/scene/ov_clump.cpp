@@ -152,14 +152,10 @@ OvClump::~OvClump() {
   OvMFree(m_vp);
   // Children go with their subtree; a child someone still holds lives on
   // without an owner.
-  OvClump* c = m_firstChild;
-  m_firstChild = nullptr;
-  while (c) {
-    OvClump* next = c->m_next;
-    c->m_parent = c->m_prev = c->m_next = nullptr;
+  while (OvClump* c = m_firstChild) {
+    c->Unlink();
     if (c->m_refCount > 1) c->SetLogObjTree(nullptr);
     c->Release();
-    c = next;
   }
 }
 

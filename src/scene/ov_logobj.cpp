@@ -104,27 +104,21 @@ OvLogObj* OvLogObj::CreateFromRecord(OvDatabase& db, int32_t index, bool withClu
 }
 
 OvLogObj::~OvLogObj() {
-  // What dies with this object still finds its scene while it goes (a
-  // controller may emit on release); what someone else still holds is
+  // One at a time from the head, so the chains stay whole if a controller
+  // released on the way deletes a brother. What dies with this object
+  // still finds its scene while it goes; what someone else still holds is
   // cut loose from it.
-  OvLogObj* child = m_firstChild;
-  m_firstChild = nullptr;
-  while (child) {
-    OvLogObj* next = child->m_next;
-    child->m_parent = child->m_prev = child->m_next = nullptr;
+  while (OvLogObj* child = m_firstChild) {
+    OvLogObjChainRemove(m_firstChild, child);
+    child->m_parent = nullptr;
     child->m_linkedClump = nullptr;
     if (child->m_refCount > 1) child->SetSceneTree(nullptr);
     child->Release();
-    child = next;
   }
-  OvClump* c = m_firstClump;
-  m_firstClump = nullptr;
-  while (c) {
-    OvClump* next = c->m_next;
-    c->m_parent = c->m_prev = c->m_next = nullptr;
+  while (OvClump* c = m_firstClump) {
+    c->Unlink();
     if (c->m_refCount > 1) c->SetLogObjTree(nullptr);
     c->Release();
-    c = next;
   }
   if (m_resource) m_resource->Release();
   OvMFree(m_ownName);

@@ -53,15 +53,10 @@ OvScene::~OvScene() {
   ClearFrameLists();
   m_camera = nullptr;
   for (OvLogObj*& slot : m_leading) slot = nullptr;
-  OvLogObj* o = m_firstLogObj;
-  m_firstLogObj = nullptr;
-  while (o) {
-    OvLogObj* next = o->m_next;
-    o->m_prev = o->m_next = nullptr;
-    o->m_parent = nullptr;
+  while (OvLogObj* o = m_firstLogObj) {
+    OvLogObjChainRemove(m_firstLogObj, o);
     if (o->RefCount() > 1) o->SetSceneTree(nullptr);
     o->Release();
-    o = next;
   }
   // Whatever was still waiting for deletion has left the scene by now.
   while (m_pendingObjects || m_pendingClumps) ProcessPendingDeletions();
@@ -530,13 +525,9 @@ void OvScene::DeleteClumpNow(OvClump* clump) {
   clump->AddRef();
   DetachObjectsLinkedTo(clump, true);
   clump->Unlink();
-  if (clump->RefCount() > 2) {
-    clump->SetLogObjTree(nullptr);
-  } else {
-    // Freed now; its object is still reachable while it goes, but it no
-    // longer counts as one of the object's clumps.
-    clump->m_parent = nullptr;
-  }
+  // Freed now: its object stays readable while it goes. Held elsewhere: it
+  // has left its object.
+  if (clump->RefCount() > 2) clump->SetLogObjTree(nullptr);
   clump->Release();  // the tree's reference
   clump->Release();
 }

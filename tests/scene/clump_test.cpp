@@ -20,7 +20,10 @@ bool Rendered(const RecordingRenderer& r, const OvClump* c) {
 }
 
 TEST(Clump, DefaultsAndReferenceCount) {
+  const int32_t clumpsBefore = OvMemoryKindCount(OV_MEM_KIND_CLUMP);
   OvClump* c = OvClump::Create();
+  EXPECT_EQ(OvMemoryKindCount(OV_MEM_KIND_CLUMP), clumpsBefore + 1);
+  EXPECT_EQ(AllocMemKind(OV_MEM_KIND_COUNT, 16), nullptr);  // unknown kind: no memory
   EXPECT_EQ(c->RefCount(), 1);
   EXPECT_EQ(std::bit_cast<uint32_t>(c->GetPrevWorldPos().x), OV_INVALID_POS_BITS);
   EXPECT_FLOAT_EQ(c->CpGetReactionVar(0), -3.4028235e38f);

@@ -252,6 +252,35 @@ TEST(LogObj, EmissionRefusedWhileShuttingDown) {
   EXPECT_EQ(hook.made, nullptr);
 }
 
+TEST(LogObj, ControllerReleasedWithItsObjectStillReachesTheScene) {
+  TemplateDb t;
+  OvScene scene;
+  AddCamera(scene);
+  OvClump* wreckClump = nullptr;
+  OvLogObj* wreck = AddObject(scene, "wreck", &wreckClump);
+  OvClump* part = OvClump::Create();
+  wreckClump->AttachChild(part);
+  AddObject(scene, "bystander");
+  OvLogObj* spark = nullptr;
+  ScriptedCtrl* c = ScriptedCtrl::Make();
+  c->onDestroy = [&] {
+    OvScene* s = part->GetScene();
+    if (!s) return;
+    OvMatrix m;
+    OvMatrixIdentity(m);
+    spark = EmitObject_Mat(*s, m, *t.db, "O_spark", -1.0f, 0);
+    s->DelLogObj(s->SearchLogObj("bystander"));
+    s->DelLogObj(part->GetLogObj());  // already going: ignored
+  };
+  ASSERT_TRUE(part->AddAniCtrl(c));
+  scene.DelLogObj(wreck);
+  EXPECT_EQ(scene.SearchLogObj("wreck"), nullptr);
+  EXPECT_EQ(scene.SearchLogObj("bystander"), nullptr);
+  ASSERT_NE(spark, nullptr);
+  EXPECT_TRUE(InScene(scene, spark));
+  StepFrame(scene);
+}
+
 TEST(LogObj, TimedLinkDetachesAtDeadline) {
   TemplateDb t;
   OvScene scene;

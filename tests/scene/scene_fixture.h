@@ -84,6 +84,7 @@ class ScriptedCtrl : public OvAniCtrl {
   std::function<void(ScriptedCtrl&, OvClump*, int32_t)> onAnimate;
   std::function<void(ScriptedCtrl&, OvClump*, int32_t, int)> onPass;
   std::function<void(ScriptedCtrl&, OvClump*, int32_t)> onHrchy;
+  std::function<void()> onDestroy;
   uint32_t channels = 0;
   int32_t id = 0;
 
@@ -91,6 +92,9 @@ class ScriptedCtrl : public OvAniCtrl {
     auto* c = new ScriptedCtrl();
     c->SetOwned(true);
     return c;
+  }
+  ~ScriptedCtrl() override {
+    if (onDestroy) onDestroy();
   }
   uint32_t GetChannelMask() const override { return channels; }
   int32_t GetCtrlId() const override { return id; }
