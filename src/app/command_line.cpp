@@ -34,11 +34,27 @@ void ApplyWindowText(const std::string& text, CommandLine& out) {
   }
 }
 
-bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out) {
+static bool IsNumber(const char* s) {
+  if (*s == '-' || *s == '+') ++s;
+  if (*s == 0) return false;
+  for (; *s; ++s)
+    if (*s < '0' || *s > '9') return false;
+  return true;
+}
+
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, const CommandLineRules& rules) {
   std::string windowText;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if (std::strncmp(a, "--", 2) != 0) {
+      if (rules.contentArgument && !IsNumber(a)) {
+        if (!out.content.empty()) {
+          out.error = std::string("only one content file, not also '") + a + "'";
+          return false;
+        }
+        out.content = a;
+        continue;
+      }
       if (!windowText.empty()) windowText += ' ';
       windowText += a;
       continue;
@@ -73,6 +89,23 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out) {
         out.error = std::string("--frames needs a positive whole number, not '") + v + "'";
         return false;
       }
+    } else if (std::strcmp(a, "--fixed-step") == 0) {
+      const char* v = value(a);
+      if (!v) return false;
+      int64_t units = 0;
+      if (!ParseCount(v, units) || units > 0x7FFFFFFF) {
+        out.error = std::string("--fixed-step needs a positive whole number of time units, not '") + v + "'";
+        return false;
+      }
+      out.fixedStep = int32_t(units);
+    } else if (std::strcmp(a, "--screenshot") == 0) {
+      const char* v = value(a);
+      if (!v) return false;
+      out.screenshot = v;
+    } else if (rules.dumpScene && std::strcmp(a, "--dump-scene") == 0) {
+      const char* v = value(a);
+      if (!v) return false;
+      out.dumpScene = v;
     } else {
       out.error = std::string("unknown option '") + a + "'";
       return false;
@@ -97,10 +130,31 @@ std::string UsageText(const char* program) {
          "                  writable)\n"
          "  --headless      render off screen, without a display\n"
          "  --frames N      stop after N frames\n"
+         "  --fixed-step U  advance the clock by exactly U time units per frame\n"
+         "  --screenshot F  write the last frame to F as PNG\n"
          "  --trace FILE    append the diagnostic trace to FILE as well as standard error\n"
          "  --help          show this text and exit\n"
          "\n"
          "Only one board runs per data folder; starting another brings the running\n"
          "window to the front. Drawing a cross with two diagonal drags (top-right to\n"
          "bottom-left, then top-left to bottom-right) ends the program.\n";
+}
+
+std::string PlayerUsageText(const char* program) {
+  std::string p = program ? program : "orvplay";
+  return "Usage: " + p + " [WIDTH HEIGHT] [options] FILE.orv\n"
+         "\n"
+         "Runs a content file on the engine. With WIDTH and HEIGHT it opens a framed\n"
+         "window of that size; without them it runs full screen.\n"
+         "\n"
+         "Options:\n"
+         "  --headless       render off screen, without a display\n"
+         "  --frames N       stop after N frames\n"
+         "  --fixed-step U   advance the clock by exactly U time units per frame\n"
+         "  --screenshot F   write the last frame to F as PNG\n"
+         "  --dump-scene F   write the scene after the last frame to F as JSON\n"
+         "  --trace FILE     append the diagnostic trace to FILE as well as standard error\n"
+         "  --help           show this text and exit\n"
+         "\n"
+         "Closing the window, or the content asking to end, stops the player.\n";
 }

@@ -17,17 +17,27 @@ struct CommandLine {
   std::string traceFile; // --trace FILE
   bool headless = false; // --headless
   int64_t frames = 0;    // --frames N; 0 runs until the user quits
+  int32_t fixedStep = 0; // --fixed-step UNITS; 0 measures the wall clock
+  std::string screenshot; // --screenshot FILE: PNG of the last frame
+  std::string dumpScene;  // --dump-scene FILE (orvplay)
   bool help = false;     // --help
 
   std::string error;     // set when the command line is unusable
 };
 
+// What a program accepts beyond the common options.
+struct CommandLineRules {
+  bool contentArgument = false;  // a positional file name is the content (orvplay)
+  bool dumpScene = false;        // --dump-scene FILE
+};
+
 // Parses argv (argv[0] is the program). Returns false with out.error set on a
 // bad option or value.
-bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out);
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, const CommandLineRules& rules = {});
 
 // Applies the window-mode rule to the positional text alone.
 void ApplyWindowText(const std::string& text, CommandLine& out);
 
-// The --help text.
+// The --help text of kiwa-memo, and of orvplay.
 std::string UsageText(const char* program);
+std::string PlayerUsageText(const char* program);

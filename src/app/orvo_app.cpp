@@ -5,13 +5,30 @@
 
 #include "file_dialog.h"
 #include "ov_content_switch.h"
+#include "ov_database.h"
 #include "ov_input.h"
 #include "ov_input_sdl.h"
 #include "ov_paths.h"
 #include "ov_nodes.h"
 #include "ov_renderer_gl.h"
+#include "ov_scene.h"
 #include "ov_sound_system.h"
 #include "ov_trace.h"
+
+// Hands the scene's listener and per-frame update to the sound system.
+class SceneSoundSink : public OvSceneSoundSink, public OvAllocated {
+ public:
+  explicit SceneSoundSink(OvSoundSystem& sound) : m_sound(sound) {}
+  void SetListenerPosition(const OvVector& position) override { m_sound.SetListenerPosition(position); }
+  void SetListenerOrientation(const OvVector& velocity) override {
+    m_sound.SetListenerOrientation(velocity, OvVector{0.0f, 0.0f, 1.0f});
+  }
+  void Update() override { m_sound.Update(); }
+  void Stop() override { m_sound.StopAll(); }
+
+ private:
+  OvSoundSystem& m_sound;
+};
 
 OrvoApp::OrvoApp() = default;
 
@@ -59,6 +76,7 @@ bool OrvoApp::StartEngine(SDL_Window** window, bool flag) {
   m_memoryStarted = true;
 
   OvRegisterNodeTypes();
+  OvRegisterSceneExtensionTypes();
 
   m_input = CreateInputDevice();
   if (m_input != nullptr) {
@@ -81,32 +99,68 @@ bool OrvoApp::StartEngine(SDL_Window** window, bool flag) {
 
   // Without an audio device the sound system runs on the silent driver.
   m_sound = new OvSoundSystem;
-  if (m_sound != nullptr) m_sound->Start();
+  if (m_sound != nullptr) {
+    m_sound->Start();
+    m_soundSink = new SceneSoundSink(*m_sound);
+  }
   Trace("Orvo Sound system initialized\n");
 
   m_engineStarted = true;
   return true;
 }
 
+OvScene* OrvoApp::CreateScene() { return new OvScene(); }
+
 void OrvoApp::LoadContent(const char* path) {
+  OvScene* scene = CreateScene();
+  OvDatabase* database = OvDatabase::Create();
+  if (scene == nullptr || database == nullptr) {
+    delete scene;
+    if (database != nullptr) database->Destroy();
+    Trace("!!! Not enough memory to load content.\n");
+    return;
+  }
+  m_scene = scene;
+  m_database = database;
   std::strncpy(m_contentPath, path ? path : "", OV_CONTENT_PATH_SIZE - 1);
   m_contentPath[OV_CONTENT_PATH_SIZE - 1] = 0;
+
+  scene->SetRenderer(m_renderer);
+  scene->SetSoundSink(m_soundSink);
+  std::string folder;
+  FolderOf(folder, m_contentPath);
+  if (OvSoundDatabase* sounds = database->SoundDatabase()) sounds->SetFolder(folder.c_str());
+
+  database->Load(m_contentPath);
   OvClearNextContentName();
+  scene->InstantiateDatabase(*database);
+
   OvClearContentChange();
-  m_contentLoaded = true;
+  scene->ResetClock();
   Trace(" ------- Memory usage after the file loaded ------\n");
   Trace(" -------------------------------------------------\n");
 }
 
-void OrvoApp::UnloadContent() { m_contentLoaded = false; }
+void OrvoApp::UnloadContent() {
+  // The scene points into the database's records, so it goes first.
+  delete m_scene;
+  m_scene = nullptr;
+  if (m_database != nullptr) m_database->Destroy();
+  m_database = nullptr;
+}
 
 void OrvoApp::RunSceneFrame() {
-  if (m_input != nullptr) m_input->Update();
-  if (m_renderer == nullptr) return;
-  m_renderer->ClearBackBuffer();
-  if (m_renderer->BeginScene()) m_renderer->EndScene();
-  m_renderer->ShowBackBuffer();
-  OvSoundFrame(nullptr);
+  if (m_scene == nullptr) return;
+  if (m_fixedStep > 0) m_scene->ForceStep(m_fixedStep);
+  m_scene->Frame();
+  // Content without a camera draws nothing; the window still shows the
+  // background instead of whatever the buffer held.
+  if (m_scene->NoCamera() && m_renderer != nullptr) {
+    if (m_input != nullptr) m_input->Update();
+    m_renderer->SetBackgroundColour(m_scene->BackgroundColour());
+    m_renderer->ClearBackBuffer();
+    m_renderer->ShowBackBuffer();
+  }
 }
 
 bool OrvoApp::Frame() {
@@ -140,6 +194,8 @@ bool OrvoApp::Terminate() {
     m_renderer = nullptr;
   }
 
+  delete m_soundSink;
+  m_soundSink = nullptr;
   if (m_sound != nullptr) {
     m_sound->Shutdown();
     delete m_sound;

@@ -1,9 +1,10 @@
 // The engine's application object: starts the services in a fixed order,
-// loads content, runs frames, swaps content on request and shuts down in
-// reverse order.
+// loads content into a fresh scene, runs frames, swaps content on request and
+// shuts down in reverse order.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "ov_memory.h"
 
@@ -11,6 +12,9 @@ struct SDL_Window;
 class OvRendererGL;
 class OvInputDevice;
 class OvSoundSystem;
+class OvScene;
+class OvDatabase;
+class SceneSoundSink;
 
 constexpr int OV_CONTENT_PATH_SIZE = 200;
 
@@ -33,14 +37,22 @@ class OrvoApp : public OvAllocated {
   OvRendererGL* Renderer() const { return m_renderer; }
   OvInputDevice* Input() const { return m_input; }
   OvSoundSystem* Sound() const { return m_sound; }
+  OvScene* Scene() const { return m_scene; }
+  OvDatabase* Database() const { return m_database; }
   bool EngineStarted() const { return m_engineStarted; }
+
+  // Every frame advances the scene clock by exactly this many time units
+  // (0: measure the wall clock). Makes runs deterministic.
+  void SetFixedStep(int32_t units) { m_fixedStep = units; }
 
  protected:
   // The choose-file dialog; false with an error code when no file was chosen.
   virtual bool ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode);
   // The input device for the window; a recorded-input device can replace it.
   virtual OvInputDevice* CreateInputDevice();
-  // One step of the running content: input, then the device's frame bracket.
+  // The scene content is loaded into; the memo board makes its own kind.
+  virtual OvScene* CreateScene();
+  // One step of the running content.
   virtual void RunSceneFrame();
 
   const char* m_defaultContentPath = nullptr;
@@ -52,8 +64,11 @@ class OrvoApp : public OvAllocated {
   OvRendererGL* m_renderer = nullptr;
   OvInputDevice* m_input = nullptr;
   OvSoundSystem* m_sound = nullptr;
+  SceneSoundSink* m_soundSink = nullptr;
+  OvScene* m_scene = nullptr;
+  OvDatabase* m_database = nullptr;
   bool m_engineStarted = false;
   bool m_memoryStarted = false;
-  bool m_contentLoaded = false;
+  int32_t m_fixedStep = 0;
   char m_contentPath[OV_CONTENT_PATH_SIZE] = {};
 };

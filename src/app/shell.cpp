@@ -12,6 +12,9 @@
 
 #include "command_line.h"
 #include "main_app.h"
+#include "orvo_app.h"
+#include "ov_scene.h"
+#include "scene_dump.h"
 #include "ov_clock.h"
 #include "ov_paths.h"
 #include "ov_renderer_gl.h"
@@ -23,6 +26,7 @@ namespace {
 
 constexpr const char* kWindowTitle = "Kiwa Memo";
 constexpr const char* kContentName = "stage.orv";
+constexpr const char* kPlayerTitle = "Orvo Player";
 constexpr bool kWindowedAllowed = true;
 
 bool MakeFolders(const std::string& path, std::string& error) {
@@ -44,25 +48,27 @@ std::string WithSlash(std::string p) {
 
 class Shell {
  public:
-  Shell(const CommandLine& cl, std::string dataFolder, std::string programFolder)
-      : m_cl(cl), m_dataFolder(std::move(dataFolder)), m_programFolder(std::move(programFolder)) {}
+  Shell(const CommandLine& cl, const char* title, const char* contentName,
+        const std::function<OrvoApp*(bool)>& makeApp)
+      : m_cl(cl), m_title(title), m_contentName(contentName), m_makeApp(makeApp) {}
 
-  int Run(SingleInstance& instance);
+  int Run(SingleInstance* instance);
 
  private:
   bool CreateWindow();
-  void Loop(SingleInstance& instance);
+  void Loop(SingleInstance* instance);
   void ProbeActivity();
   void WindowMessage(const SDL_Event& e);
   void Shutdown();
   bool HasRealDisplay() const;
 
   const CommandLine& m_cl;
-  std::string m_dataFolder;
-  std::string m_programFolder;
+  const char* m_title;
+  const char* m_contentName;
+  const std::function<OrvoApp*(bool)>& m_makeApp;
 
   SDL_Window* m_window = nullptr;
-  MainApp* m_app = nullptr;
+  OrvoApp* m_app = nullptr;
   LoopState m_loop;
   ExitGesture m_gesture;
   ActivityProbe m_probe;
@@ -95,7 +101,7 @@ bool Shell::CreateWindow() {
   } else {
     flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
   }
-  m_window = SDL_CreateWindow(kWindowTitle, 0, 0, w, h, flags);
+  m_window = SDL_CreateWindow(m_title, 0, 0, w, h, flags);
   if (m_window == nullptr) {
     _TraceFormat("CreateWindowEx failed -- %s\n", SDL_GetError());
     if (HasRealDisplay()) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, "", "CreateWindowEx failed", nullptr);
@@ -145,7 +151,7 @@ void Shell::WindowMessage(const SDL_Event& e) {
   }
 }
 
-void Shell::Loop(SingleInstance& instance) {
+void Shell::Loop(SingleInstance* instance) {
   m_loop.quitRequested = false;
   while (!m_loop.quitRequested) {
     ProbeActivity();
@@ -159,7 +165,7 @@ void Shell::Loop(SingleInstance& instance) {
       WindowMessage(e);
     }
 
-    if (instance.PollRaise()) {
+    if (instance != nullptr && instance->PollRaise()) {
       Trace("Raise request from another start.\n");
       if (SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(m_window);
       SDL_RaiseWindow(m_window);
@@ -168,7 +174,7 @@ void Shell::Loop(SingleInstance& instance) {
     if (m_loop.ShouldRunFrame()) {
       if (!m_app->Frame()) m_loop.quitRequested = true;
       m_loop.repaintRequested = false;
-      if (TitleNeedsReset(SDL_GetWindowTitle(m_window))) SDL_SetWindowTitle(m_window, kWindowTitle);
+      if (TitleNeedsReset(SDL_GetWindowTitle(m_window))) SDL_SetWindowTitle(m_window, m_title);
       if (m_cl.frames > 0 && ++m_frames >= m_cl.frames) m_loop.quitRequested = true;
     } else {
       OvSleep(500);
@@ -178,6 +184,12 @@ void Shell::Loop(SingleInstance& instance) {
 
 void Shell::Shutdown() {
   if (m_cursorHidden) SDL_ShowCursor(SDL_ENABLE);
+  if (m_app != nullptr && !m_cl.dumpScene.empty()) {
+    if (OvScene* scene = m_app->Scene())
+      OvDumpSceneJson(*scene, m_cl.dumpScene.c_str());
+    else
+      _TraceFormat("!!! No scene to write to '%s'.\n", m_cl.dumpScene.c_str());
+  }
   if (m_app != nullptr) {
     m_app->Terminate();
     delete m_app;
@@ -190,7 +202,7 @@ void Shell::Shutdown() {
   }
 }
 
-int Shell::Run(SingleInstance& instance) {
+int Shell::Run(SingleInstance* instance) {
   OvTimerResolutionReport();
 
   if (m_cl.headless) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
@@ -208,13 +220,9 @@ int Shell::Run(SingleInstance& instance) {
     m_screenSaverWasOn = true;
   }
 
-  MainAppOptions options;
-  options.programFolder = m_programFolder;
-  options.dataFolder = m_dataFolder;
-  options.contentOverride = m_cl.content;
-  options.allowDialog = HasRealDisplay();
-  m_app = new MainApp(options);
-  bool ok = m_app != nullptr && m_app->Initialise(&m_window, !kWindowedAllowed, kContentName);
+  m_app = m_makeApp(HasRealDisplay());
+  if (m_app != nullptr) m_app->SetFixedStep(m_cl.fixedStep);
+  bool ok = m_app != nullptr && m_app->Initialise(&m_window, !kWindowedAllowed, m_contentName);
   int status = 0;
   if (ok) {
     Trace("Floating point version.\n");
@@ -301,9 +309,78 @@ int KiwaMemoMain(int argc, char** argv) {
     case SingleInstance::Result::Acquired: break;
   }
 
-  Shell shell(cl, dataFolder, programFolder);
-  int status = shell.Run(instance);
+  auto makeApp = [&](bool hasDisplay) -> OrvoApp* {
+    MainAppOptions options;
+    options.programFolder = programFolder;
+    options.dataFolder = dataFolder;
+    options.contentOverride = cl.content;
+    options.allowDialog = hasDisplay;
+    return new MainApp(options);
+  };
+  int status = OvRunShell(cl, kWindowTitle, kContentName, makeApp, &instance);
   instance.Release();
+  OvTraceSetFile(nullptr);
+  return status;
+}
+
+int OvRunShell(const CommandLine& cl, const char* title, const char* contentName,
+               const std::function<OrvoApp*(bool)>& makeApp, SingleInstance* instance) {
+  Shell shell(cl, title, contentName, makeApp);
+  return shell.Run(instance);
+}
+
+namespace {
+
+// Runs any content file: the engine with no application of its own.
+class PlayerApp : public OrvoApp {
+ public:
+  explicit PlayerApp(bool allowDialog) : m_allowDialog(allowDialog) {}
+  OvRendererGL* CreateRenderer() override { return new OvRendererGL(); }
+  void DestroyRenderer(OvRendererGL* renderer) override { delete renderer; }
+
+ protected:
+  bool ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode) override {
+    if (!m_allowDialog) {
+      if (errorCode) *errorCode = 0xFFFF;
+      return false;
+    }
+    return OrvoApp::ChooseContentFile(buffer, size, errorCode);
+  }
+
+ private:
+  bool m_allowDialog;
+};
+
+}  // namespace
+
+int OrvPlayMain(int argc, char** argv) {
+  CommandLine cl;
+  CommandLineRules rules;
+  rules.contentArgument = true;
+  rules.dumpScene = true;
+  if (!ParseCommandLine(argc, argv, cl, rules)) {
+    std::fprintf(stderr, "orvplay: %s\nTry 'orvplay --help'.\n", cl.error.c_str());
+    return 2;
+  }
+  if (cl.help) {
+    std::fputs(PlayerUsageText("orvplay").c_str(), stdout);
+    return 0;
+  }
+  if (cl.content.empty()) {
+    std::fprintf(stderr, "orvplay: no content file given\nTry 'orvplay --help'.\n");
+    return 2;
+  }
+  if (!FileExists(cl.content.c_str())) {
+    std::fprintf(stderr, "orvplay: cannot read the content file '%s'\n", cl.content.c_str());
+    return 1;
+  }
+  if (!cl.traceFile.empty() && !OvTraceSetFile(cl.traceFile.c_str())) {
+    std::fprintf(stderr, "orvplay: cannot write the trace file '%s': %s\n", cl.traceFile.c_str(),
+                 std::strerror(errno));
+    return 2;
+  }
+  auto makeApp = [](bool hasDisplay) -> OrvoApp* { return new PlayerApp(hasDisplay); };
+  int status = OvRunShell(cl, kPlayerTitle, cl.content.c_str(), makeApp, nullptr);
   OvTraceSetFile(nullptr);
   return status;
 }

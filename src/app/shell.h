@@ -4,8 +4,24 @@
 
 #include <string>
 
+#include <functional>
+
+#include "command_line.h"
+
+class OrvoApp;
+class SingleInstance;
+
 // Runs the memo board; returns the process exit status.
 int KiwaMemoMain(int argc, char** argv);
+
+// Runs orvplay: any content file on the engine.
+int OrvPlayMain(int argc, char** argv);
+
+// The window, the main loop and the shutdown order around an application
+// object made by `makeApp` (told whether a real display is there). The
+// instance, when given, receives raise requests. Returns the exit status.
+int OvRunShell(const CommandLine& cl, const char* title, const char* contentName,
+               const std::function<OrvoApp*(bool hasDisplay)>& makeApp, SingleInstance* instance);
 
 // The folder that holds notes and the instance lock: the --data folder, else
 // programFolder + "/data/" when it can be created and written, else

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "json_writer.h"
+#include "ov_json_writer.h"
 #include "ov_database.h"
 #include "ov_memory.h"
 #include "ov_node_type.h"
