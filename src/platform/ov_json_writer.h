@@ -18,13 +18,18 @@ class JsonWriter {
   // Names a member of the enclosing object; the value call follows.
   void Key(const char* name) {
     Separate();
-    String(name);
+    Quoted(name);
     m_out += ": ";
     m_afterKey = true;
   }
 
   void String(const char* s) {
     Separate();
+    Quoted(s);
+  }
+
+ private:
+  void Quoted(const char* s) {
     m_out += '"';
     for (const char* p = s ? s : ""; *p; ++p) {
       unsigned char c = static_cast<unsigned char>(*p);
@@ -48,6 +53,8 @@ class JsonWriter {
     }
     m_out += '"';
   }
+
+ public:
   void Int(int64_t v) {
     Separate();
     m_out += std::to_string(v);

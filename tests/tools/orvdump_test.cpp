@@ -30,12 +30,18 @@ ToolRun Orvdump(const std::string& args) {
   return r;
 }
 
-// Structural check: strings closed, brackets balanced and properly nested.
+// Structural check: strings closed, brackets balanced and properly nested,
+// no empty list items.
 bool LooksLikeJson(const std::string& s) {
   std::string stack;
   bool inString = false;
+  char lastToken = 0;
   for (size_t i = 0; i < s.size(); ++i) {
     char c = s[i];
+    if (!inString && c != ' ' && c != '\n') {
+      if (c == ',' && (lastToken == '{' || lastToken == '[' || lastToken == ',' || lastToken == ':')) return false;
+      lastToken = c;
+    }
     if (inString) {
       if (c == '\\') ++i;
       else if (c == '"') inString = false;
