@@ -27,17 +27,20 @@ struct Part {
 };
 
 // Non-empty parts between separators.
-std::vector<Part> SplitParts(std::string_view s) {
+template <class IsSepFn>
+std::vector<Part> SplitParts(std::string_view s, IsSepFn isSep) {
   std::vector<Part> parts;
   size_t i = 0;
   while (i < s.size()) {
-    while (i < s.size() && IsSep(s[i])) ++i;
+    while (i < s.size() && isSep(s[i])) ++i;
     size_t b = i;
-    while (i < s.size() && !IsSep(s[i])) ++i;
+    while (i < s.size() && !isSep(s[i])) ++i;
     if (i > b) parts.push_back({b, i});
   }
   return parts;
 }
+
+bool IsBackslash(char c) { return c == '\\'; }
 
 // Content names may use "\\"; on disk "/" is the separator.
 std::string OnDisk(std::string_view s) {
@@ -47,43 +50,18 @@ std::string OnDisk(std::string_view s) {
   return r;
 }
 
-}  // namespace
-
-bool FileExists(const char* path) {
-  if (path == nullptr || *path == 0) return false;
-  FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  // A folder opens for reading too, but it is no data file.
-  struct stat st;
-  bool regular = fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
-  std::fclose(f);
-  return regular;
-}
-
-void FolderOf(std::string& out, const char* path) {
-  std::string_view p = path ? path : "";
-  size_t cut = std::string_view::npos;
-  for (size_t i = p.size(); i > 0; --i) {
-    if (IsSep(p[i - 1])) {
-      cut = i;
-      break;
-    }
-  }
-  if (cut == std::string_view::npos)
-    out = "./";
-  else
-    out.assign(p.substr(0, cut));
-}
-
-bool ResolveDataPath(std::string& out, const char* nameText, const char* folderText) {
+// The lookup shared by both name conventions; the folder is always a disk
+// path, where both characters separate.
+template <class IsNameSepFn>
+bool Resolve(std::string& out, const char* nameText, const char* folderText, IsNameSepFn isNameSep) {
   out.clear();
   std::string_view name = nameText ? nameText : "";
   std::string_view folder = folderText ? folderText : "";
   if (name.empty()) return false;
 
   if (!folder.empty()) {
-    std::vector<Part> folderParts = SplitParts(folder);
-    std::vector<Part> nameParts = SplitParts(name);
+    std::vector<Part> folderParts = SplitParts(folder, IsSep);
+    std::vector<Part> nameParts = SplitParts(name, isNameSep);
 
     // The folder's last part appearing in the name: the name repeats the
     // tail of the folder ("stages/" + "stages/b.orv").
@@ -122,6 +100,42 @@ bool ResolveDataPath(std::string& out, const char* nameText, const char* folderT
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool FileExists(const char* path) {
+  if (path == nullptr || *path == 0) return false;
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  // A folder opens for reading too, but it is no data file.
+  struct stat st;
+  bool regular = fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
+  std::fclose(f);
+  return regular;
+}
+
+void FolderOf(std::string& out, const char* path) {
+  std::string_view p = path ? path : "";
+  size_t cut = std::string_view::npos;
+  for (size_t i = p.size(); i > 0; --i) {
+    if (IsSep(p[i - 1])) {
+      cut = i;
+      break;
+    }
+  }
+  if (cut == std::string_view::npos)
+    out = "./";
+  else
+    out.assign(p.substr(0, cut));
+}
+
+bool ResolveDataPath(std::string& out, const char* name, const char* folder) {
+  return Resolve(out, name, folder, IsSep);
+}
+
+bool ResolveDataPathBackslash(std::string& out, const char* name, const char* folder) {
+  return Resolve(out, name, folder, IsBackslash);
 }
 
 std::string OvProgramFolder() {

@@ -14,6 +14,9 @@ void FolderOf(std::string& out, const char* path);
 // then the name itself. Part names compare ASCII case-insensitively; "/" and
 // "\\" both separate. Returns false (out cleared) when nothing exists.
 bool ResolveDataPath(std::string& out, const char* name, const char* folder);
+// The same lookup where only "\\" separates the parts of the name (sound
+// names); the folder is a disk path either way.
+bool ResolveDataPathBackslash(std::string& out, const char* name, const char* folder);
 
 // Folder of the running executable, without a trailing separator.
 std::string OvProgramFolder();

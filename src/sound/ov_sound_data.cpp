@@ -1,11 +1,7 @@
 #include "ov_sound_data.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <string_view>
-#include <vector>
 
 #include "ov_paths.h"
 #include "ov_sound_db.h"
@@ -19,100 +15,10 @@ namespace {
 // Sound files bigger than this are not read into memory when embedding.
 constexpr uint64_t kMaxEmbeddedBytes = 0x7FFFFFFFu;
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-struct Part {
-  size_t begin, end;
-};
-
-// Non-empty parts of `s` between separators.
-template <class IsSep>
-std::vector<Part> SplitParts(std::string_view s, IsSep isSep) {
-  std::vector<Part> parts;
-  size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && isSep(s[i])) ++i;
-    const size_t b = i;
-    while (i < s.size() && !isSep(s[i])) ++i;
-    if (i > b) parts.push_back({b, i});
-  }
-  return parts;
-}
-
-bool IsBackslash(char c) { return c == '\\'; }
-// The folder is a path on disk, where "/" separates as well.
-bool IsDiskSep(char c) { return c == '/' || c == '\\'; }
-
-std::string OnDisk(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c == '\\') c = '/';
-  return r;
-}
-
-bool Readable(const std::string& path) {
-  if (path.empty() || access(path.c_str(), R_OK) != 0) return false;
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 }  // namespace
 
-bool ResolveSoundPath(std::string& out, const char* nameText, const char* folderText) {
-  out.clear();
-  const std::string_view name = nameText ? nameText : "";
-  const std::string_view folder = folderText ? folderText : "";
-  if (name.empty()) return false;
-
-  if (!folder.empty()) {
-    const std::vector<Part> folderParts = SplitParts(folder, IsDiskSep);
-    const std::vector<Part> nameParts = SplitParts(name, IsBackslash);
-
-    // The name repeats the folder's last part ("sounds" + "sounds\\a.wav").
-    if (!folderParts.empty()) {
-      const Part& last = folderParts.back();
-      const std::string_view lastText = folder.substr(last.begin, last.end - last.begin);
-      for (const Part& np : nameParts) {
-        if (EqualNoCase(name.substr(np.begin, np.end - np.begin), lastText)) {
-          std::string candidate(folder.substr(0, last.begin));
-          candidate.append(OnDisk(name.substr(np.begin)));
-          if (Readable(candidate)) {
-            out = candidate;
-            return true;
-          }
-          break;
-        }
-      }
-    }
-
-    // Growing tails of the name under the folder.
-    std::string base(folder);
-    if (!IsDiskSep(base.back())) base.push_back('/');
-    for (size_t k = nameParts.size(); k > 0; --k) {
-      std::string candidate = base;
-      candidate.append(OnDisk(name.substr(nameParts[k - 1].begin)));
-      if (Readable(candidate)) {
-        out = candidate;
-        return true;
-      }
-    }
-  }
-
-  std::string plain = OnDisk(name);
-  if (Readable(plain)) {
-    out = plain;
-    return true;
-  }
-  return false;
+bool ResolveSoundPath(std::string& out, const char* name, const char* folder) {
+  return ResolveDataPathBackslash(out, name, folder);
 }
 
 int32_t AddSound(OvSoundDatabase& database, const char* name) {
