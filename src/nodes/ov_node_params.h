@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "ov_math.h"
 #include "ov_node_type.h"
@@ -67,7 +68,8 @@ inline constexpr float OV_PARAM_DEG_TO_RAD = C_PI / 180.0f;
 // clump key) in words 0 and 1. Slots past the count read as zero.
 class OvParamValues {
  public:
-  OvParamValues(const OvParamValue* values, int count) : m_values(values), m_count(values ? count : 0) {}
+  OvParamValues(const OvParamValue* values, int count, OvChunkArena* arena = nullptr)
+      : m_values(values), m_count(values ? count : 0), m_arena(arena) {}
 
   int Count() const { return m_count; }
   uint32_t Word(int slot, int word) const {
@@ -88,10 +90,24 @@ class OvParamValues {
     objectKey = int32_t(Word(slot, 0));
     clumpKey = int32_t(Word(slot, 1));
   }
+  // A text parameter: words 0 and 1 hold the address of a NUL-terminated
+  // text (low half first), valid during the call. The node keeps a copy in
+  // the arena; null when the slot holds none or the arena cannot serve it.
+  char* Text(int slot) const {
+    const uintptr_t address = uintptr_t(Word(slot, 0)) | (uintptr_t(Word(slot, 1)) << 32);
+    const char* text = reinterpret_cast<const char*>(address);
+    if (text == nullptr || m_arena == nullptr) return nullptr;
+    const size_t n = std::strlen(text);
+    if (n >= 0x7FFFFFF0u) return nullptr;
+    char* copy = static_cast<char*>(m_arena->Allocate(int32_t(n + 1)));
+    if (copy) std::memcpy(copy, text, n + 1);
+    return copy;
+  }
 
  private:
   const OvParamValue* m_values;
   int m_count;
+  OvChunkArena* m_arena;
 };
 
 // Descriptor of a node class. Node must be default-constructible in an arena
@@ -114,7 +130,7 @@ class OvNodeTypeOf : public OvNodeType {
     if (!m_paramCount || !values || count < m_paramCount) return nullptr;
     Node* node = OvArenaNew<Node>(arena);
     if (!node) return nullptr;
-    if (!node->FromValues(OvParamValues(values, count))) {
+    if (!node->FromValues(OvParamValues(values, count, &arena))) {
       node->~Node();
       return nullptr;
     }
