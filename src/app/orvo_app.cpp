@@ -10,7 +10,9 @@
 #include "ov_input_sdl.h"
 #include "ov_paths.h"
 #include "ov_nodes.h"
+#include "ov_render_list.h"
 #include "ov_renderer_gl.h"
+#include "ov_std_material.h"
 #include "ov_scene.h"
 #include "ov_sound_system.h"
 #include "ov_trace.h"
@@ -77,6 +79,7 @@ bool OrvoApp::StartEngine(SDL_Window** window, bool flag) {
 
   OvRegisterNodeTypes();
   OvRegisterSceneExtensionTypes();
+  OvRegisterStdMaterialType();
 
   m_input = CreateInputDevice();
   if (m_input != nullptr) {
@@ -96,6 +99,8 @@ bool OrvoApp::StartEngine(SDL_Window** window, bool flag) {
     return false;
   }
   Trace("Orvo Renderer initialized\n");
+  // Content textures and meshes reach the device through this.
+  m_uploader = new OvContentUploader(*m_renderer);
 
   // Without an audio device the sound system runs on the silent driver.
   m_sound = new OvSoundSystem;
@@ -126,6 +131,7 @@ void OrvoApp::LoadContent(const char* path) {
   m_contentPath[OV_CONTENT_PATH_SIZE - 1] = 0;
 
   scene->SetRenderer(m_renderer);
+  database->SetRenderer(m_uploader);
   scene->SetSoundSink(m_soundSink);
   std::string folder;
   FolderOf(folder, m_contentPath);
@@ -149,18 +155,34 @@ void OrvoApp::UnloadContent() {
   m_database = nullptr;
 }
 
+void OrvoApp::RequestScreenshot(const char* path) {
+  std::strncpy(m_screenshot, path ? path : "", sizeof(m_screenshot) - 1);
+  m_screenshot[sizeof(m_screenshot) - 1] = 0;
+}
+
 void OrvoApp::RunSceneFrame() {
   if (m_scene == nullptr) return;
   if (m_fixedStep > 0) m_scene->ForceStep(m_fixedStep);
+  // A screenshot reads the frame before it is shown.
+  const bool capture = m_screenshot[0] != 0 && m_renderer != nullptr;
+  if (capture) m_scene->SetPresentAfterFrame(false);
   m_scene->Frame();
   // Content without a camera draws nothing; the window still shows the
   // background instead of whatever the buffer held.
-  if (m_scene->NoCamera() && m_renderer != nullptr) {
+  const bool blank = m_scene->NoCamera() && m_renderer != nullptr;
+  if (blank) {
     if (m_input != nullptr) m_input->Update();
     m_renderer->SetBackgroundColour(m_scene->BackgroundColour());
     m_renderer->ClearBackBuffer();
-    m_renderer->ShowBackBuffer();
   }
+  if (capture) {
+    m_scene->SetPresentAfterFrame(true);
+    if (!OvSaveScreenshotPNG(*m_renderer, m_screenshot))
+      _TraceFormat("!!! Can not write the screenshot '%s'.\n", m_screenshot);
+    m_screenshot[0] = 0;
+    if (!blank) m_renderer->ShowBackBuffer();
+  }
+  if (blank) m_renderer->ShowBackBuffer();
 }
 
 bool OrvoApp::Frame() {
@@ -185,6 +207,11 @@ bool OrvoApp::Terminate() {
   UnloadContent();
 
   // The script system stops here once it exists.
+
+  // Device objects of content are gone with the databases; the uploader's
+  // builder goes before the device.
+  delete m_uploader;
+  m_uploader = nullptr;
 
   if (m_renderer != nullptr) {
     Trace("Prepare terminate Orvo Renderer\n");

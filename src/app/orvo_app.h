@@ -15,6 +15,7 @@ class OvSoundSystem;
 class OvScene;
 class OvDatabase;
 class SceneSoundSink;
+class OvContentUploader;
 
 constexpr int OV_CONTENT_PATH_SIZE = 200;
 
@@ -44,6 +45,9 @@ class OrvoApp : public OvAllocated {
   // Every frame advances the scene clock by exactly this many time units
   // (0: measure the wall clock). Makes runs deterministic.
   void SetFixedStep(int32_t units) { m_fixedStep = units; }
+  // The next frame is also written to this PNG file before it is shown.
+  void RequestScreenshot(const char* path);
+  bool ScreenshotPending() const { return m_screenshot[0] != 0; }
 
  protected:
   // The choose-file dialog; false with an error code when no file was chosen.
@@ -62,6 +66,7 @@ class OrvoApp : public OvAllocated {
 
   SDL_Window** m_window = nullptr;
   OvRendererGL* m_renderer = nullptr;
+  OvContentUploader* m_uploader = nullptr;
   OvInputDevice* m_input = nullptr;
   OvSoundSystem* m_sound = nullptr;
   SceneSoundSink* m_soundSink = nullptr;
@@ -71,4 +76,5 @@ class OrvoApp : public OvAllocated {
   bool m_memoryStarted = false;
   int32_t m_fixedStep = 0;
   char m_contentPath[OV_CONTENT_PATH_SIZE] = {};
+  char m_screenshot[512] = {};
 };

@@ -172,6 +172,8 @@ void Shell::Loop(SingleInstance* instance) {
     }
 
     if (m_loop.ShouldRunFrame()) {
+      if (!m_cl.screenshot.empty() && m_cl.frames > 0 && m_frames + 1 == m_cl.frames)
+        m_app->RequestScreenshot(m_cl.screenshot.c_str());
       if (!m_app->Frame()) m_loop.quitRequested = true;
       m_loop.repaintRequested = false;
       if (TitleNeedsReset(SDL_GetWindowTitle(m_window))) SDL_SetWindowTitle(m_window, m_title);
@@ -183,6 +185,11 @@ void Shell::Loop(SingleInstance* instance) {
 }
 
 void Shell::Shutdown() {
+  // Without a frame count the last frame is one more, drawn for the picture.
+  if (m_app != nullptr && m_app->EngineStarted() && !m_cl.screenshot.empty() && m_cl.frames == 0) {
+    m_app->RequestScreenshot(m_cl.screenshot.c_str());
+    m_app->Frame();
+  }
   if (m_cursorHidden) SDL_ShowCursor(SDL_ENABLE);
   if (m_app != nullptr && !m_cl.dumpScene.empty()) {
     if (OvScene* scene = m_app->Scene())
