@@ -11,6 +11,7 @@
 #include "ov_node_type.h"
 #include "ov_nodes.h"
 #include "ov_scene.h"
+#include "ov_std_material.h"
 #include "ov_trace.h"
 #include "ov_typed_record.h"
 
@@ -43,7 +44,10 @@ std::string TypeOf(const OvDbNode* node, const OvTypeRegistry& reg, uint32_t& gr
   node->GetTypeId(t);
   group = t.group;
   id = t.id;
-  return OvTypedRecordName(*node, reg);
+  if (node->IsInert()) return OvMissingNode::kName;
+  // A known type without a display name is hidden from authors, not missing.
+  const OvNodeType* type = reg.FindType(t);
+  return type && type->GetName() ? type->GetName() : "(hidden type)";
 }
 
 const char* TextureFormat(const OvTextureRecord& r) {
@@ -465,6 +469,7 @@ std::string Reasons(const std::string& trace) {
 void RegisterKnownTypes() {
   OvRegisterNodeTypes();
   OvRegisterSceneExtensionTypes();
+  OvRegisterStdMaterialType();
 }
 
 }  // namespace

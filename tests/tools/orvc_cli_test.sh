@@ -59,14 +59,14 @@ done
 j=$work/stage.json
 expect_in "$j" '"name": "memo"'
 for n in _BkBoard _pick1_noteBox TrashCan _clock second_hand camera; do expect_in "$j" "\"name\": \"$n\""; done
-expect_in "$j" '"extension": "Missing (0, 11010)"'
-expect_in "$j" '"extension": "Missing (0, 11020)"'
+expect_in "$j" '"extension": "(hidden type) (0, 11010)"'
+expect_in "$j" '"extension": "(hidden type) (0, 11020)"'
 expect_in "$work/stage.d" "clock.lua"
 
 j=$work/animated.json
 expect_in "$j" '"cameraId": 100'
 expect_in "$j" '"name": "mover", "mesh": 0, "animationSet": 0'
-for id in 100 140 150 1350 9000; do expect_in "$j" "\"group\": 0, \"id\": $id, \"name\": \"Missing\", \"known\": true"; done
+for id in 100 140 150 1350 9000; do expect_in "$j" "\"group\": 0, \"id\": $id, \"name\": \"(hidden type)\", \"known\": true"; done
 expect_in "$j" '"bounds": [0, 0, 0, 17.3205109, -10, -10, -10, 10, 10, 10]'
 
 j=$work/materials.json
