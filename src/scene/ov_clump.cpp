@@ -50,26 +50,6 @@ bool OvMatInverseAffine(OvMatrix& out, const OvMatrix& m) {
   return true;
 }
 
-void OvClumpChainAppend(OvClump*& head, OvClump* chain) {
-  if (!chain) return;
-  OvClump* chainLast = chain->m_prev;
-  if (!chainLast) {
-    // A loose chain: find its end, bounded.
-    chainLast = chain;
-    for (int n = 0; chainLast->m_next && n < OV_CHAIN_WALK_LIMIT; ++n) chainLast = chainLast->m_next;
-    chainLast->m_next = nullptr;
-  }
-  if (!head) {
-    head = chain;
-    chain->m_prev = chainLast;
-    return;
-  }
-  OvClump* last = head->m_prev ? head->m_prev : head;
-  last->m_next = chain;
-  chain->m_prev = last;
-  head->m_prev = chainLast;
-}
-
 // ---------------------------------------------------------------------------
 // Creation and release.
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "ov_anictrl.h"
+#include "ov_chain.h"
 #include "ov_math.h"
 #include "ov_memory.h"
 #include "ov_node_type.h"
@@ -38,8 +39,6 @@ float OvInvalidPos();
 inline constexpr float OV_REACTION_VAR_UNSET = -3.4028235e38f;
 inline constexpr int OV_REACTION_VAR_COUNT = 4;
 
-// Brother-chain walks that look for the last element give up here.
-inline constexpr int OV_CHAIN_WALK_LIMIT = 10000;
 
 // Extension kinds (what the run-time extension object is).
 inline constexpr int OV_EXT_CAMERA = 1;
@@ -284,13 +283,13 @@ class OvClump {
   const char* m_name = nullptr;
 
   friend class OvLogObj;
-  friend void OvClumpChainAppend(OvClump*& head, OvClump* chain);
+  template <class T>
+  friend void OvChainAppend(T*& head, T* chain);
+  template <class T>
+  friend void OvChainRemove(T*& head, T* item);
 };
 
-// Brother chains: the first element's previous link points to the last,
-// the last's next link is null. Appends `chain` (a lone clump or the head of
-// a chain) at the end of the chain headed by `head`, which may be null.
-void OvClumpChainAppend(OvClump*& head, OvClump* chain);
+inline void OvClumpChainAppend(OvClump*& head, OvClump* chain) { OvChainAppend(head, chain); }
 
 // ---------------------------------------------------------------------------
 // Lights: the clump extension (0, 11020) and its run-time object.

@@ -24,45 +24,6 @@ int32_t SecondsToUnits(const OvScene* scene, float seconds) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Chains.
-
-void OvLogObjChainAppend(OvLogObj*& head, OvLogObj* chain) {
-  if (!chain) return;
-  OvLogObj* chainLast = chain->m_prev;
-  if (!chainLast) {
-    chainLast = chain;
-    for (int n = 0; chainLast->m_next && n < OV_CHAIN_WALK_LIMIT; ++n) chainLast = chainLast->m_next;
-    chainLast->m_next = nullptr;
-  }
-  if (!head) {
-    head = chain;
-    chain->m_prev = chainLast;
-    return;
-  }
-  OvLogObj* last = head->m_prev ? head->m_prev : head;
-  last->m_next = chain;
-  chain->m_prev = last;
-  head->m_prev = chainLast;
-}
-
-void OvLogObjChainRemove(OvLogObj*& head, OvLogObj* item) {
-  if (!item) return;
-  if (head == item) {
-    head = item->m_next;
-    if (head) head->m_prev = (item->m_prev && item->m_prev != item) ? item->m_prev : head;
-  } else if (head && item->m_prev) {
-    item->m_prev->m_next = item->m_next;
-    if (item->m_next) {
-      item->m_next->m_prev = item->m_prev;
-    } else {
-      head->m_prev = item->m_prev;
-    }
-  }
-  item->m_prev = nullptr;
-  item->m_next = nullptr;
-}
-
-// ---------------------------------------------------------------------------
 // Creation and release.
 
 OvLogObj* OvLogObj::Create() { return new OvLogObj(); }

@@ -187,14 +187,14 @@ class OvLogObj {
 
   friend class OvScene;
   friend class OvClump;
-  friend void OvLogObjChainAppend(OvLogObj*& head, OvLogObj* chain);
-  friend void OvLogObjChainRemove(OvLogObj*& head, OvLogObj* item);
+  template <class T>
+  friend void OvChainAppend(T*& head, T* chain);
+  template <class T>
+  friend void OvChainRemove(T*& head, T* item);
 };
 
-// Object chains follow the clump rule: first's previous = last, last's
-// next = null.
-void OvLogObjChainAppend(OvLogObj*& head, OvLogObj* chain);
-void OvLogObjChainRemove(OvLogObj*& head, OvLogObj* item);
+inline void OvLogObjChainAppend(OvLogObj*& head, OvLogObj* chain) { OvChainAppend(head, chain); }
+inline void OvLogObjChainRemove(OvLogObj*& head, OvLogObj* item) { OvChainRemove(head, item); }
 
 // ---------------------------------------------------------------------------
 // Emission: new objects from template clump records.
