@@ -4,6 +4,7 @@
 #include <string>
 
 #include "file_dialog.h"
+#include "language.h"
 #include "ov_content_switch.h"
 #include "ov_database.h"
 #include "ov_input.h"
@@ -141,6 +142,12 @@ void OrvoApp::LoadContent(const char* path) {
   OvClearNextContentName();
   scene->InstantiateDatabase(*database);
 
+  LanguageEnvironment language;
+  language.programFolder = OvProgramFolder();
+  language.userLcid = OvUserDefaultLcid();
+  language.systemLcid = OvSystemDefaultLcid();
+  m_localised = SelectLanguage(m_contentPath, language, m_uploader);
+
   OvClearContentChange();
   scene->ResetClock();
   Trace(" ------- Memory usage after the file loaded ------\n");
@@ -153,6 +160,8 @@ void OrvoApp::UnloadContent() {
   m_scene = nullptr;
   if (m_database != nullptr) m_database->Destroy();
   m_database = nullptr;
+  if (m_localised != nullptr) m_localised->Destroy();
+  m_localised = nullptr;
 }
 
 void OrvoApp::RequestScreenshot(const char* path) {

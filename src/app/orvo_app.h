@@ -40,6 +40,8 @@ class OrvoApp : public OvAllocated {
   OvSoundSystem* Sound() const { return m_sound; }
   OvScene* Scene() const { return m_scene; }
   OvDatabase* Database() const { return m_database; }
+  // The language-specific content loaded beside the main content, or null.
+  OvDatabase* LocalisedDatabase() const { return m_localised; }
   bool EngineStarted() const { return m_engineStarted; }
 
   // Every frame advances the scene clock by exactly this many time units
@@ -72,6 +74,7 @@ class OrvoApp : public OvAllocated {
   SceneSoundSink* m_soundSink = nullptr;
   OvScene* m_scene = nullptr;
   OvDatabase* m_database = nullptr;
+  OvDatabase* m_localised = nullptr;
   bool m_engineStarted = false;
   bool m_memoryStarted = false;
   int32_t m_fixedStep = 0;
