@@ -1,5 +1,6 @@
 #include "ov_nodes.h"
 
+#include "ov_flag_nodes.h"
 #include "ov_keyframe.h"
 #include "ov_opaque_node.h"
 
@@ -118,6 +119,7 @@ constexpr int kTableSize = int(sizeof(kTable) / sizeof(kTable[0]));
 
 OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (entry.pair.group == 0 && OvKeyTrackNode::IsTrackId(entry.pair.id)) return OvKeyTrackTypeCreate(entry.pair.id);
+  if (OvNodeType* type = OvFlagNodeTypeCreate(entry.pair, entry.name)) return type;
   return new OvOpaqueNodeType(entry.pair, entry.name, entry.editorOnly);
 }
 
