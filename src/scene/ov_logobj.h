@@ -100,6 +100,10 @@ class OvLogObj {
   // Identity and values.
   int32_t LoGetID() const { return m_id; }
   void LoSetID(int32_t id) { m_id = id; }
+  // The word after the ID: behaviour nodes use it as the object's ID
+  // (generators set it, sensors test it); -1 until set.
+  int32_t LoGetNodeID() const { return m_reserved0; }
+  void LoSetNodeID(int32_t id) { m_reserved0 = id; }
   const char* LoGetName() const { return m_name ? m_name : ""; }
   // Keeps its own copy of the text; false without memory (name unchanged).
   bool SetName(const char* name);
