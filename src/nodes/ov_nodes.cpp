@@ -1,11 +1,13 @@
 #include "ov_nodes.h"
 
 #include "ov_anim_nodes.h"
+#include "ov_collision_nodes.h"
 #include "ov_condition_nodes.h"
 #include "ov_flag_nodes.h"
 #include "ov_flight_nodes.h"
 #include "ov_gen_nodes.h"
 #include "ov_keyframe.h"
+#include "ov_mesh_nodes.h"
 #include "ov_misc_nodes.h"
 #include "ov_opaque_node.h"
 #include "ov_scene_nodes.h"
@@ -126,6 +128,8 @@ constexpr int kTableSize = int(sizeof(kTable) / sizeof(kTable[0]));
 OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (entry.pair.group == 0 && OvKeyTrackNode::IsTrackId(entry.pair.id)) return OvKeyTrackTypeCreate(entry.pair.id);
   if (OvNodeType* type = OvFlagNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvCollisionNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvMeshNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvMiscNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvFlightNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvSceneNodeTypeCreate(entry.pair, entry.name)) return type;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ov_clock.h"
+#include "ov_collision.h"
 #include "ov_database.h"
 #include "ov_input.h"
 #include "ov_node_type.h"
@@ -638,5 +639,6 @@ bool OvScene::InstantiateDatabase(OvDatabase& db) {
     ok = false;  // a clock the content cannot mean; the default stays
   }
   db.SetInstantiating(false);
+  OvCollisionInstall(*this, db);
   return ok;
 }
