@@ -162,7 +162,10 @@ class AcCheckInOut final : public OvAniCtrl {
 
 class AcCheckDestroyed final : public OvAniCtrl {
  public:
-  explicit AcCheckDestroyed(const OvCheckDestroyedSensorNode& node) : m_node(node), m_remaining(node.number) {}
+  explicit AcCheckDestroyed(const OvCheckDestroyedSensorNode& node) : m_node(node), m_remaining(node.number) {
+    OvDestructionWatchers(+1);
+  }
+  ~AcCheckDestroyed() override { OvDestructionWatchers(-1); }
   int32_t GetCtrlId() const override { return OV_ACID_S_CHECK_DESTROYED; }
   void Attached(OvClump* clump) override { m_clump = clump; }
 

@@ -4,6 +4,8 @@
 // the condition holds, the inverse change when it does not.
 #pragma once
 
+#include "ov_scene.h"
+
 #include <cstdint>
 
 #include "ov_aniset.h"
@@ -25,7 +27,7 @@ inline constexpr OvTypeId OV_NODE_S_CHECK_DESTROYED{0, 5010};
 
 // Controller IDs.
 inline constexpr int32_t OV_ACID_S_CHECK_IN_OUT = 500;
-inline constexpr int32_t OV_ACID_S_CHECK_DESTROYED = 505;
+inline constexpr int32_t OV_ACID_S_CHECK_DESTROYED = OV_CTRL_ID_CHECK_DESTROYED;
 inline constexpr int32_t OV_ACID_S_ANGLE_BETWEEN = 614;
 inline constexpr int32_t OV_ACID_S_ANGLE_IN_WORLD = 616;
 inline constexpr int32_t OV_ACID_S_DISTANCE = 618;

@@ -36,6 +36,28 @@ OvClump* SearchClumpIdInObjects(OvLogObj* first, int32_t id, int32_t serial) {
 
 }  // namespace
 
+namespace {
+int g_destructionWatchers = 0;
+
+// Tells every watching controller in the clump trees from `first` on; a
+// watcher may sit on any clump.
+void NotifyClumps(OvClump* first, OvClump* root, int depth) {
+  for (OvClump* c = first; c != nullptr; c = c->GetNextBrother()) {
+    c->BroadcastMessage(OV_CTRL_ID_CHECK_DESTROYED, -1, reinterpret_cast<intptr_t>(root), 0);
+    if (depth < 512) NotifyClumps(c->GetChild(), root, depth + 1);
+  }
+}
+
+void NotifyDestroyed(OvLogObj* first, OvClump* root, int depth) {
+  for (OvLogObj* o = first; o != nullptr; o = o->LoGetNextBrother()) {
+    NotifyClumps(o->GetClumps(), root, 0);
+    if (depth < 512) NotifyDestroyed(o->LoGetChild(), root, depth + 1);
+  }
+}
+}  // namespace
+
+void OvDestructionWatchers(int delta) { g_destructionWatchers += delta; }
+
 void OvRegisterSceneExtensionTypes() {
   OvRegisterCameraExtensionType();
   OvRegisterLightExtensionType();
@@ -480,6 +502,9 @@ static void ToTopLevelKeepingWorld(OvScene& scene, OvLogObj* object) {
 void OvScene::DeleteLogObjNow(OvLogObj* object) {
   if (!object || object->m_scene != this || object->RefCount() <= 0) return;
   object->AddRef();  // kept while its children are handled
+  // Watchers hear of it while the object is still whole.
+  if (g_destructionWatchers > 0 && object->GetClumps() != nullptr && !m_shuttingDown)
+    NotifyDestroyed(m_firstLogObj, object->GetClumps(), 0);
   // Children that do not die with it become top-level objects.
   for (OvLogObj* child = object->m_firstChild; child;) {
     OvLogObj* next = child->m_next;

@@ -306,3 +306,10 @@ class OvScene : public OvAllocated {
 
 // Registers the scene's clump-extension types (camera, light) once.
 void OvRegisterSceneExtensionTypes();
+
+// Controllers that watch for destroyed objects (message id, then the message
+// (-1, the destroyed object's root clump, 0) before the object goes). They
+// count themselves in and out so that deletions cost nothing while none
+// watches.
+inline constexpr int32_t OV_CTRL_ID_CHECK_DESTROYED = 505;
+void OvDestructionWatchers(int delta);

@@ -302,3 +302,22 @@ TEST_F(SensorTypes, ParameterTablesAndCreateFromValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// The scene tells watchers when it deletes an object, before it is gone.
+TEST_F(Sensors, CheckDestroyedHearsTheSceneDeleteAnObject) {
+  OvClump* victim = Object("victim", {0, 0, 0}, 4, 7);
+  OvClump* watcher = Object("watcher");
+  auto* node = Make<OvCheckDestroyedSensorNode>(0x2, 0x2);
+  node->checkedRecord = 7;
+  node->number = 1;
+  Attach(node, watcher);
+  Step();
+  EXPECT_EQ(Flags(watcher), 0x0u);
+  scene.DelLogObj(victim->GetLogObj());
+  Step();
+  EXPECT_EQ(Flags(watcher), 0x2u);
+}
+
+}  // namespace
