@@ -13,20 +13,6 @@
 
 namespace {
 
-int32_t Saturate(int64_t v) {
-  if (v > INT32_MAX) return INT32_MAX;
-  if (v < INT32_MIN) return INT32_MIN;
-  return int32_t(v);
-}
-
-// Content reals may be anything; converting out of range would be undefined.
-int64_t TruncToInt(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 9.0e18) return INT64_C(9000000000000000000);
-  if (v <= -9.0e18) return -INT64_C(9000000000000000000);
-  return int64_t(v);
-}
-
 OvMeterScoreFn g_scoreSource = nullptr;
 
 // "now" of the apply controllers: the scene clock or the object's time.
@@ -256,7 +242,7 @@ class AcMeter final : public OvAniCtrl {
     object->FreezeTime();
     if (target || !needsTarget) {
       const float value = Measure(target);
-      m_target = Saturate(TruncToInt(double((value - n.valueBegin) * m_slope)) + n.frameBegin);
+      m_target = OvSaturateI32(OvTruncToI64(double((value - n.valueBegin) * m_slope)) + n.frameBegin);
     }
     int32_t next = m_target;
     if (n.options & OvMeterNode::kSmooth) {
@@ -264,9 +250,9 @@ class AcMeter final : public OvAniCtrl {
       const int64_t step = scene ? scene->FrameDelta() : 0;
       const int64_t current = object->GetCrntFrame();
       if (current < m_target) {
-        next = Saturate(std::min<int64_t>(current + step, m_target));
+        next = OvSaturateI32(std::min<int64_t>(current + step, m_target));
       } else if (current > m_target) {
-        next = Saturate(std::max<int64_t>(current - step, m_target));
+        next = OvSaturateI32(std::max<int64_t>(current - step, m_target));
       }
     }
     m_reached = next == m_target;
@@ -496,7 +482,7 @@ bool OvGotoFrameNode::FromValues(const OvParamValues& v) {
     mode = kAbsolute;
   } else if (v.Check(7)) {
     mode = v.Check(8) ? kCorrected : kRelative;
-    amount = Saturate(TruncToInt(double(v.Int(9)) * double(v.Real(10))));
+    amount = OvSaturateI32(OvTruncToI64(double(v.Int(9)) * double(v.Real(10))));
   } else {
     mode = kFromValidStart;
   }
@@ -523,13 +509,13 @@ void OvGotoFrameNode::Animate(OvClump* clump, int32_t t) {
     case kCorrected: {
       const OvScene* scene = object->LoGetScene();
       const double frames = scene ? double(scene->FramesPerUnit()) * double(scene->FrameDelta()) : 0.0;
-      next = current + TruncToInt(frames * double(amount));
+      next = current + OvTruncToI64(frames * double(amount));
       break;
     }
     default:
       break;
   }
-  object->GotoFrame(Saturate(next));
+  object->GotoFrame(OvSaturateI32(next));
 }
 
 // ---------------------------------------------------------------------------

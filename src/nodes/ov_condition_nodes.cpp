@@ -11,16 +11,6 @@
 
 namespace {
 
-int32_t SerialOf(const OvDatabase* database) { return database ? database->Serial() : -1; }
-
-// Content reals may be anything; converting out of range would be undefined.
-int32_t TruncToInt32(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 2147483647.0) return INT32_MAX;
-  if (v <= -2147483648.0) return INT32_MIN;
-  return int32_t(v);
-}
-
 // Codes may come from content as any integer.
 int32_t Mod(int32_t v, int32_t n) {
   const int32_t r = v % n;
@@ -188,7 +178,7 @@ class AcCheckDestroyed final : public OvAniCtrl {
     const OvScene* scene = m_clump->GetScene();
     const int32_t now = scene ? scene->GetTime() : 0;
     const double perSec = scene ? double(scene->TimePerSec()) : 0.0;
-    m_holdEnd = TruncToInt32(double(now) + TruncToInt32(double(m_node.holdSec) * perSec));
+    m_holdEnd = OvTruncToI32(double(now) + OvTruncToI32(double(m_node.holdSec) * perSec));
   }
 
   void Animate(OvClump* clump, int32_t) override {
@@ -495,7 +485,7 @@ bool OvDistanceSensorNode::Write(OvStream& stream) const {
                             target.clumpKey);
 }
 
-void OvDistanceSensorNode::Bind(OvDatabase* database) { target.serial = SerialOf(database); }
+void OvDistanceSensorNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }
 
 bool OvDistanceSensorNode::FromValues(const OvParamValues& v) {
   v.FlagPair(0, setMask, setValue);
@@ -521,7 +511,7 @@ bool OvAngleBetweenSensorNode::Write(OvStream& stream) const {
                             target.clumpKey);
 }
 
-void OvAngleBetweenSensorNode::Bind(OvDatabase* database) { target.serial = SerialOf(database); }
+void OvAngleBetweenSensorNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }
 
 bool OvAngleBetweenSensorNode::FromValues(const OvParamValues& v) {
   v.FlagPair(0, setMask, setValue);
@@ -592,7 +582,7 @@ bool OvCheckInOutSensorNode::Write(OvStream& stream) const {
 }
 
 void OvCheckInOutSensorNode::Bind(OvDatabase* database) {
-  checked.serial = inNode.serial = outNode.serial = SerialOf(database);
+  checked.serial = inNode.serial = outNode.serial = OvSerialOf(database);
 }
 
 bool OvCheckInOutSensorNode::FromValues(const OvParamValues& v) {

@@ -11,22 +11,6 @@
 
 namespace {
 
-int32_t Saturate(int64_t v) {
-  if (v > INT32_MAX) return INT32_MAX;
-  if (v < INT32_MIN) return INT32_MIN;
-  return int32_t(v);
-}
-
-// Content reals may be anything; converting out of range would be undefined.
-int64_t TruncToInt(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 9.0e18) return INT64_C(9000000000000000000);
-  if (v <= -9.0e18) return -INT64_C(9000000000000000000);
-  return int64_t(v);
-}
-
-int32_t SerialOf(const OvDatabase* database) { return database ? database->Serial() : -1; }
-
 // ---------------------------------------------------------------------------
 // Controllers. Each keeps a reference to its node, which the database keeps
 // alive longer than any clump.
@@ -106,8 +90,8 @@ class AcTimingFlag final : public OvAniCtrl {
       if (!OvFlagTestAll(*clump, m_node.checkMask)) return;
       m_start = now;
       const double perSec = double(scene->TimePerSec());
-      m_delay = Saturate(TruncToInt(double(m_node.delaySec) * perSec));
-      m_end = Saturate(TruncToInt(double(m_node.holdSec) * perSec) + m_delay);
+      m_delay = OvSaturateI32(OvTruncToI64(double(m_node.delaySec) * perSec));
+      m_end = OvSaturateI32(OvTruncToI64(double(m_node.holdSec) * perSec) + m_delay);
     }
     const int64_t d = int64_t(now) - m_start;
     if (m_holding) {
@@ -246,7 +230,7 @@ class AcRFrame final : public OvAniCtrl {
     object->FreezeTime();
     const float x = clump->CpGetReactionVar(m_node.sourceVar);
     if (OvReactionVarDefined(x)) {
-      m_target = Saturate(TruncToInt(double((x - m_node.varFrom) * m_slope)) + m_node.frameFrom);
+      m_target = OvSaturateI32(OvTruncToI64(double((x - m_node.varFrom) * m_slope)) + m_node.frameFrom);
     }
     int32_t next = m_target;
     if (m_node.options & OvRFrameNode::kSmooth) {
@@ -254,9 +238,9 @@ class AcRFrame final : public OvAniCtrl {
       const int64_t step = scene ? scene->FrameDelta() : 0;
       const int64_t current = object->GetCrntFrame();
       if (current < m_target) {
-        next = Saturate(std::min<int64_t>(current + step, m_target));
+        next = OvSaturateI32(std::min<int64_t>(current + step, m_target));
       } else if (current > m_target) {
-        next = Saturate(std::max<int64_t>(current - step, m_target));
+        next = OvSaturateI32(std::max<int64_t>(current - step, m_target));
       }
     }
     object->GotoFrame(next);
@@ -467,7 +451,7 @@ bool OvRefOthersFlagNode::Write(OvStream& stream) const {
   return stream.WriteLayout("iiiiii", otherMask, otherValue, setMask, setValue, target.objectKey, target.clumpKey);
 }
 
-void OvRefOthersFlagNode::Bind(OvDatabase* database) { target.serial = SerialOf(database); }
+void OvRefOthersFlagNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }
 
 bool OvRefOthersFlagNode::FromValues(const OvParamValues& v) {
   v.FlagPair(0, otherMask, otherValue);
@@ -490,7 +474,7 @@ bool OvRvDistanceNode::Write(OvStream& stream) const {
   return stream.WriteLayout("i ii", kFormat, target.objectKey, target.clumpKey) && map.Write(stream);
 }
 
-void OvRvDistanceNode::Bind(OvDatabase* database) { target.serial = SerialOf(database); }
+void OvRvDistanceNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }
 
 bool OvRvDistanceNode::FromValues(const OvParamValues& v) {
   map.var = v.Int(0);
@@ -517,7 +501,7 @@ bool OvRvReactionVarNode::Write(OvStream& stream) const {
   return stream.WriteLayout("iiii", kFormat, target.objectKey, target.clumpKey, sourceVar) && map.Write(stream);
 }
 
-void OvRvReactionVarNode::Bind(OvDatabase* database) { target.serial = SerialOf(database); }
+void OvRvReactionVarNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }
 
 bool OvRvReactionVarNode::FromValues(const OvParamValues& v) {
   map.var = v.Int(0);

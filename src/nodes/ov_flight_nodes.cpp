@@ -11,8 +11,6 @@
 
 namespace {
 
-int32_t SerialOf(const OvDatabase* database) { return database ? database->Serial() : -1; }
-
 OvVector Sub(const OvVector& a, const OvVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
 OvVector Cross(const OvVector& a, const OvVector& b) {
@@ -379,7 +377,7 @@ bool OvHomingNode::Write(OvStream& stream) const {
                             target.clumpKey);
 }
 
-void OvHomingNode::Bind(OvDatabase* database) { target.serial = SerialOf(database); }
+void OvHomingNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }
 
 bool OvHomingNode::FromValues(const OvParamValues& v) {
   acceleration = v.Real(0);
@@ -405,7 +403,7 @@ bool OvAlignNode::Write(OvStream& stream) const {
   return stream.WriteLayout("iiii", kFormat, target.objectKey, target.clumpKey, options);
 }
 
-void OvAlignNode::Bind(OvDatabase* database) { target.serial = SerialOf(database); }
+void OvAlignNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }
 
 bool OvAlignNode::FromValues(const OvParamValues& v) {
   options = (v.Check(0) ? kActiveCamera : 0) | (v.Check(2) ? kPosition : 0) | (v.Check(3) ? kOrientation : 0) |

@@ -13,15 +13,6 @@
 
 namespace {
 
-int32_t SerialOf(const OvDatabase* database) { return database ? database->Serial() : -1; }
-
-int32_t TruncUnits(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 2147483647.0) return INT32_MAX;
-  if (v <= -2147483648.0) return INT32_MIN;
-  return int32_t(v);
-}
-
 // Content axis codes index matrix rows: keep them in range.
 int Axis3(int32_t code) { return code >= 0 && code < 3 ? int(code) : 0; }
 
@@ -572,7 +563,7 @@ OvAniCtrl* OvPlaySoundNode::MakeController(OvClump* clump) {
     const OvScene* scene = clump ? clump->GetScene() : nullptr;
     perSec = scene ? double(scene->TimePerSec()) : 0.0;
   }
-  return new AcPlaySound(*this, system, TruncUnits(double(safePeriodSec) * perSec));
+  return new AcPlaySound(*this, system, OvTruncToI32(double(safePeriodSec) * perSec));
 }
 
 // ---------------------------------------------------------------------------
@@ -604,7 +595,7 @@ bool OvSpinByOtherNode::Write(OvStream& stream) const {
   return stream.WriteLayout("iiRiii", kFormat, spinAxis, ratio, ref.objectKey, ref.clumpKey, refAxis);
 }
 
-void OvSpinByOtherNode::Bind(OvDatabase* database) { ref.serial = SerialOf(database); }
+void OvSpinByOtherNode::Bind(OvDatabase* database) { ref.serial = OvSerialOf(database); }
 
 bool OvSpinByOtherNode::FromValues(const OvParamValues& v) {
   spinAxis = v.Int(0);
@@ -630,7 +621,7 @@ bool OvAimNode::Write(OvStream& stream) const {
                             target.objectKey, target.clumpKey, checkMask, checkValue);
 }
 
-void OvAimNode::Bind(OvDatabase* database) { target.serial = SerialOf(database); }
+void OvAimNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }
 
 bool OvAimNode::FromValues(const OvParamValues& v) {
   axes = (v.Int(0) & 0x7) | ((v.Int(5) & 0x7) << 4);

@@ -768,6 +768,23 @@ void PumpFor(int ms) {
   }
 }
 
+// Pumps events until SDL's own state shows what xdotool did; a loaded
+// machine may take longer than any fixed wait.
+template <class Cond>
+bool PumpUntil(Cond cond, int maxMs = 5000) {
+  for (int t = 0; t < maxMs; t += 10) {
+    PumpFor(10);
+    if (cond()) return true;
+  }
+  return cond();
+}
+
+bool PointerAt(int x, int y) {
+  int mx, my;
+  SDL_GetMouseState(&mx, &my);
+  return mx == x && my == y;
+}
+
 TEST(SdlInputX11, PointerKeysButtonsAndWrapOverAFullDisplayWindow) {
   const char* driver = std::getenv("SDL_VIDEODRIVER");
   if (driver == nullptr || std::string(driver) != "x11" || std::getenv("DISPLAY") == nullptr ||
@@ -789,7 +806,7 @@ TEST(SdlInputX11, PointerKeysButtonsAndWrapOverAFullDisplayWindow) {
   int wx, wy;
   SDL_GetWindowPosition(win, &wx, &wy);
   run("xdotool mousemove " + std::to_string(wx + 150) + " " + std::to_string(wy + 120));
-  PumpFor(200);
+  EXPECT_TRUE(PumpUntil([] { return PointerAt(150, 120); }));
   dev->Update();
   int x, y, dx, dy;
   dev->GetPos(x, y);
@@ -799,24 +816,31 @@ TEST(SdlInputX11, PointerKeysButtonsAndWrapOverAFullDisplayWindow) {
   dev->GetMove(dx, dy);  // relative mode on
   const int right = bounds.x + bounds.w;
   run("xdotool mousemove " + std::to_string(right - 1) + " " + std::to_string(wy + 120));
-  PumpFor(200);
+  EXPECT_TRUE(PumpUntil([&] { return PointerAt(right - 1 - wx, 120); }));
   dev->Update();
   dev->GetMove(dx, dy);
   EXPECT_EQ(dx, right - 1 - (wx + 150));
   EXPECT_EQ(dy, 0);
-  PumpFor(200);
-  int gx, gy;
-  SDL_GetGlobalMouseState(&gx, &gy);
+  int gx = 0, gy = 0;
+  PumpUntil([&] {
+    SDL_GetGlobalMouseState(&gx, &gy);
+    return gx == bounds.x + 1;
+  });
   EXPECT_EQ(gx, bounds.x + 1);  // wrapped to L + 1
+  PumpUntil([&] { return PointerAt(bounds.x + 1 - wx, 120); });
   run("xdotool mousemove_relative 7 3");
-  PumpFor(200);
+  EXPECT_TRUE(PumpUntil([&] { return PointerAt(bounds.x + 1 - wx + 7, 123); }));
   dev->Update();
   dev->GetMove(dx, dy);
   EXPECT_EQ(dx, 7);
   EXPECT_EQ(dy, 3);
 
   run("xdotool keydown a keydown Shift_L mousedown 3");
-  PumpFor(200);
+  EXPECT_TRUE(PumpUntil([] {
+    const Uint8* keys = SDL_GetKeyboardState(nullptr);
+    return keys[SDL_SCANCODE_A] && keys[SDL_SCANCODE_LSHIFT] &&
+           (SDL_GetGlobalMouseState(nullptr, nullptr) & SDL_BUTTON(SDL_BUTTON_RIGHT));
+  }));
   dev->Update();
   EXPECT_TRUE(dev->IsClickDown('A'));
   EXPECT_TRUE(dev->IsDown(VK_SHIFT));
@@ -824,7 +848,11 @@ TEST(SdlInputX11, PointerKeysButtonsAndWrapOverAFullDisplayWindow) {
   EXPECT_TRUE(dev->IsClickDown(OV_INPUT_MOUSE_RIGHT));
   EXPECT_FALSE(dev->IsDown(OV_INPUT_MOUSE_LEFT));
   run("xdotool keyup a keyup Shift_L mouseup 3");
-  PumpFor(200);
+  EXPECT_TRUE(PumpUntil([] {
+    const Uint8* keys = SDL_GetKeyboardState(nullptr);
+    return !keys[SDL_SCANCODE_A] && !keys[SDL_SCANCODE_LSHIFT] &&
+           !(SDL_GetGlobalMouseState(nullptr, nullptr) & SDL_BUTTON(SDL_BUTTON_RIGHT));
+  }));
   dev->Update();
   EXPECT_TRUE(dev->IsClickUp('A'));
   EXPECT_FALSE(dev->IsDown(VK_SHIFT));
