@@ -346,37 +346,38 @@ class Dumper {
   }
 
  private:
+  // The arrays a mesh takes from an earlier one: text label, JSON key, the
+  // reference as stored.
+  struct SharedArray {
+    const char* label;
+    const char* key;
+    int32_t ref;
+  };
+  static std::vector<SharedArray> SharedArrays(const OvMesh& m) {
+    const SharedArray all[] = {{"positions", "positions", m.refs.positions},
+                               {"colours", "colours", m.refs.colors},
+                               {"normals", "normals", m.refs.normals},
+                               {"indices", "indices", m.refs.indices},
+                               {"coordinate sets", "coordinateSets", m.refs.sets},
+                               {"materials", "materials", m.refs.materials},
+                               {"shader indices", "shaderIndices", m.refs.shaderIndices},
+                               {"ranges", "ranges", m.refs.ranges},
+                               {"bounds", "bounds", m.refs.bounds}};
+    std::vector<SharedArray> out;
+    for (const SharedArray& a : all)
+      if (a.ref != OV_MESH_INLINE) out.push_back(a);
+    return out;
+  }
   static std::string Shares(const OvMesh& m) {
     std::string s;
-    auto add = [&](const char* what, int32_t ref) {
-      if (ref == OV_MESH_INLINE) return;
+    for (const SharedArray& a : SharedArrays(m)) {
       if (!s.empty()) s += ", ";
-      s += std::string(what) + " of mesh " + std::to_string(ref);
-    };
-    add("positions", m.refs.positions);
-    add("colours", m.refs.colors);
-    add("normals", m.refs.normals);
-    add("indices", m.refs.indices);
-    add("coordinate sets", m.refs.sets);
-    add("materials", m.refs.materials);
-    add("shader indices", m.refs.shaderIndices);
-    add("ranges", m.refs.ranges);
-    add("bounds", m.refs.bounds);
+      s += std::string(a.label) + " of mesh " + std::to_string(a.ref);
+    }
     return s;
   }
   static void SharesJson(JsonWriter& j, const OvMesh& m) {
-    auto add = [&](const char* what, int32_t ref) {
-      if (ref != OV_MESH_INLINE) j.Member(what, ref);
-    };
-    add("positions", m.refs.positions);
-    add("colours", m.refs.colors);
-    add("normals", m.refs.normals);
-    add("indices", m.refs.indices);
-    add("coordinateSets", m.refs.sets);
-    add("materials", m.refs.materials);
-    add("shaderIndices", m.refs.shaderIndices);
-    add("ranges", m.refs.ranges);
-    add("bounds", m.refs.bounds);
+    for (const SharedArray& a : SharedArrays(m)) j.Member(a.key, a.ref);
   }
 
   static void TypedJson(JsonWriter& j, const OvDbNode* node, const OvTypeRegistry& reg, uint32_t index) {
