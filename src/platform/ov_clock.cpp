@@ -29,8 +29,8 @@ void OvTimerResolutionReport() {
   const double f = static_cast<double>(frequency);
   auto span = [f](Uint64 from, Uint64 to) { return f != 0.0 ? static_cast<double>(to - from) / f : 0.0; };
 
-  // The original prints the low 32 bits of the frequency with %ld (a 32-bit
-  // signed long on Windows) and 1/f rounded to single precision.
+  // The trace line keeps its 32-bit form: the low 32 bits of the frequency
+  // as a signed number, and 1/f rounded to single precision.
   const long low = static_cast<int32_t>(static_cast<uint32_t>(frequency));
   const float resolution = f != 0.0 ? static_cast<float>(1.0 / f) : 0.0f;
   _TraceFormat("QueryPerformanceFrequency: %ld. So the resolution is %12.11f second.\n", low,

@@ -13,7 +13,7 @@ constexpr int OV_INPUT_MOUSE_MIDDLE = 257;
 constexpr int OV_INPUT_MOUSE_RIGHT = 258;
 constexpr int OV_INPUT_COUNT = 259;
 
-// The abstract device. Slot order is the document's.
+// The abstract device; the frame calls Update once, then the queries read.
 class OvInputDevice : public OvAllocated {
  public:
   virtual ~OvInputDevice() = default;

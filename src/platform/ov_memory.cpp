@@ -248,8 +248,8 @@ void OvMFree(void* p) {
   }
   unsigned char* at = static_cast<unsigned char*>(p);
   bool inside = at >= g_arena.start && at < g_arena.start + g_arena.size;
-  // Beyond the range check of the original, a pointer that is not a block in
-  // use (double free, interior pointer) is refused the same way.
+  // Besides a pointer outside the arena, one that is not a block in use
+  // (double free, interior pointer) is refused the same way.
   if (!inside || !ArenaFree(g_arena, p)) {
     _TraceFormat("!!! OvMFree(0x%llx) error!\n",
                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
@@ -306,8 +306,8 @@ void OvMemoryStop() {
   g_accumulator = nullptr;
 
   if (g_arenaOn) {
-    // Blocks still in use die with the arena; freeing them later would hand
-    // foreign pointers to the system heap, as in the original.
+    // Blocks still in use die with the arena: a holder must not free one
+    // after the stop, since OvMFree would hand it to the system heap.
     std::free(g_arena.start);
     g_arena = Arena();
     g_arenaOn = false;

@@ -47,12 +47,12 @@ struct OvAllocated {
 };
 
 // Bump allocator over linked chunks. Every chunk is max(default payload, n) + 16
-// bytes and its payload starts at offset 16. On the original 32-bit layout the
-// 16-byte header held previous, next, size and saved offset; on 64-bit two
+// bytes and its payload starts at offset 16. In the 32-bit layout this format
+// keeps, the 16-byte header held previous, next, size and saved offset; on 64-bit two
 // pointers and two int32 do not fit, so the header keeps only the next link
 // (8 bytes) plus size and saved offset, and the previous chunk is found by
 // walking from the first chunk (needed only when ResizeLast empties a chunk).
-// Allocations are 4-byte aligned, as in the original.
+// Allocations are 4-byte aligned, as the 32-bit layout has them.
 class OvChunkArena : public OvAllocated {
  public:
   static constexpr int32_t kHeader = 16;
@@ -187,7 +187,7 @@ OvTextCollector* OvMemoryTextCollector();
 // The optional boundary-tag arena (OvMemoryStart(size > 0)). Offsets are from
 // the arena start; the free-list links inside free blocks are 32-bit offsets,
 // so an arena is at most 2 GiB (a bigger request leaves the arena off). As in
-// the original, payloads are only 4-byte aligned (blocks are multiples of 4
+// the 32-bit layout, payloads are only 4-byte aligned (blocks are multiples of 4
 // after an 8-byte header); the application never turns the arena on.
 // Allocations made before start and freed while the arena is on are foreign:
 // traced and not freed. Blocks still in use at stop die with the arena.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-// Virtual-key codes, named as in the original platform.
+// Virtual-key codes, with the Windows names and numbers.
 constexpr int VK_LBUTTON = 0x01;
 constexpr int VK_RBUTTON = 0x02;
 constexpr int VK_CANCEL = 0x03;

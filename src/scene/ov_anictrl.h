@@ -57,7 +57,7 @@ inline constexpr int OV_MEM_KIND_ANICTRL = 2;
 // controllers embedded in another object (shared-controller nodes) keep the
 // flag clear and are never freed through this interface.
 //
-// The virtual operations are declared in slot order; the destructor is
+// The virtual operations keep one fixed order, numbered below; the destructor is
 // protected so that ending a controller always goes through Destroy/Release.
 class OvAniCtrl {
  public:
@@ -70,7 +70,7 @@ class OvAniCtrl {
   static void* operator new(size_t, void* where) noexcept { return where; }
   static void operator delete(void*, void*) noexcept {}
 
-  // The marker of this class (what slot 0 answers for the base).
+  // The marker of this class (what TypeTag answers for the base).
   static const void* ClassTag();
 
   OvAniCtrl() = default;
@@ -101,12 +101,12 @@ class OvAniCtrl {
   virtual void PassDefault(OvClump* clump, int32_t value) {
     (void)clump, (void)value;
   }
-  // 8: the pass call with its point; the base forwards to slot 7.
+  // 8: the pass call with its point; the base forwards to PassDefault.
   virtual void TwoPass(OvClump* clump, int32_t value, int point) {
     (void)point;
     PassDefault(clump, value);
   }
-  // 9: the hierarchy call, after the whole scene was animated and drawn.
+  // 9: the controller's hierarchy step, after the whole scene was animated and drawn.
   virtual void Hierarchy(OvClump* clump, int32_t value) { (void)clump, (void)value; }
   // 10: what a list does when it lets go of the controller: an owned
   // controller is destroyed and freed, any other one is left alone.
@@ -136,8 +136,8 @@ class OvAniCtrl {
   uint32_t m_flags = 0;
 };
 
-// Base of controllers that work only after the whole frame was drawn: slot 6
-// asks for a hierarchy call (value = time) instead of a pass call.
+// Base of controllers that work only after the whole frame was drawn: its
+// Animate asks for the hierarchy step (value = time) instead of a pass call.
 class OvHrchyAniCtrl : public OvAniCtrl {
  public:
   static const void* ClassTag();
@@ -156,7 +156,7 @@ class EnumAniCtrlCallback {
   virtual int32_t Visit(OvAniCtrl* ctrl) = 0;
 };
 
-// Stops at the first controller whose ID (slot 5) is the wanted one.
+// Stops at the first controller whose GetCtrlId is the wanted one.
 class EnumFindAcCb : public EnumAniCtrlCallback {
  public:
   explicit EnumFindAcCb(int32_t wantedId) : m_wantedId(wantedId) {}
@@ -167,7 +167,7 @@ class EnumFindAcCb : public EnumAniCtrlCallback {
 };
 
 // The ordered controller list of one clump; the clump owns it (owned flag
-// set) and releases it with itself, which releases every member (slot 10).
+// set) and releases it with itself, which calls Release on every member.
 // Entries are packed: all non-null entries come first.
 //
 // The clump's operations go through it:
@@ -176,7 +176,7 @@ class EnumFindAcCb : public EnumAniCtrlCallback {
 //   those mesh channels private; finally call the controller's Attached.
 // - remove (DelAniCtrl): the scene drops the controller's pending pass and
 //   hierarchy registrations, then Remove.
-// - animate: Animate(clump, t) calls slot 6 of every member in order.
+// - animate: Animate(clump, t) calls Animate of every member in order.
 class OvAniCtrlList final : public OvAniCtrl {
  public:
   static constexpr int kGrowBy = 4;
@@ -189,12 +189,12 @@ class OvAniCtrlList final : public OvAniCtrl {
   bool IsKindOf(const void* tag) const override {
     return tag == ClassTag() || OvAniCtrl::IsKindOf(tag);
   }
-  // Releases every member (slot 10), then itself.
+  // Calls Release on every member, then destroys itself.
   void Destroy(uint32_t flags) override;
   // OR of the members' masks.
   uint32_t GetChannelMask() const override { return m_channelMask; }
   uint32_t GetSecondaryMask() const override { return m_secondaryMask; }
-  // Slot 6 of each member in list order. A member removed meanwhile is
+  // Animate of each member in list order. A member removed meanwhile is
   // released only when the walk is over, so a controller may remove itself
   // or a brother from inside its own animate.
   void Animate(OvClump* clump, int32_t time) override;
@@ -205,8 +205,8 @@ class OvAniCtrlList final : public OvAniCtrl {
   bool Append(OvAniCtrl* ctrl);
   // As Append, but at `index` (clamped to the end), shifting the rest.
   bool Insert(int index, OvAniCtrl* ctrl);
-  // Takes the controller out: tells every other member (slot 14), releases it
-  // (slot 10), compacts and recomputes the masks. False when it is not here.
+  // Takes the controller out: tells every other member (CtrlRemoved), releases
+  // it (Release), compacts and recomputes the masks. False when it is not here.
   bool Remove(OvAniCtrl* ctrl);
   // Takes the controller out without releasing it or telling anyone.
   bool Detach(OvAniCtrl* ctrl);
@@ -217,9 +217,9 @@ class OvAniCtrlList final : public OvAniCtrl {
     return index >= 0 && index < m_count ? m_items[index] : nullptr;
   }
   bool Contains(const OvAniCtrl* ctrl) const;
-  // First member whose ID (slot 5) is `id`.
+  // First member whose GetCtrlId is `id`.
   OvAniCtrl* FindById(int32_t id) const;
-  // First member whose type tag (slot 0) is `tag`.
+  // First member whose TypeTag is `tag`.
   OvAniCtrl* FindByTag(const void* tag) const;
   // First member whose channel mask meets `channels` or whose secondary mask
   // meets `sets`.
@@ -227,7 +227,7 @@ class OvAniCtrlList final : public OvAniCtrl {
   // Visits members in order until a visit answers 1; returns the controller
   // it stopped at, or null.
   OvAniCtrl* Enumerate(EnumAniCtrlCallback& callback);
-  // Slot 12 with (a, b, c) on every member whose ID is `id`; the number of
+  // Message(a, b, c) on every member whose ID is `id`; the number of
   // controllers called.
   int Broadcast(int32_t id, intptr_t a, intptr_t b, intptr_t c);
   // ORs the members' masks afresh (after a member changed its own).

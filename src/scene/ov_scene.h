@@ -65,10 +65,10 @@ class OvScene : public OvAllocated {
   OvScene(const OvScene&) = delete;
   OvScene& operator=(const OvScene&) = delete;
 
-  // Slot 0: sets the shutting-down flag, releases every object, the frame
+  // Sets the shutting-down flag, releases every object, the frame
   // arena and the hooks, and tells the sound system to stop.
   virtual ~OvScene();
-  // Slot 1: links an object (with all its brothers) to the end of the top
+  // Links an object (with all its brothers) to the end of the top
   // level and sets the scene on the whole subtree.
   virtual void AddLogObjs(OvLogObj* chain);
 
