@@ -1195,8 +1195,11 @@ int B_object(lua_State* L) {
     lua_pop(L, 1);
   }
   const int32_t category = a.Int("category", 0);
-  if (category < 0 || category > 127) Fail(L, a.Field("category"), "expected a collision category 0 to 127");
-  o.flags |= category << 1;
+  // The category is the flag byte itself with bit 0 (collidable) left out: 2, 4, 24, 26, ...
+  if (category < 0 || category > 254 || (category & 1) != 0) {
+    Fail(L, a.Field("category"), "expected an even collision category 0 to 254, got " + std::to_string(category));
+  }
+  o.flags |= category;
   o.health = a.Int("health", 0);
   o.fullHealth = a.Int("full_health", o.health);
   o.dPower = a.Int("power", 0);

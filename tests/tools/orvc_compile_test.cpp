@@ -273,7 +273,7 @@ TEST(OrvcCompile, ClumpTreesAndObjectsAreLaidOutDepthFirst) {
   EXPECT_STREQ(robot->name, "robot");
   EXPECT_EQ(robot->id, 3);
   EXPECT_EQ(robot->firstClump, 1);
-  EXPECT_EQ(robot->objectFlags, 0x1 | 0x40000 | (2 << 1));
+  EXPECT_EQ(robot->objectFlags, 0x1 | 0x40000 | 2);
   EXPECT_EQ(robot->health, 50);
   EXPECT_EQ(robot->fullHealth, 50);
   EXPECT_EQ(robot->dPower, 4);

@@ -41,6 +41,9 @@ TEST(OrvcErrors, BuilderMistakesNameFileLineAndItem) {
   ExpectError("clump{ rotation = { 1, 0, 0 } }", "", "expected a quaternion {s, x, y, z}");
   ExpectError("clump{ position = { 0, 0, 0 }, look_at = { 0, 0, 0 } }", "", "the eye and the target are the same point");
   ExpectError("object{ flags = { 'flying' } }", "", "'flying' is not one of collidable");
+  ExpectError("object{ category = 27 }", "", "expected an even collision category 0 to 254, got 27");
+  ExpectError("object{ category = 256 }", "", "expected an even collision category 0 to 254, got 256");
+  ExpectError("object{ category = -2 }", "", "expected an even collision category 0 to 254, got -2");
   ExpectError("stage{ camera = clump{ name = 'c' } }", "", "clump 'c' has no camera = {...}");
   ExpectError("stage{ frame_rate = 0 }", "", "frames per second above 0");
   ExpectError("animation{ 1 }", "", "expected a track{} or node{}");
