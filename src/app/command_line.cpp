@@ -70,6 +70,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, const
       out.help = true;
     } else if (std::strcmp(a, "--headless") == 0) {
       out.headless = true;
+    } else if (std::strcmp(a, "--allow-exec") == 0) {
+      out.allowExec = true;
     } else if (std::strcmp(a, "--content") == 0) {
       const char* v = value(a);
       if (!v) return false;
@@ -132,6 +134,7 @@ std::string UsageText(const char* program) {
          "  --frames N      stop after N frames\n"
          "  --fixed-step U  advance the clock by exactly U time units per frame\n"
          "  --screenshot F  write the last frame to F as PNG\n"
+         "  --allow-exec    let content from outside the program folder start programs\n"
          "  --trace FILE    append the diagnostic trace to FILE as well as standard error\n"
          "  --help          show this text and exit\n"
          "\n"
@@ -153,6 +156,7 @@ std::string PlayerUsageText(const char* program) {
          "  --fixed-step U   advance the clock by exactly U time units per frame\n"
          "  --screenshot F   write the last frame to F as PNG\n"
          "  --dump-scene F   write the scene after the last frame to F as JSON\n"
+         "  --allow-exec     let the content start programs\n"
          "  --trace FILE     append the diagnostic trace to FILE as well as standard error\n"
          "  --help           show this text and exit\n"
          "\n"

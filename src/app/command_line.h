@@ -20,6 +20,7 @@ struct CommandLine {
   int32_t fixedStep = 0; // --fixed-step UNITS; 0 measures the wall clock
   std::string screenshot; // --screenshot FILE: PNG of the last frame
   std::string dumpScene;  // --dump-scene FILE (orvplay)
+  bool allowExec = false; // --allow-exec: any content may start programs
   bool help = false;     // --help
 
   std::string error;     // set when the command line is unusable

@@ -38,10 +38,10 @@ OvRendererGL* MainApp::CreateRenderer() { return new OvRendererGL(); }
 
 void MainApp::DestroyRenderer(OvRendererGL* renderer) { delete renderer; }
 
-bool MainApp::ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode) {
+bool MainApp::ChooseContentFile(std::string& chosen, unsigned long* errorCode) {
   if (!m_options.allowDialog) {
     if (errorCode) *errorCode = kDialogFailed;
     return false;
   }
-  return OrvoApp::ChooseContentFile(buffer, size, errorCode);
+  return OrvoApp::ChooseContentFile(chosen, errorCode);
 }

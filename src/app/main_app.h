@@ -29,7 +29,7 @@ class MainApp : public OrvoApp {
   const std::string& RecycleFolder() const { return m_recycleFolder; }
 
  protected:
-  bool ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode) override;
+  bool ChooseContentFile(std::string& chosen, unsigned long* errorCode) override;
 
  private:
   MainAppOptions m_options;

@@ -1,5 +1,6 @@
 #include "orvo_app.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "ov_renderer_gl.h"
 #include "ov_std_material.h"
 #include "ov_scene.h"
+#include "ov_scene_nodes.h"
 #include "ov_sound_system.h"
 #include "ov_trace.h"
 
@@ -33,13 +35,27 @@ class SceneSoundSink : public OvSceneSoundSink, public OvAllocated {
   OvSoundSystem& m_sound;
 };
 
+namespace {
+
+// The board's own content: a file in the program's folder, links resolved.
+bool InProgramFolder(const std::string& contentFolder) {
+  char* content = realpath(contentFolder.c_str(), nullptr);
+  char* program = realpath(OvProgramFolder().c_str(), nullptr);
+  const bool same = content != nullptr && program != nullptr && std::strcmp(content, program) == 0;
+  std::free(content);
+  std::free(program);
+  return same;
+}
+
+}  // namespace
+
 OrvoApp::OrvoApp() = default;
 
 OrvoApp::~OrvoApp() = default;
 
-bool OrvoApp::ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode) {
+bool OrvoApp::ChooseContentFile(std::string& chosen, unsigned long* errorCode) {
   static const char* const kFilter[] = {"Orvo Files", "*.orv", "All Files", "*.*", nullptr, nullptr};
-  return OvChooseFile(buffer, size, "Load file", kFilter, errorCode);
+  return OvChooseFile(chosen, "Load file", kFilter, errorCode);
 }
 
 OvInputDevice* OrvoApp::CreateInputDevice() { return OvCreateSdlInputDevice(m_window ? *m_window : nullptr); }
@@ -55,9 +71,9 @@ bool OrvoApp::Initialise(SDL_Window** window, bool flag, const char* contentName
     haveCandidate = true;
   }
   if (!haveCandidate || candidate.empty() || !FileExists(candidate.c_str())) {
-    char chosen[OV_CONTENT_PATH_SIZE] = {};
+    std::string chosen;
     unsigned long error = 0;
-    if (ChooseContentFile(chosen, sizeof(chosen), &error)) {
+    if (ChooseContentFile(chosen, &error)) {
       candidate = chosen;
       haveCandidate = true;
     } else {
@@ -128,17 +144,17 @@ void OrvoApp::LoadContent(const char* path) {
   }
   m_scene = scene;
   m_database = database;
-  std::strncpy(m_contentPath, path ? path : "", OV_CONTENT_PATH_SIZE - 1);
-  m_contentPath[OV_CONTENT_PATH_SIZE - 1] = 0;
+  m_contentPath = path ? path : "";
 
   scene->SetRenderer(m_renderer);
   database->SetRenderer(m_uploader);
   scene->SetSoundSink(m_soundSink);
   std::string folder;
-  FolderOf(folder, m_contentPath);
+  FolderOf(folder, m_contentPath.c_str());
   if (OvSoundDatabase* sounds = database->SoundDatabase()) sounds->SetFolder(folder.c_str());
+  OvSetExecPolicy(m_allowExec || InProgramFolder(folder), folder.c_str());
 
-  database->Load(m_contentPath);
+  m_contentLoaded = database->Load(m_contentPath.c_str());
   OvClearNextContentName();
   scene->InstantiateDatabase(*database);
 
@@ -146,7 +162,7 @@ void OrvoApp::LoadContent(const char* path) {
   language.programFolder = OvProgramFolder();
   language.userLcid = OvUserDefaultLcid();
   language.systemLcid = OvSystemDefaultLcid();
-  m_localised = SelectLanguage(m_contentPath, language, m_uploader);
+  m_localised = SelectLanguage(m_contentPath.c_str(), language, m_uploader);
 
   OvClearContentChange();
   scene->ResetClock();
@@ -165,15 +181,14 @@ void OrvoApp::UnloadContent() {
 }
 
 void OrvoApp::RequestScreenshot(const char* path) {
-  std::strncpy(m_screenshot, path ? path : "", sizeof(m_screenshot) - 1);
-  m_screenshot[sizeof(m_screenshot) - 1] = 0;
+  m_screenshot = path ? path : "";
 }
 
 void OrvoApp::RunSceneFrame() {
   if (m_scene == nullptr) return;
   if (m_fixedStep > 0) m_scene->ForceStep(m_fixedStep);
   // A screenshot reads the frame before it is shown.
-  const bool capture = m_screenshot[0] != 0 && m_renderer != nullptr;
+  const bool capture = !m_screenshot.empty() && m_renderer != nullptr;
   if (capture) m_scene->SetPresentAfterFrame(false);
   m_scene->Frame();
   // Content without a camera draws nothing; the window still shows the
@@ -186,9 +201,9 @@ void OrvoApp::RunSceneFrame() {
   }
   if (capture) {
     m_scene->SetPresentAfterFrame(true);
-    if (!OvSaveScreenshotPNG(*m_renderer, m_screenshot))
-      _TraceFormat("!!! Can not write the screenshot '%s'.\n", m_screenshot);
-    m_screenshot[0] = 0;
+    if (!OvSaveScreenshotPNG(*m_renderer, m_screenshot.c_str()))
+      _TraceFormat("!!! Can not write the screenshot '%s'.\n", m_screenshot.c_str());
+    m_screenshot.clear();
     if (!blank) m_renderer->ShowBackBuffer();
   }
   if (blank) m_renderer->ShowBackBuffer();
@@ -202,7 +217,7 @@ bool OrvoApp::Frame() {
   std::string name = OvNextContentName();
   if (name.empty()) return false;
   std::string folder, resolved;
-  FolderOf(folder, m_contentPath);
+  FolderOf(folder, m_contentPath.c_str());
   if (!ResolveDataPath(resolved, name.c_str(), folder.c_str())) {
     _TraceFormat("Orvo file -- '%s' does not exist!\n", name.c_str());
     return false;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "ov_memory.h"
 
@@ -16,8 +17,6 @@ class OvScene;
 class OvDatabase;
 class SceneSoundSink;
 class OvContentUploader;
-
-constexpr int OV_CONTENT_PATH_SIZE = 200;
 
 class OrvoApp : public OvAllocated {
  public:
@@ -34,7 +33,7 @@ class OrvoApp : public OvAllocated {
   virtual OvRendererGL* CreateRenderer() = 0;
   virtual void DestroyRenderer(OvRendererGL* renderer) = 0;
 
-  const char* ContentPath() const { return m_contentPath; }
+  const char* ContentPath() const { return m_contentPath.c_str(); }
   OvRendererGL* Renderer() const { return m_renderer; }
   OvInputDevice* Input() const { return m_input; }
   OvSoundSystem* Sound() const { return m_sound; }
@@ -47,13 +46,17 @@ class OrvoApp : public OvAllocated {
   // Every frame advances the scene clock by exactly this many time units
   // (0: measure the wall clock). Makes runs deterministic.
   void SetFixedStep(int32_t units) { m_fixedStep = units; }
+  // Content from outside the program folder may start programs too.
+  void SetAllowExec(bool allow) { m_allowExec = allow; }
+  // Whether the last content load read the whole file.
+  bool ContentLoaded() const { return m_contentLoaded; }
   // The next frame is also written to this PNG file before it is shown.
   void RequestScreenshot(const char* path);
-  bool ScreenshotPending() const { return m_screenshot[0] != 0; }
+  bool ScreenshotPending() const { return !m_screenshot.empty(); }
 
  protected:
   // The choose-file dialog; false with an error code when no file was chosen.
-  virtual bool ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode);
+  virtual bool ChooseContentFile(std::string& chosen, unsigned long* errorCode);
   // The input device for the window; a recorded-input device can replace it.
   virtual OvInputDevice* CreateInputDevice();
   // The scene content is loaded into; the memo board makes its own kind.
@@ -78,6 +81,8 @@ class OrvoApp : public OvAllocated {
   bool m_engineStarted = false;
   bool m_memoryStarted = false;
   int32_t m_fixedStep = 0;
-  char m_contentPath[OV_CONTENT_PATH_SIZE] = {};
-  char m_screenshot[512] = {};
+  bool m_allowExec = false;
+  bool m_contentLoaded = false;
+  std::string m_contentPath;
+  std::string m_screenshot;
 };

@@ -18,6 +18,7 @@
 #include "ov_clock.h"
 #include "ov_paths.h"
 #include "ov_renderer_gl.h"
+#include "ov_spawn.h"
 #include "ov_trace.h"
 #include "shell_state.h"
 #include "single_instance.h"
@@ -165,6 +166,9 @@ void Shell::Loop(SingleInstance* instance) {
       WindowMessage(e);
     }
 
+    // Programs started by content end on their own; none stays a zombie.
+    OvReapChildren();
+
     if (instance != nullptr && instance->PollRaise()) {
       Trace("Raise request from another start.\n");
       if (SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(m_window);
@@ -228,7 +232,10 @@ int Shell::Run(SingleInstance* instance) {
   }
 
   m_app = m_makeApp(HasRealDisplay());
-  if (m_app != nullptr) m_app->SetFixedStep(m_cl.fixedStep);
+  if (m_app != nullptr) {
+    m_app->SetFixedStep(m_cl.fixedStep);
+    m_app->SetAllowExec(m_cl.allowExec);
+  }
   bool ok = m_app != nullptr && m_app->Initialise(&m_window, !kWindowedAllowed, m_contentName);
   int status = 0;
   if (ok) {
@@ -346,12 +353,12 @@ class PlayerApp : public OrvoApp {
   void DestroyRenderer(OvRendererGL* renderer) override { delete renderer; }
 
  protected:
-  bool ChooseContentFile(char* buffer, size_t size, unsigned long* errorCode) override {
+  bool ChooseContentFile(std::string& chosen, unsigned long* errorCode) override {
     if (!m_allowDialog) {
       if (errorCode) *errorCode = 0xFFFF;
       return false;
     }
-    return OrvoApp::ChooseContentFile(buffer, size, errorCode);
+    return OrvoApp::ChooseContentFile(chosen, errorCode);
   }
 
  private:

@@ -1,27 +1,22 @@
 #include "ov_scene_nodes.h"
 
 #include <SDL.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "ov_content_switch.h"
 #include "ov_database.h"
 #include "ov_node_flags.h"
 #include "ov_scene.h"
+#include "ov_spawn.h"
 #include "ov_stream.h"
 #include "ov_trace.h"
-
-extern char** environ;
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// Shell handlers.
+// Handlers and policy.
 
 void DefaultMessage(void*, const char* text, const char* caption) {
   _TraceFormat("%s: %s\n", caption, text);
@@ -32,123 +27,36 @@ void DefaultMessage(void*, const char* text, const char* caption) {
   }
 }
 
-void DefaultExecute(void*, const OvShellRequest& request);
+void DefaultExecute(void*, const OvExecRequest& request);
 
-OvShellExecuteFn g_execute = DefaultExecute;
-OvShellMessageFn g_message = DefaultMessage;
-void* g_shellContext = nullptr;
+OvExecFn g_execute = DefaultExecute;
+OvExecMessageFn g_message = DefaultMessage;
+void* g_execContext = nullptr;
+bool g_execAllowed = false;
+std::string g_contentFolder;
 
-void DefaultExecute(void*, const OvShellRequest& request) {
-  if (OvShellStart(request) < 0 && request.errorUi) {
-    g_message(g_shellContext, "The file or object could not be opened.", "External execution error");
+void DefaultExecute(void*, const OvExecRequest& request) {
+  OvProgramRequest program;
+  program.file = request.file;
+  program.parameters = request.parameters;
+  program.directory = request.directory;
+  program.baseFolder = request.baseFolder;
+  if (OvStartProgram(program) < 0 && request.errorUi) {
+    g_message(g_execContext, "The file or object could not be opened.", "External execution error");
   }
-}
-
-// Children started and not yet seen to end.
-constexpr int kMaxChildren = 64;
-pid_t g_children[kMaxChildren];
-int g_childCount = 0;
-
-void ReapChildren() {
-  int kept = 0;
-  for (int i = 0; i < g_childCount; ++i) {
-    int status = 0;
-    const pid_t r = waitpid(g_children[i], &status, WNOHANG);
-    if (r == 0) g_children[kept++] = g_children[i];
-  }
-  g_childCount = kept;
-}
-
-pid_t Spawn(const char* program, const std::vector<std::string>& args, const char* directory, bool search) {
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
-  bool ok = true;
-  if (directory) ok = posix_spawn_file_actions_addchdir_np(&actions, directory) == 0;
-  // The child must not inherit the engine's standard input.
-  if (ok) ok = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0;
-  pid_t pid = -1;
-  const int rc = !ok ? -1
-                 : search ? posix_spawnp(&pid, program, &actions, nullptr, argv.data(), environ)
-                          : posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
-  if (g_childCount < kMaxChildren) g_children[g_childCount++] = pid;
-  return pid;
-}
-
-pid_t OpenDocument(const std::string& target, const char* directory) {
-  // A leading dash would read as an option.
-  const std::string arg = !target.empty() && target[0] == '-' ? "./" + target : target;
-  return Spawn("xdg-open", {"xdg-open", arg}, directory, true);
 }
 
 }  // namespace
 
-void OvSetShellHandlers(OvShellExecuteFn execute, OvShellMessageFn message, void* context) {
+void OvSetExecHandlers(OvExecFn execute, OvExecMessageFn message, void* context) {
   g_execute = execute ? execute : DefaultExecute;
   g_message = message ? message : DefaultMessage;
-  g_shellContext = context;
+  g_execContext = context;
 }
 
-std::vector<std::string> OvSplitShellArguments(const char* text) {
-  std::vector<std::string> out;
-  if (!text) return out;
-  std::string current;
-  bool inArg = false, quoted = false;
-  for (const char* p = text; *p; ++p) {
-    const char c = *p;
-    if (c == '\\' && p[1] == '"') {
-      current += '"';
-      inArg = true;
-      ++p;
-    } else if (c == '"') {
-      quoted = !quoted;
-      inArg = true;  // "" is an empty argument
-    } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
-      if (inArg) out.push_back(current);
-      current.clear();
-      inArg = false;
-    } else {
-      current += c;
-      inArg = true;
-    }
-  }
-  if (inArg) out.push_back(current);
-  return out;
-}
-
-int OvShellStart(const OvShellRequest& request) {
-  ReapChildren();
-  if (!request.file || !*request.file) return -1;
-  const char* directory = request.directory && *request.directory ? request.directory : nullptr;
-  const std::string file = request.file;
-  const bool hasSlash = file.find('/') != std::string::npos;
-  // A relative name is looked for in the working directory first.
-  const std::string local = file[0] != '/' && directory ? std::string(directory) + "/" + file : file;
-  struct stat st {};
-  const bool exists = stat(local.c_str(), &st) == 0;
-  if (exists) {
-    if (S_ISREG(st.st_mode) && access(local.c_str(), X_OK) == 0) {
-      std::vector<std::string> args = OvSplitShellArguments(request.parameters);
-      args.insert(args.begin(), file);
-      return Spawn(local.c_str(), args, directory, false);
-    }
-    return OpenDocument(local, directory);
-  }
-  if (!hasSlash) {
-    std::vector<std::string> args = OvSplitShellArguments(request.parameters);
-    args.insert(args.begin(), file);
-    const pid_t pid = Spawn(file.c_str(), args, directory, true);
-    // Not a program: perhaps an address ("mailto:...").
-    if (pid < 0 && file.find(':') != std::string::npos) return OpenDocument(file, directory);
-    return pid;
-  }
-  // A missing path: only addresses are worth handing on.
-  return file.find("://") != std::string::npos ? OpenDocument(file, directory) : -1;
+void OvSetExecPolicy(bool allowed, const char* contentFolder) {
+  g_execAllowed = allowed;
+  g_contentFolder = contentFolder ? contentFolder : "";
 }
 
 namespace {
@@ -273,11 +181,18 @@ void OvExternalExecutionNode::Animate(OvClump* clump, int32_t) {
   if (!clump || !OvFlagTest(*clump, checkMask, checkValue)) return;
   const bool errorUi = (options & kErrorDialog) != 0;
   if (file && *file) {
-    const OvShellRequest request{file, parameters, directory && *directory ? directory : nullptr, OV_SHOW_NORMAL,
-                                 errorUi};
-    g_execute(g_shellContext, request);
+    if (!g_execAllowed) {
+      if (!refusalTraced)
+        _TraceFormat("!!! External Execution of '%s' refused: content from outside the program folder starts "
+                     "programs only with --allow-exec.\n", file);
+      refusalTraced = true;
+      return;
+    }
+    const OvExecRequest request{file, parameters, directory && *directory ? directory : nullptr,
+                                g_contentFolder.c_str(), errorUi};
+    g_execute(g_execContext, request);
   } else if (errorUi) {
-    g_message(g_shellContext, "No executable file or object.", "External execution error");
+    g_message(g_execContext, "No executable file or object.", "External execution error");
   }
 }
 

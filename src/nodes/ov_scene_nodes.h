@@ -4,9 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
-
 #include "ov_aniset.h"
 #include "ov_node_params.h"
 #include "ov_node_type.h"
@@ -74,38 +71,32 @@ class OvExternalExecutionNode : public OvSceneNodeBase {
   char* file = nullptr;  // arena strings; null when absent
   char* parameters = nullptr;
   char* directory = nullptr;
+  bool refusalTraced = false;  // the refusal of untrusted content is told once
 };
 
 // ---------------------------------------------------------------------------
 // The operating-system side of "External Execution", replaceable (tests,
 // other front ends).
 
-inline constexpr int OV_SHOW_NORMAL = 5;
-
-struct OvShellRequest {
+struct OvExecRequest {
   const char* file;        // never null or empty
   const char* parameters;  // may be null
   const char* directory;   // null when absent or empty
-  int show;                // OV_SHOW_NORMAL
+  const char* baseFolder;  // the running content's folder
   bool errorUi;            // failures may be reported to the user
 };
 
-using OvShellExecuteFn = void (*)(void* context, const OvShellRequest& request);
-using OvShellMessageFn = void (*)(void* context, const char* text, const char* caption);
+using OvExecFn = void (*)(void* context, const OvExecRequest& request);
+using OvExecMessageFn = void (*)(void* context, const char* text, const char* caption);
 
-// Installs the handlers (null restores the default one of that kind).
-void OvSetShellHandlers(OvShellExecuteFn execute, OvShellMessageFn message, void* context);
+// Installs the handlers (null restores the default one of that kind). The
+// default starts the program through OvStartProgram (platform).
+void OvSetExecHandlers(OvExecFn execute, OvExecMessageFn message, void* context);
 
-// The default: the file is started directly with the parameters split into
-// arguments (double quotes group, never through a shell), in the working
-// directory when given; a file that exists but is not executable (or a name
-// that is no program, such as an address) is handed to xdg-open. Returns the
-// child's process id, or -1. Children are reaped on later calls.
-int OvShellStart(const OvShellRequest& request);
-// Splits a parameter string into arguments: blanks separate, double quotes
-// group and are removed, a backslash before a double quote makes it literal
-// (other backslashes stay, as in paths).
-std::vector<std::string> OvSplitShellArguments(const char* text);
+// Whether the running content may start programs (the board's own content,
+// or the user allowed it), and the folder its names are relative to. Set by
+// the application on every content load; nothing is started before.
+void OvSetExecPolicy(bool allowed, const char* contentFolder);
 
 // The descriptor of one of the types above (named `name`), or null for any
 // other pair.

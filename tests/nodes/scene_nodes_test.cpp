@@ -16,14 +16,15 @@
 #include "ov_nodes.h"
 #include "ov_scene_nodes.h"
 #include "ov_stream.h"
+#include "trace_capture.h"
 
 namespace {
 
 struct ShellLog {
   std::vector<std::string> runs, messages;
-  static void Execute(void* self, const OvShellRequest& r) {
+  static void Execute(void* self, const OvExecRequest& r) {
     static_cast<ShellLog*>(self)->runs.push_back(std::string(r.file) + "|" + r.parameters + "|" +
-                                                 (r.directory ? r.directory : "-") + std::to_string(r.show));
+                                                 (r.directory ? r.directory : "-") + "|" + r.baseFolder);
   }
   static void Message(void* self, const char* text, const char*) {
     static_cast<ShellLog*>(self)->messages.push_back(text);
@@ -36,11 +37,13 @@ class SceneNodes : public ::testing::Test {
     renderer.quiet = true;
     scene.SetRenderer(&renderer);
     firstCamera = AddCamera(scene);
-    OvSetShellHandlers(ShellLog::Execute, ShellLog::Message, &shell);
+    OvSetExecHandlers(ShellLog::Execute, ShellLog::Message, &shell);
+    OvSetExecPolicy(true, "/content/");
     OvClearContentChange();
   }
   void TearDown() override {
-    OvSetShellHandlers(nullptr, nullptr, nullptr);
+    OvSetExecHandlers(nullptr, nullptr, nullptr);
+    OvSetExecPolicy(false, nullptr);
     OvClearContentChange();
     OvClearNextContentName();
   }
@@ -119,7 +122,8 @@ TEST_F(SceneNodes, ExternalExecutionRunsEveryFrameTheTestPasses) {
   EXPECT_TRUE(shell.runs.empty());
   c->SetSwitch(0x1, 0x1);
   Step(3);
-  EXPECT_EQ(shell.runs, std::vector<std::string>(3, "tool|-x \"a b\"|-5"));  // empty directory: none
+  // Empty directory: none; names are relative to the content's folder.
+  EXPECT_EQ(shell.runs, std::vector<std::string>(3, "tool|-x \"a b\"|-|/content/"));
   // No file: silent without the error dialog, a message with it.
   auto* empty = Make<OvExternalExecutionNode>();
   empty->options = 0;
@@ -132,24 +136,21 @@ TEST_F(SceneNodes, ExternalExecutionRunsEveryFrameTheTestPasses) {
   EXPECT_EQ(shell.messages, std::vector<std::string>(2, "No executable file or object."));
 }
 
-TEST(ShellStart, SplitsArgumentsAndRunsInTheWorkingDirectory) {
-  EXPECT_EQ(OvSplitShellArguments("  a \"b c\"  d\\e \"\" \\\"q\\\" x\"y\"z "),
-            (std::vector<std::string>{"a", "b c", "d\\e", "", "\"q\"", "xyz"}));
-  char dirTemplate[] = "/tmp/ov_shell_XXXXXX";
-  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-  const std::string dir = dirTemplate, script = dir + "/echo.sh";
-  std::ofstream(script) << "#!/bin/sh\npwd > out.txt\nfor a in \"$@\"; do echo \"[$a]\" >> out.txt; done\n";
-  ASSERT_EQ(chmod(script.c_str(), 0755), 0);
-  // A relative name is found in the working directory; ";" stays an argument.
-  const int pid = OvShellStart({"echo.sh", "one \"two three\" ;rm", dir.c_str(), OV_SHOW_NORMAL, false});
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  std::stringstream text;
-  text << std::ifstream(dir + "/out.txt").rdbuf();
-  EXPECT_EQ(text.str(), dir + "\n[one]\n[two three]\n[;rm]\n");
-  EXPECT_EQ(OvShellStart({"/nonexistent/ov_tool", nullptr, nullptr, OV_SHOW_NORMAL, false}), -1);
-  unlink((dir + "/out.txt").c_str()), unlink(script.c_str()), rmdir(dir.c_str());
+TEST_F(SceneNodes, ExternalExecutionOfUntrustedContentIsRefusedWithOneTraceLine) {
+  OvSetExecPolicy(false, "/content/");
+  TraceCapture trace;
+  OvClump* c = Object("exec");
+  auto* run = Make<OvExternalExecutionNode>();
+  char file[] = "tool";
+  run->file = file;
+  Attach(run, c);
+  Step(3);
+  EXPECT_TRUE(shell.runs.empty());
+  const std::string& text = trace.Text();
+  const std::string line = "External Execution of 'tool' refused";
+  const size_t first = text.find(line);
+  ASSERT_NE(first, std::string::npos) << text;
+  EXPECT_EQ(text.find(line, first + 1), std::string::npos) << text;
 }
 
 // ---------------------------------------------------------------------------
