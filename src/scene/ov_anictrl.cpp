@@ -111,6 +111,10 @@ bool OvAniCtrlList::Insert(int index, OvAniCtrl* ctrl) {
   for (int i = m_count; i > index; --i) m_items[i] = m_items[i - 1];
   m_items[index] = ctrl;
   ++m_count;
+  // Inserted behind a walk's position: not visited by that walk.
+  for (Walk* w = m_walks; w; w = w->outer) {
+    if (index < w->next) ++w->next;
+  }
   m_channelMask |= ctrl->GetChannelMask();
   m_secondaryMask |= ctrl->GetSecondaryMask();
   return true;
@@ -127,6 +131,10 @@ bool OvAniCtrlList::Take(OvAniCtrl* ctrl) {
   if (at < 0) return false;
   for (int i = at; i + 1 < m_count; ++i) m_items[i] = m_items[i + 1];
   m_items[--m_count] = nullptr;
+  // The members behind it moved down one entry; a walk past it follows them.
+  for (Walk* w = m_walks; w; w = w->outer) {
+    if (at < w->next) --w->next;
+  }
   return true;
 }
 
@@ -142,7 +150,7 @@ bool OvAniCtrlList::Remove(OvAniCtrl* ctrl) {
   // look at it before it goes.
   for (int i = 0; i < m_count; ++i) m_items[i]->CtrlRemoved(ctrl);
   RecomputeMasks();
-  if (m_walking > 0) {
+  if (m_walks) {
     // Still possibly on the call stack of the walk: release it afterwards.
     if (m_pendingCount == m_pendingCapacity) {
       const int capacity = m_pendingCapacity + kGrowBy;
@@ -179,11 +187,28 @@ void OvAniCtrlList::RecomputeMasks() {
   }
 }
 
-void OvAniCtrlList::Animate(OvClump* clump, int32_t time) {
-  ++m_walking;
+void OvAniCtrlList::BeginWalk(Walk& walk) {
+  walk.next = 0;
+  walk.outer = m_walks;
+  m_walks = &walk;
+}
+
+void OvAniCtrlList::EndWalk(Walk& walk) {
+  m_walks = walk.outer;
+  if (!m_walks) FlushPending();
+}
+
+OvAniCtrl* OvAniCtrlList::Step(Walk& walk) {
   // Re-read the array every step: a member may add or remove controllers.
-  for (int i = 0; i < m_count && m_items[i]; ++i) m_items[i]->Animate(clump, time);
-  if (--m_walking == 0) FlushPending();
+  if (walk.next >= m_count) return nullptr;
+  return m_items[walk.next++];
+}
+
+void OvAniCtrlList::Animate(OvClump* clump, int32_t time) {
+  Walk walk;
+  BeginWalk(walk);
+  while (OvAniCtrl* ctrl = Step(walk)) ctrl->Animate(clump, time);
+  EndWalk(walk);
 }
 
 OvAniCtrl* OvAniCtrlList::FindById(int32_t id) const {
@@ -209,28 +234,28 @@ OvAniCtrl* OvAniCtrlList::FindByMasks(uint32_t channels, uint32_t sets) const {
 
 OvAniCtrl* OvAniCtrlList::Enumerate(EnumAniCtrlCallback& callback) {
   OvAniCtrl* stoppedAt = nullptr;
-  ++m_walking;
-  for (int i = 0; i < m_count; ++i) {
-    OvAniCtrl* ctrl = m_items[i];
+  Walk walk;
+  BeginWalk(walk);
+  while (OvAniCtrl* ctrl = Step(walk)) {
     if (callback.Visit(ctrl) == 1) {
       stoppedAt = ctrl;
       break;
     }
   }
-  if (--m_walking == 0) FlushPending();
+  EndWalk(walk);
   return stoppedAt;
 }
 
 int OvAniCtrlList::Broadcast(int32_t id, intptr_t a, intptr_t b, intptr_t c) {
   int called = 0;
-  ++m_walking;
-  for (int i = 0; i < m_count; ++i) {
-    OvAniCtrl* ctrl = m_items[i];
+  Walk walk;
+  BeginWalk(walk);
+  while (OvAniCtrl* ctrl = Step(walk)) {
     if (ctrl->GetCtrlId() != id) continue;
     ctrl->Message(a, b, c);
     ++called;
   }
-  if (--m_walking == 0) FlushPending();
+  EndWalk(walk);
   return called;
 }
 

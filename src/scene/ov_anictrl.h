@@ -196,7 +196,8 @@ class OvAniCtrlList final : public OvAniCtrl {
   uint32_t GetSecondaryMask() const override { return m_secondaryMask; }
   // Animate of each member in list order. A member removed meanwhile is
   // released only when the walk is over, so a controller may remove itself
-  // or a brother from inside its own animate.
+  // or a brother from inside its own animate; every member still in the list
+  // is reached once, and members appended meanwhile are reached too.
   void Animate(OvClump* clump, int32_t time) override;
 
   // Stores the controller in the first free entry (growing by 4) and ORs its
@@ -236,6 +237,18 @@ class OvAniCtrlList final : public OvAniCtrl {
  private:
   OvAniCtrlList() { SetOwned(true); }
   ~OvAniCtrlList() override;
+  // Position of one walk over the list (walks nest when a member's animate
+  // or message reaches the list again); Take and Insert keep it on the next
+  // member to visit.
+  struct Walk {
+    int next;
+    Walk* outer;
+  };
+  void BeginWalk(Walk& walk);
+  void EndWalk(Walk& walk);
+  // The member to visit next, or null when the walk is over.
+  OvAniCtrl* Step(Walk& walk);
+
   bool Grow();
   bool Take(OvAniCtrl* ctrl);
   void FlushPending();
@@ -245,7 +258,7 @@ class OvAniCtrlList final : public OvAniCtrl {
   int m_capacity = 0;
   uint32_t m_channelMask = 0;
   uint32_t m_secondaryMask = 0;
-  int m_walking = 0;                  // depth of Animate/Broadcast walks
+  Walk* m_walks = nullptr;            // innermost walk in progress
   OvAniCtrl** m_pending = nullptr;    // removed while walking, released after
   int m_pendingCount = 0;
   int m_pendingCapacity = 0;

@@ -320,4 +320,21 @@ TEST_F(Sensors, CheckDestroyedHearsTheSceneDeleteAnObject) {
   EXPECT_EQ(Flags(watcher), 0x2u);
 }
 
+// Sensors that trigger for good leave their clump's list while the message
+// is going round; the ones after them must still hear it.
+TEST_F(Sensors, CheckDestroyedSensorsSharingAClumpAllHear) {
+  OvClump* victim = Object("victim", {0, 0, 0}, 4, 7);
+  OvClump* watcher = Object("watcher");
+  for (uint32_t bit : {0x1u, 0x2u}) {
+    auto* node = Make<OvCheckDestroyedSensorNode>(bit, bit);
+    node->checkedRecord = 7;
+    node->number = 1;
+    Attach(node, watcher);
+  }
+  scene.DelLogObj(victim->GetLogObj());
+  Step();
+  EXPECT_EQ(Flags(watcher), 0x3u);
+  EXPECT_EQ(watcher->GetAniCtrlCount(), 0);
+}
+
 }  // namespace

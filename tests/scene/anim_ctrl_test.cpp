@@ -31,10 +31,16 @@ class ProbeCtrl : public OvAniCtrl {
   void Animate(OvClump* clump, int32_t time) override {
     (void)clump;
     lastTime = time;
-    if (m_log) m_log->push_back(m_tag);
-    if (onAnimate) onAnimate(this);
+    Visited();
   }
-  void Message(intptr_t a, intptr_t b, intptr_t c) override { lastMessage = a + b + c; }
+  void Message(intptr_t a, intptr_t b, intptr_t c) override {
+    lastMessage = a + b + c;
+    Visited();
+  }
+  void Visited() {
+    if (m_log) m_log->push_back(m_tag);
+    if (onVisit) onVisit(this);
+  }
   bool CtrlRemoved(OvAniCtrl* removed) override {
     lastRemoved = removed;
     return false;
@@ -48,8 +54,9 @@ class ProbeCtrl : public OvAniCtrl {
   int32_t lastTime = -1;
   intptr_t lastMessage = 0;
   OvAniCtrl* lastRemoved = nullptr;
-  void (*onAnimate)(ProbeCtrl*) = nullptr;
+  void (*onVisit)(ProbeCtrl*) = nullptr;
   OvAniCtrlList* list = nullptr;
+  OvAniCtrl* other = nullptr;
 };
 
 ProbeCtrl* Owned(ProbeCtrl* c) {
@@ -121,26 +128,54 @@ TEST(AniCtrlList, RemoveTellsTheOthersReleasesOwnedOnlyAndCompacts) {
   list->Release();
 }
 
-TEST(AniCtrlList, AControllerMayRemoveItselfWhileAnimating) {
-  OvAniCtrlList* list = OvAniCtrlList::Create();
-  std::vector<int> log;
-  ProbeCtrl* quitter = Owned(new ProbeCtrl(1, 0, &log, 1));
-  quitter->list = list;
-  quitter->onAnimate = [](ProbeCtrl* self) {
-    self->list->Remove(self);
-    // Still alive here: the release waits for the end of the walk.
-    self->m_tag = 5;
+// A member may take itself or a brother out of the list, or put one in front,
+// from inside any walk: the walk still reaches every member left in the list
+// once, and a removed member is released only after the walk.
+TEST(AniCtrlList, WalksReachEveryMemberStillInTheList) {
+  enum Walk { kAnimate, kEnumerate, kBroadcast };
+  enum Act { kRemoveSelf, kRemoveEarlier, kRemoveLater, kInsertFront };
+  struct VisitAll : EnumAniCtrlCallback {
+    int32_t Visit(OvAniCtrl* ctrl) override {
+      static_cast<ProbeCtrl*>(ctrl)->Visited();
+      return 0;
+    }
   };
-  list->Append(quitter);
-  list->Append(Owned(new ProbeCtrl(2, 0, &log, 2)));
-  list->Animate(nullptr, 0);
-  // The brother moved into the freed slot and is reached next frame.
-  EXPECT_EQ(log, (std::vector<int>{1, -5}));
-  EXPECT_EQ(list->Count(), 1);
-  log.clear();
-  list->Animate(nullptr, 1);
-  EXPECT_EQ(log, (std::vector<int>{2}));
-  list->Release();
+  const struct {
+    Walk walk;
+    Act act;
+    std::vector<int> log;
+    int count;
+  } cases[] = {
+      {kAnimate, kRemoveSelf, {1, 2, 3, -2}, 2},    {kAnimate, kRemoveEarlier, {1, 2, 3, -1}, 2},
+      {kAnimate, kRemoveLater, {1, 2, -3}, 2},      {kAnimate, kInsertFront, {1, 2, 3}, 4},
+      {kEnumerate, kRemoveSelf, {1, 2, 3, -2}, 2},  {kEnumerate, kRemoveEarlier, {1, 2, 3, -1}, 2},
+      {kBroadcast, kRemoveSelf, {1, 2, 3, -2}, 2},  {kBroadcast, kRemoveEarlier, {1, 2, 3, -1}, 2},
+  };
+  for (const auto& tc : cases) {
+    OvAniCtrlList* list = OvAniCtrlList::Create();
+    std::vector<int> log;
+    ProbeCtrl* made[3];
+    for (int i = 0; i < 3; ++i) {
+      made[i] = Owned(new ProbeCtrl(6, 0, &log, i + 1));
+      list->Append(made[i]);
+    }
+    ProbeCtrl* actor = made[1];
+    actor->list = list;
+    if (tc.act == kInsertFront) {
+      actor->other = Owned(new ProbeCtrl(6, 0, &log, 9));
+      actor->onVisit = [](ProbeCtrl* self) { self->list->Insert(0, self->other); };
+    } else {
+      actor->other = tc.act == kRemoveSelf ? made[1] : tc.act == kRemoveEarlier ? made[0] : made[2];
+      actor->onVisit = [](ProbeCtrl* self) { self->list->Remove(self->other); };
+    }
+    VisitAll visitAll;
+    if (tc.walk == kAnimate) list->Animate(nullptr, 0);
+    if (tc.walk == kEnumerate) EXPECT_EQ(list->Enumerate(visitAll), nullptr);
+    if (tc.walk == kBroadcast) list->Broadcast(6, 0, 0, 0);
+    EXPECT_EQ(log, tc.log) << "walk " << tc.walk << " act " << tc.act;
+    EXPECT_EQ(list->Count(), tc.count) << "walk " << tc.walk << " act " << tc.act;
+    list->Release();
+  }
 }
 
 TEST(AniCtrlList, EnumerationStopsAndBroadcastReachesOnlyTheId) {
