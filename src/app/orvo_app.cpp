@@ -17,6 +17,7 @@
 #include "ov_std_material.h"
 #include "ov_scene.h"
 #include "ov_scene_nodes.h"
+#include "ov_script_host.h"
 #include "ov_sound_system.h"
 #include "ov_trace.h"
 
@@ -36,6 +37,14 @@ class SceneSoundSink : public OvSceneSoundSink, public OvAllocated {
 };
 
 namespace {
+
+// The renderer's tuning values are script globals ("__ov_...").
+class ScriptSettings : public OvRenderSettings {
+ public:
+  int32_t GetInt(const char* name) override { return OvScriptGetSettingInt(name); }
+  float GetFloat(const char* name) override { return OvScriptGetSettingFloat(name); }
+};
+ScriptSettings g_scriptSettings;
 
 // The board's own content: a file in the program's folder, links resolved.
 bool InProgramFolder(const std::string& contentFolder) {
@@ -126,6 +135,9 @@ bool OrvoApp::StartEngine(SDL_Window** window, bool flag) {
     m_soundSink = new SceneSoundSink(*m_sound);
   }
   Trace("Orvo Sound system initialized\n");
+
+  // Scripts of the Script folder run before any content, which may rely on them.
+  if (OvScriptStart()) OvSetRenderSettings(&g_scriptSettings);
 
   m_engineStarted = true;
   return true;
@@ -230,7 +242,8 @@ bool OrvoApp::Frame() {
 bool OrvoApp::Terminate() {
   UnloadContent();
 
-  // The script system stops here once it exists.
+  if (OvGetRenderSettings() == &g_scriptSettings) OvSetRenderSettings(nullptr);
+  OvScriptShutdown();
 
   // Device objects of content are gone with the databases; the uploader's
   // builder goes before the device.

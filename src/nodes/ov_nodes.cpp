@@ -11,6 +11,7 @@
 #include "ov_misc_nodes.h"
 #include "ov_opaque_node.h"
 #include "ov_scene_nodes.h"
+#include "ov_script_node.h"
 
 namespace {
 
@@ -136,6 +137,7 @@ OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (OvNodeType* type = OvGenNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvConditionNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvAnimNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvScriptNodeTypeCreate(entry.pair, entry.name)) return type;
   return new OvOpaqueNodeType(entry.pair, entry.name, entry.editorOnly);
 }
 

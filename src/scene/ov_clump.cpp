@@ -119,7 +119,18 @@ OvClump* OvClump::InstantiateTree(OvDatabase& db, int32_t index, uint8_t* seen) 
   return c;
 }
 
+namespace {
+OvObjectFreedFn g_objectFreed = nullptr;
+}  // namespace
+
+void OvSetObjectFreedHook(OvObjectFreedFn fn) { g_objectFreed = fn; }
+
+void OvNotifyObjectFreed(const void* object) {
+  if (g_objectFreed) g_objectFreed(object);
+}
+
 OvClump::~OvClump() {
+  OvNotifyObjectFreed(this);
   if (m_ctrls) {
     OvAniCtrlList* list = m_ctrls;
     m_ctrls = nullptr;

@@ -291,6 +291,13 @@ class OvClump {
 
 inline void OvClumpChainAppend(OvClump*& head, OvClump* chain) { OvChainAppend(head, chain); }
 
+// Scripts hold clumps, logical objects and scenes by handle; this hook tells
+// them that one is being freed, so that a kept handle goes stale instead of
+// dangling. Null removes it.
+using OvObjectFreedFn = void (*)(const void* object);
+void OvSetObjectFreedHook(OvObjectFreedFn fn);
+void OvNotifyObjectFreed(const void* object);
+
 // ---------------------------------------------------------------------------
 // Lights: the clump extension (0, 11020) and its run-time object.
 

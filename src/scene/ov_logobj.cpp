@@ -65,6 +65,7 @@ OvLogObj* OvLogObj::CreateFromRecord(OvDatabase& db, int32_t index, bool withClu
 }
 
 OvLogObj::~OvLogObj() {
+  OvNotifyObjectFreed(this);
   // One at a time from the head, so the chains stay whole if a controller
   // released on the way deletes a brother. What dies with this object
   // still finds its scene while it goes; what someone else still holds is

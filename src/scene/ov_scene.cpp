@@ -72,6 +72,7 @@ OvScene::OvScene() {
 }
 
 OvScene::~OvScene() {
+  OvNotifyObjectFreed(this);
   m_shuttingDown = true;
   ClearFrameLists();
   m_camera = nullptr;
