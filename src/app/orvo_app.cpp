@@ -164,6 +164,9 @@ void OrvoApp::LoadContent(const char* path) {
   std::string folder;
   FolderOf(folder, m_contentPath.c_str());
   if (OvSoundDatabase* sounds = database->SoundDatabase()) sounds->SetFolder(folder.c_str());
+  // Sound files named by content are found beside it, never under whatever
+  // folder the program was started from.
+  if (m_sound != nullptr) m_sound->SetSoundFolder((folder + "sounds").c_str());
   OvSetExecPolicy(m_allowExec || InProgramFolder(folder), folder.c_str());
 
   m_contentLoaded = database->Load(m_contentPath.c_str());
@@ -231,7 +234,8 @@ bool OrvoApp::Frame() {
   std::string folder, resolved;
   FolderOf(folder, m_contentPath.c_str());
   if (!ResolveDataPath(resolved, name.c_str(), folder.c_str())) {
-    _TraceFormat("Orvo file -- '%s' does not exist!\n", name.c_str());
+    // A refused name has had its own trace line.
+    if (OvContentNameAllowed(name.c_str())) _TraceFormat("Orvo file -- '%s' does not exist!\n", name.c_str());
     return false;
   }
   UnloadContent();

@@ -314,8 +314,12 @@ int KiwaMemoMain(int argc, char** argv) {
   SingleInstance instance;
   switch (instance.Acquire(dataFolder)) {
     case SingleInstance::Result::AlreadyRunning:
-      // The running board comes to the front; this start shows nothing.
-      instance.SendRaise();
+      // The running board comes to the front; this start shows no window.
+      if (instance.SendRaise())
+        std::printf("kiwa-memo: a board already runs on '%s'; it was brought to the front.\n", dataFolder.c_str());
+      else
+        std::printf("kiwa-memo: a board already runs on '%s'; it could not be asked to come to the front.\n",
+                    dataFolder.c_str());
       return 0;
     case SingleInstance::Result::Failed:
       std::fprintf(stderr, "kiwa-memo: %s\n", instance.error().c_str());

@@ -11,11 +11,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
 constexpr const char* kLockName = "kiwa-memo.lock";
 constexpr const char* kSocketName = "kiwa-memo.sock";
+constexpr const char* kRequest = "raise";
+constexpr size_t kRequestSize = 5;
+
+uint64_t NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
+}
 
 std::string Join(const std::string& folder, const char* name) {
   std::string p = folder;
@@ -85,29 +94,53 @@ bool SingleInstance::SendRaise() {
   MakeAddress(m_socketPath, addr, len);
   int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return false;
-  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), len) == 0 && ::write(s, "raise\n", 6) == 6;
+  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+            ::write(s, "raise\n", 6) == 6;
   ::close(s);
   return ok;
 }
 
 bool SingleInstance::PollRaise() {
   if (m_listenFd < 0) return false;
-  bool raise = false;
+  const uint64_t now = NowMs();
   for (;;) {
-    int c = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    const int c = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (c < 0) break;
-    // The peer writes its request right after connecting; wait briefly for it.
-    timeval tv{0, 200000};
-    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-    char buf[16] = {};
-    ssize_t n = ::read(c, buf, sizeof(buf) - 1);
-    if (n >= 5 && std::strncmp(buf, "raise", 5) == 0) raise = true;
-    ::close(c);
+    // A flood of idle connections costs descriptors, not frames.
+    if (m_pending.size() >= kMaxPending) {
+      ::close(m_pending.front().fd);
+      m_pending.erase(m_pending.begin());
+    }
+    m_pending.push_back({c, now + kRequestBudgetMs, {}});
   }
+  bool raise = false;
+  size_t kept = 0;
+  for (Pending& p : m_pending) {
+    bool done = false;
+    char buf[16];
+    const ssize_t n = ::read(p.fd, buf, sizeof(buf));
+    if (n > 0) {
+      p.bytes.append(buf, size_t(n));
+      if (p.bytes.size() >= kRequestSize) {
+        raise = raise || p.bytes.compare(0, kRequestSize, kRequest) == 0;
+        done = true;
+      }
+    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      done = true;  // closed before a whole request
+    }
+    if (!done && now >= p.deadlineMs) done = true;
+    if (done)
+      ::close(p.fd);
+    else
+      m_pending[kept++] = std::move(p);
+  }
+  m_pending.resize(kept);
   return raise;
 }
 
 void SingleInstance::Release() {
+  for (Pending& p : m_pending) ::close(p.fd);
+  m_pending.clear();
   if (m_listenFd >= 0) {
     ::close(m_listenFd);
     m_listenFd = -1;

@@ -2,6 +2,7 @@
 
 #include <libdeflate.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "ov_paths.h"
 #include "ov_trace.h"
 
 namespace {
@@ -81,7 +83,15 @@ bool OvStream::Open(const char* path, const char* mode) {
   m_failed = false;
   if (!path) return false;
   if (!mode || !*mode) mode = "rb";
-  FILE* f = std::fopen(path, mode);
+  FILE* f = nullptr;
+  if (mode[0] == 'w') {
+    f = std::fopen(path, mode);
+  } else {
+    // Only regular files, refused before opening could wait (a FIFO) or a
+    // read could go on for ever (a device).
+    const int fd = OvOpenRegularFile(path, nullptr);
+    if (fd >= 0 && (f = fdopen(fd, "rb")) == nullptr) ::close(fd);
+  }
   if (!f) return false;
 
   if (mode[0] == 'w') {

@@ -1,11 +1,15 @@
 #include "ov_paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string_view>
 #include <vector>
+
+#include "ov_trace.h"
 
 namespace {
 
@@ -51,13 +55,17 @@ std::string OnDisk(std::string_view s) {
 }
 
 // The lookup shared by both name conventions; the folder is always a disk
-// path, where both characters separate.
+// path, where both characters separate. Names stay inside the folder.
 template <class IsNameSepFn>
 bool Resolve(std::string& out, const char* nameText, const char* folderText, IsNameSepFn isNameSep) {
   out.clear();
   std::string_view name = nameText ? nameText : "";
   std::string_view folder = folderText ? folderText : "";
   if (name.empty()) return false;
+  if (!OvContentNameAllowed(nameText)) {
+    _TraceFormat("!!! '%s': a name in content may not be absolute or leave its folder.\n", nameText);
+    return false;
+  }
 
   if (!folder.empty()) {
     std::vector<Part> folderParts = SplitParts(folder, IsSep);
@@ -94,25 +102,46 @@ bool Resolve(std::string& out, const char* nameText, const char* folderText, IsN
     }
   }
 
-  std::string plain = OnDisk(name);
-  if (FileExists(plain.c_str())) {
-    out = plain;
-    return true;
-  }
   return false;
 }
 
 }  // namespace
 
+bool OvContentNameAllowed(const char* name) {
+  std::string_view n = name ? name : "";
+  if (n.empty() || IsSep(n[0])) return false;
+  // A drive letter is absolute too.
+  if (n.size() >= 2 && n[1] == ':' && ((n[0] >= 'A' && n[0] <= 'Z') || (n[0] >= 'a' && n[0] <= 'z'))) return false;
+  for (const Part& p : SplitParts(n, IsSep)) {
+    if (n.substr(p.begin, p.end - p.begin) == "..") return false;
+  }
+  return true;
+}
+
+int OvOpenRegularFile(const char* path, int* error) {
+  int e = EINVAL;
+  int fd = -1;
+  if (path != nullptr && *path != 0) {
+    // Non-blocking: opening a FIFO for reading would wait for a writer.
+    fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    e = errno;
+    struct stat st {};
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+      e = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+      ::close(fd);
+      fd = -1;
+    }
+    if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  }
+  if (error != nullptr) *error = fd >= 0 ? 0 : e;
+  return fd;
+}
+
 bool FileExists(const char* path) {
-  if (path == nullptr || *path == 0) return false;
-  FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  // A folder opens for reading too, but it is no data file.
-  struct stat st;
-  bool regular = fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
-  std::fclose(f);
-  return regular;
+  const int fd = OvOpenRegularFile(path, nullptr);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 void FolderOf(std::string& out, const char* path) {

@@ -147,8 +147,7 @@ void OvSoundSystem::SetVoiceLimit2D(int32_t limit) {
 }
 
 void OvSoundSystem::SetSoundFolder(const char* folder) {
-  std::strncpy(m_soundFolder, folder ? folder : "", sizeof(m_soundFolder) - 1);
-  m_soundFolder[sizeof(m_soundFolder) - 1] = 0;
+  m_soundFolder = folder ? folder : "";
 }
 
 bool OvSoundSystem::OpenDevice() { return m_waveOut.OpenDevice(); }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "ov_math.h"
 #include "ov_memory.h"
@@ -174,10 +175,10 @@ class OvSoundSystem : public OvWaveMixer, public OvAllocated {
   // `samples`, or 0 without writing when no voice plays.
   uint32_t Mix(int16_t* buffer, uint32_t samples) override;
 
-  // Where LoadSample looks for sound files ("sounds" under the working
-  // folder).
+  // Where LoadSample looks for sound files: the application sets the
+  // "sounds" folder beside the running content.
   void SetSoundFolder(const char* folder);
-  const char* SoundFolder() const { return m_soundFolder; }
+  const char* SoundFolder() const { return m_soundFolder.c_str(); }
 
   bool Enabled() const { return m_enabled; }
   uint32_t CurrentTime() const { return m_now; }
@@ -226,7 +227,7 @@ class OvSoundSystem : public OvWaveMixer, public OvAllocated {
   OvSoundList m_voices;
   OvWaveOut m_waveOut;
   bool m_hookInstalled = false;
-  char m_soundFolder[256] = "sounds";
+  std::string m_soundFolder = "sounds";
   int32_t* m_mixScratch = nullptr;  // AllocMem, kMixBlock sums
 };
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
@@ -49,7 +52,7 @@ TEST_F(PathsTest, OverlapOfFolderAndName) {
   EXPECT_EQ(out, (root / "game" / "stages" / "b.orv").string());
 }
 
-TEST_F(PathsTest, GrowingTailsInOrderThenTheNameItself) {
+TEST_F(PathsTest, GrowingTailsInOrder) {
   std::string out;
   // Only the longest tail exists: found on the last folder try.
   Touch(root / "game" / "stages" / "x" / "y" / "b.orv");
@@ -63,11 +66,6 @@ TEST_F(PathsTest, GrowingTailsInOrderThenTheNameItself) {
   ASSERT_TRUE(ResolveDataPath(out, "x/y/b.orv", Folder().c_str()));
   EXPECT_EQ(out, (root / "game" / "stages" / "b.orv").string());
 
-  // Nothing under the folder: the name itself.
-  fs::path elsewhere = root / "elsewhere.orv";
-  Touch(elsewhere);
-  ASSERT_TRUE(ResolveDataPath(out, elsewhere.c_str(), (root / "game").c_str()));
-  EXPECT_EQ(out, elsewhere.string());
   // Folder without a trailing separator.
   ASSERT_TRUE(ResolveDataPath(out, "b.orv", (root / "game" / "stages").c_str()));
   EXPECT_EQ(out, (root / "game" / "stages" / "b.orv").string());
@@ -83,6 +81,49 @@ TEST_F(PathsTest, FailuresLeaveNothing) {
   EXPECT_FALSE(FileExists(""));
   EXPECT_FALSE(FileExists(nullptr));
   EXPECT_FALSE(FileExists((root / "nope").c_str()));
+}
+
+TEST_F(PathsTest, NamesStayInsideTheContentFolder) {
+  // Files that exist, but outside the folder or only under the working one.
+  Touch(root / "game" / "outside.orv");
+  Touch(root / "game" / "stages" / "sub" / "in.orv");
+  const fs::path cwd = fs::current_path();
+  fs::current_path(root / "game");
+  const std::string absolute = (root / "game" / "stages" / "sub" / "in.orv").string();
+  struct Case {
+    std::string name;
+    bool allowed;
+  } cases[] = {
+      {absolute, false},          {"\\server\\x.orv", false}, {"C:\\x.orv", false},
+      {"../outside.orv", false},  {"sub/../../outside.orv", false}, {"sub\\..\\..\\outside.orv", false},
+      {"outside.orv", true},      {"sub/in.orv", true},            {"..x/in.orv", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(OvContentNameAllowed(c.name.c_str()), c.allowed) << c.name;
+    std::string out = "stale";
+    // Only the name that stays inside and exists there is found.
+    EXPECT_EQ(ResolveDataPath(out, c.name.c_str(), Folder().c_str()), c.name == "sub/in.orv") << c.name;
+  }
+  fs::current_path(cwd);
+}
+
+TEST_F(PathsTest, OnlyRegularFilesOpenAndNothingWaits) {
+  const fs::path fifo = root / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Touch(root / "file");
+  struct Case {
+    std::string path;
+    int error;
+  } cases[] = {{(root / "file").string(), 0}, {fifo.string(), EINVAL}, {"/dev/zero", EINVAL},
+               {root.string(), EISDIR},       {(root / "nope").string(), ENOENT}};
+  for (const Case& c : cases) {
+    int error = -1;
+    const int fd = OvOpenRegularFile(c.path.c_str(), &error);
+    EXPECT_EQ(error, c.error) << c.path;
+    EXPECT_EQ(fd >= 0, c.error == 0) << c.path;
+    EXPECT_EQ(FileExists(c.path.c_str()), c.error == 0) << c.path;
+    if (fd >= 0) ::close(fd);
+  }
 }
 
 TEST_F(PathsTest, ProgramFolderHoldsTheTestBinary) {

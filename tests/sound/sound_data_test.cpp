@@ -40,7 +40,7 @@ TEST_F(SoundDataTest, SoundPathsSplitOnBackslashesOnly) {
   std::string out;
   EXPECT_TRUE(ResolveSoundPath(out, "SOUNDS\\a.wav", sounds.c_str()) && out == a) << out;  // overlap
   EXPECT_TRUE(ResolveSoundPath(out, "q\\a.wav", sounds.c_str()) && out == a) << out;       // tail
-  EXPECT_TRUE(ResolveSoundPath(out, a.c_str(), "elsewhere") && out == a) << out;           // the name
+  EXPECT_FALSE(ResolveSoundPath(out, a.c_str(), "elsewhere")) << out;  // absolute: refused
   // "/" in a content name separates nothing here, so no tail "a.wav".
   EXPECT_FALSE(ResolveSoundPath(out, "q/a.wav", sounds.c_str()));
   EXPECT_FALSE(ResolveSoundPath(out, "sounds", root.string().c_str()));  // a folder
