@@ -177,8 +177,7 @@ class AcRvDistance final : public OvAniCtrl {
       clump->CpSetReactionVar(map.var, OV_REACTION_VAR_UNSET);
       return;
     }
-    const float dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-    clump->CpSetReactionVar(map.var, map.Map(std::sqrt(dx * dx + dy * dy + dz * dz)));
+    clump->CpSetReactionVar(map.var, map.Map(OvDistance(a, b)));
   }
 
  private:

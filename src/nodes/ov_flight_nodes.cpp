@@ -11,14 +11,6 @@
 
 namespace {
 
-OvVector Sub(const OvVector& a, const OvVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-
-OvVector Cross(const OvVector& a, const OvVector& b) {
-  OvVector out;
-  OvVectorCrossProd(out, a, b);
-  return out;
-}
-
 bool IsZero(const OvVector& v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 
 bool IsInvalidPos(float f) { return std::bit_cast<uint32_t>(f) == OV_INVALID_POS_BITS; }
@@ -77,7 +69,7 @@ class AcParabolicFlight final : public OvAniCtrl {
     OvMatrixSetPos(*m, pos);
     m_velocity.z -= m_node.gravity * dt;
 
-    if (m_node.options & OvParabolicFlightNode::kFollowMove) FollowMove(*m, Sub(old, pos));
+    if (m_node.options & OvParabolicFlightNode::kFollowMove) FollowMove(*m, OvSub(old, pos));
     clump->MarkChanged(ACF_WORLD_MAT);
   }
 
@@ -91,10 +83,10 @@ class AcParabolicFlight final : public OvAniCtrl {
     const bool scaled = OvMatrixGetScale(scale, m);
     OvVector x0;
     OvMatrixGetRow(m, 0, x0);
-    OvVector y = Cross(back, x0);
+    OvVector y = OvCross(back, x0);
     OvNormalize(y);
     if (IsZero(y)) return;
-    OvVector x = Cross(y, back);
+    OvVector x = OvCross(y, back);
     if (scaled) {
       OvVectorScale(x, scale.x);
       OvVectorScale(y, scale.y);
@@ -188,7 +180,7 @@ class AcHoming final : public OvAniCtrl {
       }
       const float start = m_node.startSec, stop = m_node.stopSec;
       const bool active = (start < now && now < stop && stop > 0.0f) || stop == 0.0f;
-      if (active) Turn(Sub(aim, m_position), forward, maxTurn);
+      if (active) Turn(OvSub(aim, m_position), forward, maxTurn);
     }
     clump->SetQuat(m_orientation);
     OvVectorScale(forward, m_speed * dt);
@@ -207,7 +199,7 @@ class AcHoming final : public OvAniCtrl {
   // to d and forward, bringing forward toward d.
   void Turn(const OvVector& d, const OvVector& forward, float maxTurn) {
     if (!(maxTurn > 0.0f) || IsZero(d)) return;
-    OvVector axis = Cross(d, forward);
+    OvVector axis = OvCross(d, forward);
     if (IsZero(axis)) {
       // Straight ahead needs no turn; straight behind turns about any
       // perpendicular rather than never.
@@ -216,7 +208,7 @@ class AcHoming final : public OvAniCtrl {
     }
     OvNormalize(axis);
     if (IsZero(axis)) return;
-    const OvVector side = Cross(axis, forward);
+    const OvVector side = OvCross(axis, forward);
     const float angle = std::min(std::fabs(std::atan2(OvVectorDotProd(d, side), OvVectorDotProd(d, forward))), maxTurn);
     if (!(angle > 0.0f)) return;
     // axis x forward points away from d: the turn toward it is negative.

@@ -16,14 +16,6 @@ namespace {
 // Content axis codes index matrix rows: keep them in range.
 int Axis3(int32_t code) { return code >= 0 && code < 3 ? int(code) : 0; }
 
-OvVector Cross(const OvVector& a, const OvVector& b) {
-  OvVector out;
-  OvVectorCrossProd(out, a, b);
-  return out;
-}
-
-OvVector Neg(const OvVector& v) { return {-v.x, -v.y, -v.z}; }
-
 // A rotation by `angle` about local axis `axis`, applied before `base`, so
 // the clump turns about its own axis.
 OvQuat SpinThen(int axis, float angle, const OvQuat& base) {
@@ -183,15 +175,15 @@ class AcFaceCamera final : public OvAniCtrl {
     OvVectorSub(t, own);
 
     const OvVector& axis = rows[r];
-    OvVector side = Cross(axis, t);
+    OvVector side = OvCross(axis, t);
     // Camera on the rotation axis: no direction to turn to, keep the frame.
     if (OvSquareLength(side) == 0.0f) return;
     OvNormalize(side);
-    OvVector facing = Cross(side, axis);
+    OvVector facing = OvCross(side, axis);
     OvNormalize(facing);
-    rows[a] = aim >= 3 ? Neg(facing) : facing;
+    rows[a] = aim >= 3 ? OvNeg(facing) : facing;
     const int k = 3 - r - a;
-    rows[k] = Cross(rows[(k + 1) % 3], rows[(k + 2) % 3]);  // right-handed
+    rows[k] = OvCross(rows[(k + 1) % 3], rows[(k + 2) % 3]);  // right-handed
     for (int i = 0; i < 3; ++i) {
       if (scaled) OvVectorScale(rows[i], scale[i]);
       OvMatrixSetRow(*m, i, rows[i]);
@@ -304,8 +296,8 @@ class AcAim final : public OvAniCtrl {
     OvMatrixGetRow(*m, m_rotAxis, r);
     OvMatrixGetRow(*m, m_aimAxis % 3, a);
     OvNormalize(a);
-    if (m_aimAxis >= 3) a = Neg(a);
-    const OvVector side = Cross(r, a);
+    if (m_aimAxis >= 3) a = OvNeg(a);
+    const OvVector side = OvCross(r, a);
     OvVector h = aimAt;
     OvVectorSub(h, own);
     const float y = OvVectorDotProd(h, side);

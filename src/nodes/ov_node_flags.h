@@ -8,21 +8,7 @@
 
 #include "ov_clump.h"
 #include "ov_database.h"
-
-// Content numbers may be anything; conversions to time units and frames
-// saturate instead of being undefined.
-inline int32_t OvSaturateI32(int64_t v) {
-  if (v > INT32_MAX) return INT32_MAX;
-  if (v < INT32_MIN) return INT32_MIN;
-  return int32_t(v);
-}
-inline int64_t OvTruncToI64(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 9.0e18) return INT64_C(9000000000000000000);
-  if (v <= -9.0e18) return -INT64_C(9000000000000000000);
-  return int64_t(v);
-}
-inline int32_t OvTruncToI32(double v) { return OvSaturateI32(OvTruncToI64(v)); }
+#include "ov_math.h"
 
 // The serial a node learns from Bind; -1 before it is bound.
 inline int32_t OvSerialOf(const OvDatabase* database) { return database ? database->Serial() : -1; }

@@ -38,12 +38,6 @@ int32_t SceneTime(OvClump* clump) {
   return scene ? scene->GetTime() : 0;
 }
 
-int32_t Saturate(int64_t v) {
-  if (v > INT32_MAX) return INT32_MAX;
-  if (v < INT32_MIN) return INT32_MIN;
-  return int32_t(v);
-}
-
 }  // namespace
 
 const void* OvAcKeyPlayback::ClassTag() {
@@ -71,10 +65,10 @@ void OvAcKeyPlayback::Animate(OvClump* clump, int32_t time) {
   switch (mode) {
     case OV_PLAY_LOCAL:
     case OV_PLAY_SCENE:
-      m_elapsed = Saturate(int64_t(now) - m_start);
+      m_elapsed = OvSaturateI32(int64_t(now) - m_start);
       break;
     case OV_PLAY_HOLD:
-      m_start = Saturate(int64_t(now) - m_elapsed);
+      m_start = OvSaturateI32(int64_t(now) - m_elapsed);
       break;
     default:
       break;
@@ -143,7 +137,7 @@ constexpr int kMaxDepth = 256;
 
 int ApplySet(OvClump* clump, const OvDbAniSet* set, const OvApplyOptions& o) {
   if (!clump || !set || !set->nodes) return 0;
-  const int32_t start = Saturate(int64_t(o.time) - o.offset);
+  const int32_t start = OvSaturateI32(int64_t(o.time) - o.offset);
   const int32_t end = o.end < o.offset ? MAX_TIME : o.end;
   const int32_t mode = o.sceneClock ? OV_PLAY_SCENE : OV_PLAY_LOCAL;
   uint32_t cleared = 0;

@@ -27,11 +27,6 @@ constexpr int kMaxClumpDepth = 256;
 constexpr int kMaxParentChain = 1024;
 constexpr float kDamageMemorySec = 0.2f;
 
-int32_t SaturateSub(int32_t a, int64_t d) {
-  const int64_t v = int64_t(a) - d;
-  return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int32_t(v);
-}
-
 // Remembers recent attackers of an object so a lasting touch hurts once.
 class AcDamageMemory final : public OvAniCtrl {
  public:
@@ -504,7 +499,7 @@ void OvCollisionHandler::ApplyDamage(OvScene& scene, OvLogObj& self, OvLogObj& o
   for (int n = 0; target && n < kMaxParentChain; ++n, target = target->LoGetParent()) {
     // An immune ancestor keeps its health but passes the share on.
     if (target == &self || !(target->GetObjFlags() & OV_LO_IMMUNE)) {
-      target->SetHealth(SaturateSub(target->GetHealth(), d));
+      target->SetHealth(OvSaturateI32(int64_t(target->GetHealth()) - d));
     }
     d = d * target->GetParentHurtRate() / 100;
   }

@@ -21,12 +21,6 @@ int64_t FloorDiv(int64_t a, int64_t b) {
   return q;
 }
 
-int32_t ClampToI32(int64_t v) {
-  if (v > INT32_MAX) return INT32_MAX;
-  if (v < INT32_MIN) return INT32_MIN;
-  return int32_t(v);
-}
-
 }  // namespace
 
 bool OvKeyTable::Read(OvStream& stream, OvChunkArena& arena, OvKeyTable*& out) {
@@ -120,8 +114,8 @@ void OvKeyTable::SetRange(int32_t rangeStart, int32_t rangeEnd, int32_t loopStar
   if (rangeEnd < rangeStart) rangeEnd = rangeStart;
   m_rangeStart = rangeStart;
   m_rangeEnd = rangeEnd;
-  m_loopEnd = ClampToI32(std::max<int64_t>(loopEnd, int64_t(rangeStart) + 1));
-  m_loopStart = ClampToI32(std::min<int64_t>(loopStart, int64_t(rangeEnd) - 1));
+  m_loopEnd = OvSaturateI32(std::max<int64_t>(loopEnd, int64_t(rangeStart) + 1));
+  m_loopStart = OvSaturateI32(std::min<int64_t>(loopStart, int64_t(rangeEnd) - 1));
 }
 
 void OvKeyTable::SetModes(int beforeMode, int afterMode, int interpolation) {
@@ -151,12 +145,12 @@ int32_t OvKeyTable::MapTime(int32_t t, int32_t& cycles) const {
     const int64_t p = (T - rs) - m * len;
     switch (BeforeMode()) {
       case OV_KEY_REPEAT:
-        return ClampToI32(rs + p);
+        return OvSaturateI32(rs + p);
       case OV_KEY_CYCLE:
-        cycles = ClampToI32(m);
-        return ClampToI32(rs + p);
+        cycles = OvSaturateI32(m);
+        return OvSaturateI32(rs + p);
       case OV_KEY_PINGPONG:
-        return ClampToI32((m % 2 == 0) ? rs + p : le - p);
+        return OvSaturateI32((m % 2 == 0) ? rs + p : le - p);
       default:
         return m_rangeStart;
     }
@@ -168,12 +162,12 @@ int32_t OvKeyTable::MapTime(int32_t t, int32_t& cycles) const {
     const int64_t r = (d - 1) % len + 1;
     switch (AfterMode()) {
       case OV_KEY_REPEAT:
-        return ClampToI32(ls + r);
+        return OvSaturateI32(ls + r);
       case OV_KEY_CYCLE:
-        cycles = ClampToI32(q + 1);
-        return ClampToI32(ls + r);
+        cycles = OvSaturateI32(q + 1);
+        return OvSaturateI32(ls + r);
       case OV_KEY_PINGPONG:
-        return ClampToI32((q % 2 == 0) ? re - r : ls + r);
+        return OvSaturateI32((q % 2 == 0) ? re - r : ls + r);
       default:
         return m_rangeEnd;
     }

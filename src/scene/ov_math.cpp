@@ -15,14 +15,6 @@ void SetRow4(OvMatrix& m, int i, const OvVector& v, float w) {
   m.m[i][3] = w;
 }
 
-OvVector Cross(const OvVector& a, const OvVector& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-OvVector Sub(const OvVector& a, const OvVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-
-OvVector Scaled(const OvVector& v, float s) { return {v.x * s, v.y * s, v.z * s}; }
-
 // Upper 3x3 of the rotation matrix of q (QuatToMatrix formula), rows 0-2 only.
 void QuatRows(const OvQuat& q, OvVector rows[3]) {
   const float s = q.s, x = q.v.x, y = q.v.y, z = q.v.z;
@@ -141,13 +133,13 @@ void OvPRSToMatrix(OvMatrix& m, const OvVector& pos, const OvQuat& q, const OvVe
 }
 
 void OvMatrixLookAt(OvMatrix& m, const OvVector& pos, const OvVector& target) {
-  OvVector z = Sub(pos, target);
+  OvVector z = OvSub(pos, target);
   OvNormalize(z);
   OvVector up{0.0f, 0.0f, 1.0f};
   if (z.x == 0.0f && z.y == 0.0f) up = {0.0f, 1.0f, 1.0f};
-  OvVector x = Cross(up, z);
+  OvVector x = OvCross(up, z);
   OvNormalize(x);
-  const OvVector y = Cross(z, x);
+  const OvVector y = OvCross(z, x);
   SetRow4(m, 0, x, 0.0f);
   SetRow4(m, 1, y, 0.0f);
   SetRow4(m, 2, z, 0.0f);
@@ -156,12 +148,12 @@ void OvMatrixLookAt(OvMatrix& m, const OvVector& pos, const OvVector& target) {
 
 void OvMatLookAt_Roll(OvMatrix& m, const OvVector& pos, const OvVector& target, const OvVector& up,
                       float roll) {
-  OvVector z = Sub(pos, target);
+  OvVector z = OvSub(pos, target);
   if (z.x == 0.0f && z.y == 0.0f && z.z == 0.0f) z = {0.0f, 0.0f, 1.0f};
   OvNormalize(z);
-  OvVector x = Cross(up, z);
+  OvVector x = OvCross(up, z);
   OvNormalize(x);
-  OvVector y = Cross(z, x);
+  OvVector y = OvCross(z, x);
   if (roll != 0.0f) {
     // RotZ(roll)3x3 * basis: rows (c, s, 0), (-s, c, 0), (0, 0, 1).
     const float c = std::cos(roll), s = std::sin(roll);
@@ -178,9 +170,9 @@ void OvMatLookAt_Roll(OvMatrix& m, const OvVector& pos, const OvVector& target, 
 
 void OvMatrixOrthogonalize(OvMatrix& m) {
   const OvVector r0 = Row(m, 0), r1 = Row(m, 1);
-  const OvVector r2 = Cross(r0, r1);
+  const OvVector r2 = OvCross(r0, r1);
   OvMatrixSetRow(m, 2, r2);
-  OvMatrixSetRow(m, 1, Cross(r2, r0));
+  OvMatrixSetRow(m, 1, OvCross(r2, r0));
 }
 
 bool OvMatrixGetScale(OvVector& out, const OvMatrix& m) {
@@ -215,7 +207,7 @@ void OvMatrixExtractScale(OvVector& outScale, OvMatrix* outMat, const OvMatrix& 
 }
 
 void OvMatrixPosSub(OvVector& out, const OvMatrix& m1, const OvMatrix& m2) {
-  out = Sub(Row(m1, 3), Row(m2, 3));
+  out = OvSub(Row(m1, 3), Row(m2, 3));
 }
 
 void OvXformPoint(OvVector& out, const OvVector& p, const OvMatrix& m) {
@@ -226,7 +218,7 @@ void OvXformPoint(OvVector& out, const OvVector& p, const OvMatrix& m) {
 }
 
 void OvInvXformPoint(OvVector& out, const OvVector& p, const OvMatrix& m) {
-  const OvVector v = Sub(p, Row(m, 3));
+  const OvVector v = OvSub(p, Row(m, 3));
   const OvVector r0 = Row(m, 0);
   OvVector r{OvVectorDotProd(v, r0), OvVectorDotProd(v, Row(m, 1)), OvVectorDotProd(v, Row(m, 2))};
   const float sq = OvSquareLength(r0);
@@ -259,16 +251,16 @@ void OvVectorAdjLength(OvVector& v, float len) {
 }
 
 void OvVectorAddRay(OvVector& v, const OvVector& from, const OvVector& to, float dist) {
-  const OvVector d = Sub(to, from);
+  const OvVector d = OvSub(to, from);
   const float l = OvLength(d);
   if (l == 0.0f) return;
-  OvVectorAdd(v, Scaled(d, dist / l));
+  OvVectorAdd(v, OvScaled(d, dist / l));
 }
 
-void OvVectorCrossProd(OvVector& out, const OvVector& a, const OvVector& b) { out = Cross(a, b); }
+void OvVectorCrossProd(OvVector& out, const OvVector& a, const OvVector& b) { out = OvCross(a, b); }
 
 void OvVectorNormCrossProd(OvVector& out, const OvVector& a, const OvVector& b) {
-  OvVector c = Cross(a, b);
+  OvVector c = OvCross(a, b);
   const float sq = OvSquareLength(c);
   if (sq != 0.0f && !OvIsUnit(sq)) OvVectorScale(c, 1.0f / std::sqrt(sq));
   out = c;
@@ -282,7 +274,7 @@ float OvVectorProjLength(const OvVector& a, const OvVector& b) {
 }
 
 void OvPlaneNormal(OvVector& out, const OvVector& p0, const OvVector& p1, const OvVector& p2) {
-  out = Cross(Sub(p1, p0), Sub(p2, p0));
+  out = OvCross(OvSub(p1, p0), OvSub(p2, p0));
 }
 
 void OvVectorLerp(OvVector& out, const OvVector& a, const OvVector& b, float t) {
@@ -315,7 +307,7 @@ void OvQuatToMatrix(OvMatrix& m, const OvQuat& q) {
 void OvQuatCombine(OvQuat& q1, const OvQuat& q2) {
   const float s1 = q1.s, s2 = q2.s;
   const OvVector a = q1.v, b = q2.v;
-  const OvVector c = Cross(b, a);
+  const OvVector c = OvCross(b, a);
   q1.s = s1 * s2 - OvVectorDotProd(a, b);
   q1.v = {s1 * b.x + s2 * a.x + c.x, s1 * b.y + s2 * a.y + c.y, s1 * b.z + s2 * a.z + c.z};
 }
@@ -361,7 +353,7 @@ void MakeRotMatrix(OvMatrix& m, const OvVector& center, const OvVector& axis, fl
   // row 3 = center - center * R
   OvVector rc;
   OvRotateVector(rc, center, m);
-  SetRow4(m, 3, Sub(center, rc), 1.0f);
+  SetRow4(m, 3, OvSub(center, rc), 1.0f);
 }
 
 // ---------------------------------------------------------------------------
@@ -486,7 +478,7 @@ void OvPlaneFromPointNormal(OvPlane& plane, const OvVector& p, const OvVector& n
 }
 
 void OvPlaneFrom3Points(OvPlane& plane, const OvVector& p0, const OvVector& p1, const OvVector& p2) {
-  OvVector n = Cross(Sub(p1, p0), Sub(p2, p0));
+  OvVector n = OvCross(OvSub(p1, p0), OvSub(p2, p0));
   OvNormalize(n);
   const float d = -OvVectorDotProd(n, p0);
   plane.n = n;
@@ -495,7 +487,7 @@ void OvPlaneFrom3Points(OvPlane& plane, const OvVector& p0, const OvVector& p1, 
 
 void OvPlaneFrom3PointsUnnormalized(OvPlane& plane, const OvVector& p0, const OvVector& p1,
                                     const OvVector& p2) {
-  const OvVector n = Cross(Sub(p1, p0), Sub(p2, p0));
+  const OvVector n = OvCross(OvSub(p1, p0), OvSub(p2, p0));
   const float d = -OvVectorDotProd(n, p0);
   plane.n = n;
   plane.d = d;
@@ -521,5 +513,5 @@ void OvPerpendicular(OvVector& out, const OvVector& v) {
     a = {0.0f, 1.0f, 0.0f};
   else
     a = {1.0f, 0.0f, 0.0f};
-  out = Cross(v, a);
+  out = OvCross(v, a);
 }

@@ -59,6 +59,24 @@ inline bool OvIsUnit(float value) {
 }
 
 // ---------------------------------------------------------------------------
+// Saturating conversions. Content numbers may be anything; conversions to
+// time units and frames clamp instead of being undefined.
+
+inline int32_t OvSaturateI32(int64_t v) {
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return int32_t(v);
+}
+// NaN gives 0; beyond +-9e18 clamps there, so the result can still be added to.
+inline int64_t OvTruncToI64(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 9.0e18) return INT64_C(9000000000000000000);
+  if (v <= -9.0e18) return -INT64_C(9000000000000000000);
+  return int64_t(v);
+}
+inline int32_t OvTruncToI32(double v) { return OvSaturateI32(OvTruncToI64(v)); }
+
+// ---------------------------------------------------------------------------
 // Matrix operations
 
 inline void OvMatrixIdentity(OvMatrix& m) {
@@ -177,6 +195,15 @@ inline float OvSquareDistance(const OvVector& a, const OvVector& b) {
 }
 inline float OvDistance(const OvVector& a, const OvVector& b) {
   return std::sqrt(OvSquareDistance(a, b));
+}
+
+// Value forms, for use inside expressions.
+inline OvVector OvAdd(const OvVector& a, const OvVector& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline OvVector OvSub(const OvVector& a, const OvVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline OvVector OvNeg(const OvVector& v) { return {-v.x, -v.y, -v.z}; }
+inline OvVector OvScaled(const OvVector& v, float s) { return {v.x * s, v.y * s, v.z * s}; }
+inline OvVector OvCross(const OvVector& a, const OvVector& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
 // Component-wise minimum / maximum. out may be a or b.

@@ -21,8 +21,6 @@ static_assert(sizeof(Projected) == 12);
 
 constexpr size_t kStackBytes = 100000;
 
-OvVector Sub(const OvVector& a, const OvVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-
 OvVector Vertex(const OvMesh& mesh, uint32_t i) {
   const float* p = mesh.positions + size_t(i) * 3;
   return {p[0], p[1], p[2]};
@@ -49,7 +47,7 @@ bool OvRayMeshTest(const OvVector& start, const OvVector& end, int mode, const O
     OvXformPoint(s, start, inv);
     OvXformPoint(e, end, inv);
   }
-  const OvVector dir = Sub(e, s);
+  const OvVector dir = OvSub(e, s);
   const float length = OvLength(dir);
   if (!(length > 0.0f)) return false;
   OvVector axisZ = dir;
@@ -70,7 +68,7 @@ bool OvRayMeshTest(const OvVector& start, const OvVector& end, int mode, const O
     projected = static_cast<Projected*>(heap);
   }
   for (size_t v = 0; v < vertices; ++v) {
-    const OvVector d = Sub(Vertex(mesh, uint32_t(v)), s);
+    const OvVector d = OvSub(Vertex(mesh, uint32_t(v)), s);
     Projected& p = projected[v];
     p.x = OvVectorDotProd(d, axisX);
     p.y = OvVectorDotProd(d, axisY);
@@ -96,7 +94,7 @@ bool OvRayMeshTest(const OvVector& start, const OvVector& end, int mode, const O
     OvPlaneNormal(normal, a, b, c);
     const float denom = OvVectorDotProd(normal, dir);
     if (denom == 0.0f || !std::isfinite(denom)) continue;
-    const float k = OvVectorDotProd(normal, Sub(a, s)) / denom;
+    const float k = OvVectorDotProd(normal, OvSub(a, s)) / denom;
     const OvVector hit{s.x + dir.x * k, s.y + dir.y * k, s.z + dir.z * k};
     if (mode == OV_RAY_NEAREST) {
       // Only hits ahead of the start count: a nearer one behind it must not
@@ -155,7 +153,7 @@ void TestClump(PickState& st, OvClump* c) {
   const float rowSq = world->m[0][0] * world->m[0][0] + world->m[0][1] * world->m[0][1] +
                       world->m[0][2] * world->m[0][2];
   const float radiusSq = radius * radius * rowSq;
-  const OvVector d = Sub(worldCentre, st.start);
+  const OvVector d = OvSub(worldCentre, st.start);
   const float along = OvVectorDotProd(d, st.dir);
   if (OvSquareLength(d) - along * along > radiusSq) return;
 
@@ -163,7 +161,7 @@ void TestClump(PickState& st, OvClump* c) {
   int32_t triangle = -1;
   OvVector hit;
   if (!OvRayMeshTest(st.start, st.end, OV_RAY_NEAREST, *c->GetMesh(), world, &triangle, &hit, count)) return;
-  const float t = OvVectorDotProd(Sub(hit, st.start), st.dir);
+  const float t = OvVectorDotProd(OvSub(hit, st.start), st.dir);
   if (!(t > 0.0f) || (st.best && t >= st.bestT)) return;
   st.best = c;
   st.bestT = t;

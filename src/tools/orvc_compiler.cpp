@@ -884,14 +884,6 @@ int B_mesh(lua_State* L) {
 // ---------------------------------------------------------------------------
 // Rotations (quaternions, scalar first).
 
-OvQuat QuatMul(const OvQuat& a, const OvQuat& b) {
-  // Hamilton product: applying b first, then a (row vectors: M(b) M(a)).
-  return {a.s * b.s - a.v.x * b.v.x - a.v.y * b.v.y - a.v.z * b.v.z,
-          {a.s * b.v.x + a.v.x * b.s + a.v.y * b.v.z - a.v.z * b.v.y,
-           a.s * b.v.y - a.v.x * b.v.z + a.v.y * b.s + a.v.z * b.v.x,
-           a.s * b.v.z + a.v.x * b.v.y - a.v.y * b.v.x + a.v.z * b.s}};
-}
-
 void PushQuat(lua_State* L, const OvQuat& q) {
   lua_createtable(L, 4, 0);
   const float v[4] = {q.s, q.v.x, q.v.y, q.v.z};
@@ -933,7 +925,7 @@ int H_euler(lua_State* L) {
   for (int k = 0; k < 3; ++k) {
     OvQuat r;
     MakeQuat(r, axes[k], float(Number(L, k + 1, "euler: angle") * C_PI / 180.0));
-    q = QuatMul(r, q);
+    OvQuatCombine(q, r);  // parent axes: each turn applies after the ones before
   }
   PushQuat(L, q);
   return 1;

@@ -4,16 +4,13 @@
 #include <cmath>
 #include <string>
 
+#include "ov_math.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-struct V3 {
-  float x, y, z;
-};
-
-V3 Sub(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-V3 Cross(V3 a, V3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+using V3 = OvVector;
 
 // Cosine and sine of an angle in degrees, exact at multiples of 90 so that
 // poles and quadrant edges of generated shapes coincide exactly.
@@ -55,7 +52,7 @@ class Builder {
   // Skips triangles whose corners coincide (poles, collapsed edges).
   void TriangleIfArea(uint32_t a, uint32_t b, uint32_t c) {
     const V3 pa = P(a), pb = P(b), pc = P(c);
-    const V3 n = Cross(Sub(pb, pa), Sub(pc, pa));
+    const V3 n = OvCross(OvSub(pb, pa), OvSub(pc, pa));
     if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) return;
     Triangle(a, b, c);
   }
@@ -277,7 +274,7 @@ void OrvcSmoothNormals(OrvcMeshData& mesh) {
     auto p = [&](uint32_t k) {
       return V3{mesh.positions[3 * k], mesh.positions[3 * k + 1], mesh.positions[3 * k + 2]};
     };
-    const V3 c = Cross(Sub(p(i[1]), p(i[0])), Sub(p(i[2]), p(i[0])));  // length = twice the area
+    const V3 c = OvCross(OvSub(p(i[1]), p(i[0])), OvSub(p(i[2]), p(i[0])));  // length = twice the area
     for (uint32_t k : i) {
       acc[3 * k] += c.x;
       acc[3 * k + 1] += c.y;

@@ -131,6 +131,29 @@ TEST(OvMathTolerance, BitPatternWindow) {
   EXPECT_FALSE(OvIsUnit(0.9999f));
 }
 
+TEST(OvMathSaturate, ClampsAtTheEdgesInsteadOfWrapping) {
+  const struct {
+    double in;
+    int64_t i64;
+    int32_t i32;
+  } cases[] = {
+      {std::nan(""), 0, 0},
+      {2147483647.9, 2147483647, INT32_MAX},
+      {2147483648.0, 2147483648, INT32_MAX},
+      {-2147483648.5, -2147483648, INT32_MIN},
+      {-2147483649.0, -2147483649, INT32_MIN},
+      {1e19, INT64_C(9000000000000000000), INT32_MAX},
+      {-HUGE_VAL, -INT64_C(9000000000000000000), INT32_MIN},
+      {-7.9, -7, -7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(OvTruncToI64(c.in), c.i64);
+    EXPECT_EQ(OvTruncToI32(c.in), c.i32);
+  }
+  EXPECT_EQ(OvSaturateI32(INT64_MIN), INT32_MIN);
+}
+
 // ---------------------------------------------------------------------------
 // Matrix element access
 
