@@ -21,6 +21,7 @@ class ScriptTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder = pattern;
     scene.SetRenderer(&renderer);
+    AddCamera(scene);  // a scene without a camera does not tick
   }
   void TearDown() override {
     OvScriptShutdown();
