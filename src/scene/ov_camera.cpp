@@ -91,6 +91,11 @@ bool OvCameraSetupView(OvCameraView& view, const OvClump& camera, float width, f
   const float n = view.nearClip;
   const float f = view.farClip;
   const float depth = (f - n) != 0.0f ? f - n : 0.0001f;
+  // Height over width of the viewport: the field of view (or size) spans the
+  // width, the height sees that fraction of it. The projection, the frustum
+  // planes and the pick ray all follow it, so what is drawn is what is culled
+  // and picked.
+  const float aspect = width > 0.0f && height > 0.0f ? height / width : 0.75f;
 
   // The camera looks along its negative local z axis.
   OvMatInverseAffine(view.view, *world);
@@ -102,13 +107,15 @@ bool OvCameraSetupView(OvCameraView& view, const OvClump& camera, float width, f
     float s = std::sin(view.fov * 0.5f);
     if (s == 0.0f) s = 1e-6f;
     OvMatrixZero(p);
-    p.m[0][0] = p.m[1][1] = c / s;
+    p.m[0][0] = c / s;
+    p.m[1][1] = c / (s * aspect);
     p.m[2][2] = f / depth;
     p.m[3][2] = -n * f / depth;
     p.m[2][3] = 1.0f;
   } else {
     const float h = view.fov;
     OvMatrixIdentity(p);
+    p.m[1][1] = 1.0f / aspect;
     p.m[2][2] = h / depth;
     p.m[3][2] = -h * n / depth;
     p.m[3][3] = h;
@@ -124,7 +131,6 @@ bool OvCameraSetupView(OvCameraView& view, const OvClump& camera, float width, f
   up = Normalised(up);
   const OvVector fwd = Normalised({-back.x, -back.y, -back.z});
   const OvVector& eye = view.position;
-  const float aspect = width > 0.0f && height > 0.0f ? height / width : 0.75f;
   const OvVector negFwd{-fwd.x, -fwd.y, -fwd.z};
   MakePlane(view.planes[0], negFwd, Combine(eye, 1.0f, fwd, n));
   MakePlane(view.planes[1], fwd, Combine(eye, 1.0f, fwd, f));
@@ -169,14 +175,14 @@ bool OvInViewFrustum(const OvCameraView& view, const OvVector& p) {
   float v[4];
   Transform4(view.viewProj, p, v);
   const float w = v[3];
-  return -w <= v[0] && v[0] <= w && 0.0f <= v[2] && v[2] <= w && -0.75f * w <= v[1] && v[1] <= 0.75f * w;
+  return -w <= v[0] && v[0] <= w && 0.0f <= v[2] && v[2] <= w && -w <= v[1] && v[1] <= w;
 }
 
 bool OvInViewFrustumXY(const OvCameraView& view, const OvVector& p, float a, float b) {
   float v[4];
   Transform4(view.viewProj, p, v);
   const float w = v[3];
-  return -a * w <= v[0] && v[0] <= a * w && -0.75f * b * w <= v[1] && v[1] <= 0.75f * b * w;
+  return -a * w <= v[0] && v[0] <= a * w && -b * w <= v[1] && v[1] <= b * w;
 }
 
 OvVector OvFilmCoordToWorldVector(const OvCameraView& view, const OvMatrix* cameraWorld, float x, float y,

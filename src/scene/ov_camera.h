@@ -103,9 +103,10 @@ struct OvCameraView {
 // the clump has neither.
 bool OvCameraSetupView(OvCameraView& view, const OvClump& camera, float width, float height, bool vertexFog);
 // (x, y, z, w) = p x view-projection; inside when -w <= x <= w,
-// 0 <= z <= w and -0.75 w <= y <= 0.75 w.
+// 0 <= z <= w and -w <= y <= w: the part of the viewport that is drawn (the
+// projection already scales y by the viewport's width over height).
 bool OvInViewFrustum(const OvCameraView& view, const OvVector& p);
-// No depth test; x within a·w and y within 0.75·b·w.
+// No depth test; x within a·w and y within b·w.
 bool OvInViewFrustumXY(const OvCameraView& view, const OvVector& p, float a, float b);
 // Direction through pixel (x, y) of a width x height viewport, in world
 // space, from the camera's orientation. Zero without a world matrix.

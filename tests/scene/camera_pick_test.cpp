@@ -187,6 +187,77 @@ TEST(Pick, HiddenAndBehindAreNotHit) {
   EXPECT_EQ(OvPickRay({0.3f, 0, -15}, {0, 0, 1}, *s.scene, nullptr, nullptr, nullptr, nullptr), s.note);
 }
 
+// The window shapes the view must hold at: 4:3, square and wide.
+const struct ViewShape {
+  int width, height;
+} kShapes[] = {{1024, 768}, {640, 640}, {1280, 540}};
+
+// A 60 degree camera at the origin looking along -z in a viewport of `shape`.
+struct ShapedScene {
+  RecordingRenderer renderer{nullptr};
+  OvDatabase* db = OvDatabase::Create();
+  OvScene* scene = new OvScene();
+  explicit ShapedScene(ViewShape shape) {
+    renderer.quiet = true;
+    renderer.width = shape.width, renderer.height = shape.height;
+    scene->SetRenderer(&renderer);
+    AddCamera(*scene, 1.0471976f);
+  }
+  ~ShapedScene() {
+    delete scene;
+    db->Destroy();
+  }
+  // The viewport pixel where the renderer draws world point p.
+  void PixelOf(const OvVector& p, float& x, float& y) const {
+    const OvMatrix& m = scene->GetViewProjMatrix();
+    const float cx = p.x * m.m[0][0] + p.y * m.m[1][0] + p.z * m.m[2][0] + m.m[3][0];
+    const float cy = p.x * m.m[0][1] + p.y * m.m[1][1] + p.z * m.m[2][1] + m.m[3][1];
+    const float w = p.x * m.m[0][3] + p.y * m.m[1][3] + p.z * m.m[2][3] + m.m[3][3];
+    x = (cx / w + 1.0f) * 0.5f * float(renderer.width);
+    y = (1.0f - cy / w) * 0.5f * float(renderer.height);
+  }
+};
+
+TEST(Pick, TheRayThroughAPixelHitsWhatIsDrawnThere) {
+  const OvVector points[] = {{0, 0, -20}, {5, 4, -20}, {-8, -3.5f, -20}, {0.5f, 4.5f, -20}};
+  for (const ViewShape& shape : kShapes) {
+    ShapedScene s(shape);
+    OvClump* board = nullptr;
+    AddObject(*s.scene, "board", &board, {0, 0, -20});
+    board->SetMesh(MakeQuadMesh(*s.db, 50.0f));
+    s.scene->FrameStep();
+    for (const OvVector& p : points) {
+      float x = 0, y = 0;
+      s.PixelOf(p, x, y);
+      OvVector hit{};
+      EXPECT_EQ(OvPickFilmCoord(x, y, *s.scene, nullptr, nullptr, &hit, nullptr), board);
+      EXPECT_TRUE(Near(hit, p, 1e-2f)) << shape.width << "x" << shape.height << " at " << p.x << ", " << p.y
+                                       << ": hit " << hit.x << ", " << hit.y;
+    }
+  }
+}
+
+TEST(Camera, AClumpDrawnAtTheEdgeOfTheViewIsNotCulled) {
+  // Where the centre is drawn, in viewport units (-1 to 1 across each side).
+  const struct {
+    float x, y;
+  } edges[] = {{0, 0.97f}, {0, -0.97f}, {0.97f, 0}, {-0.97f, 0}, {0.97f, 0.97f}};
+  for (const ViewShape& shape : kShapes) {
+    ShapedScene s(shape);
+    s.scene->FrameStep();
+    const OvMatrix& proj = s.scene->View().projection;
+    const float depth = 20.0f;
+    for (const auto& e : edges) {
+      OvClump* c = nullptr;
+      AddObject(*s.scene, "edge", &c, {e.x * depth / proj.m[0][0], e.y * depth / proj.m[1][1], -depth});
+      c->SetMesh(MakeQuadMesh(*s.db, 0.1f));
+      s.scene->FrameStep();
+      EXPECT_FALSE(c->IsCulled()) << shape.width << "x" << shape.height << " at " << e.x << ", " << e.y;
+      s.scene->DelLogObj(c->GetLogObj());
+    }
+  }
+}
+
 TEST(Pick, RayMeshTestBothSidesCollectAndLargeMeshes) {
   OvDatabase* db = OvDatabase::Create();
   OvMesh* quad = MakeQuadMesh(*db, 1.0f);
