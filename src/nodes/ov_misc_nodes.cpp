@@ -10,6 +10,7 @@
 #include "ov_scene.h"
 #include "ov_sound_db.h"
 #include "ov_stream.h"
+#include "ov_trace.h"
 
 namespace {
 
@@ -77,6 +78,9 @@ class AcPlaySound final : public OvAniCtrl {
       if (!m_instance) {
         m_instance = Live() ? m_system->CreateInstance(m_node.Request()) : nullptr;
         if (!m_instance) {
+          const OvSoundItem* item = m_node.Request().item;
+          _TraceFormat("!!!! %s: 'Play Sound' cannot play '%s'.\n", clump->GetName() ? clump->GetName() : "",
+                       item && item->name ? item->name : "");
           OvAniCtrlRegisterHrchy(clump, this, t);
           return;
         }
@@ -542,8 +546,19 @@ OvAniCtrl* OvPlaySoundNode::MakeController(OvClump* clump) {
   OvSoundSystem* system = OvGetSoundSystem();
   const OvSoundDatabase* sounds = m_database ? m_database->SoundDatabase() : nullptr;
   const OvSoundItem* item = sounds && soundIndex >= 0 ? sounds->Item(uint32_t(soundIndex)) : nullptr;
-  if (!system || !item) return nullptr;
+  if (!system || !item) {
+    if (!m_reported) {
+      const char* name = clump && clump->GetName() ? clump->GetName() : "";
+      if (!system)
+        _TraceFormat("### %s: 'Play Sound' plays nothing, there is no sound system.\n", name);
+      else
+        _TraceFormat("!!!! %s: 'Play Sound' sound %d is not in the content's sound list.\n", name, soundIndex);
+      m_reported = true;
+    }
+    return nullptr;
+  }
   m_request.item = item;
+  m_request.folder = sounds->Folder();
   m_request.loop = repeat;
   m_request.priority = priority;
   m_request.kind = (options & k3D) ? OV_SND_POSITIONED : OV_SND_PLAIN;

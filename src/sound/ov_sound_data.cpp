@@ -53,7 +53,7 @@ int32_t AddSound(OvSoundDatabase& database, const char* name) {
   return index;
 }
 
-OvSoundInstance* LoadSample(OvSoundSystem* owner, const OvSoundItem& item) {
+OvSoundInstance* LoadSample(OvSoundSystem* owner, const OvSoundItem& item, const char* contentFolder) {
   const char* name = item.name ? item.name : "";
   OvSoundInstance* instance = new OvSoundInstance(owner);
   if (instance == nullptr) {
@@ -66,8 +66,15 @@ OvSoundInstance* LoadSample(OvSoundSystem* owner, const OvSoundItem& item) {
     ok = ParseWaveMemory(item.data, item.size, name, *instance);
   } else {
     std::string path;
-    if (ResolveSoundPath(path, name, owner ? owner->SoundFolder() : "sounds"))
+    const char* soundFolder = owner ? owner->SoundFolder() : "sounds";
+    // Beside the content, names may use either separator, as when they were
+    // added.
+    const bool found = ResolveSoundPath(path, name, soundFolder) ||
+                       (contentFolder && *contentFolder && ResolveDataPath(path, name, contentFolder));
+    if (found)
       ok = ParseWave(path.c_str(), *instance);
+    else if (contentFolder && *contentFolder)
+      _TraceFormat("### %s: sound file not found in '%s' or '%s'\n", name, soundFolder, contentFolder);
     else
       _TraceFormat("### %s: sound file not found\n", name);
   }

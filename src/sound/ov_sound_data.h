@@ -24,5 +24,6 @@ bool ResolveSoundPath(std::string& out, const char* name, const char* folder);
 
 // A new instance owned by `owner` holding the item's sound: embedded data is
 // parsed from memory, otherwise the named file is found under the owner's
-// sound folder. Null when it cannot be loaded (one trace line says why).
-OvSoundInstance* LoadSample(OvSoundSystem* owner, const OvSoundItem& item);
+// sound folder or, failing that, under `contentFolder` (may be null). Null
+// when it cannot be loaded (one trace line says why).
+OvSoundInstance* LoadSample(OvSoundSystem* owner, const OvSoundItem& item, const char* contentFolder);

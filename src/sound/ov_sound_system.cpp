@@ -158,7 +158,9 @@ void OvSoundSystem::Refill() { m_waveOut.Refill(*this); }
 
 uint32_t OvSoundSystem::Now() { return OvTickCount(); }
 
-OvSoundInstance* OvSoundSystem::LoadSample(const OvSoundItem& item) { return ::LoadSample(this, item); }
+OvSoundInstance* OvSoundSystem::LoadSample(const OvSoundItem& item, const char* contentFolder) {
+  return ::LoadSample(this, item, contentFolder);
+}
 
 // ---------------------------------------------------------------------------
 // Lists and voices
@@ -218,7 +220,7 @@ void OvSoundSystem::EndOnceOnly(OvSoundInstance* instance) {
 
 OvSoundInstance* OvSoundSystem::CreateInstance(const OvPlayRequest& request) {
   if (!m_enabled || request.item == nullptr) return nullptr;
-  OvSoundInstance* instance = LoadSample(*request.item);
+  OvSoundInstance* instance = LoadSample(*request.item, request.folder);
   if (instance == nullptr) return nullptr;
   if (instance->sampleCount == 0 || instance->samples == nullptr) {
     // Nothing to mix; a looping voice of no samples would never advance.

@@ -56,6 +56,9 @@ struct OvPlayRequest {
   uint8_t kind = OV_SND_PLAIN;
   float referenceDistance = 0.0f;  // positioned: "near" is within 10 x this
   float radius = 0.0f;             // positioned: audible only inside this
+  // Folder of the content that names the sound: a named sound file missing
+  // from the sound folder is looked for there. May be null.
+  const char* folder = nullptr;
 };
 
 // One intrusive list (state lists and the voice list).
@@ -102,7 +105,7 @@ class OvSoundInstance : public OvSoundSample, public OvAllocated {
  private:
   friend class OvSoundSystem;
   friend struct OvSoundListOps;
-  friend OvSoundInstance* LoadSample(OvSoundSystem* owner, const OvSoundItem& item);
+  friend OvSoundInstance* LoadSample(OvSoundSystem* owner, const OvSoundItem& item, const char* contentFolder);
   ~OvSoundInstance() = default;
 
   OvSoundSystem* m_owner;
@@ -168,8 +171,9 @@ class OvSoundSystem : public OvWaveMixer, public OvAllocated {
   virtual void Refill();
   // The millisecond timer.
   virtual uint32_t Now();
-  // Makes an instance from a sound item (null when it cannot be loaded).
-  virtual OvSoundInstance* LoadSample(const OvSoundItem& item);
+  // Makes an instance from a sound item (null when it cannot be loaded); a
+  // named file is looked for in the sound folder, then in `contentFolder`.
+  virtual OvSoundInstance* LoadSample(const OvSoundItem& item, const char* contentFolder);
 
   // Sums every voice into `buffer` with saturation to 16 bits. Returns
   // `samples`, or 0 without writing when no voice plays.

@@ -1555,19 +1555,38 @@ void ParamValue(lua_State* L, int i, const OvNodeParamDesc& d, int slot, OrvcEnt
       v.w[0] = uint32_t(k);
       return;
     }
-    case OV_PK_TEXT:
-    case OV_PK_FILE:
     case OV_PK_SOUND_FILE: {
-      std::string text;
-      if (const OrvcHandle* h = TestHandle(L, i); h && h->kind == OrvcKind::Sound && kind == OV_PK_SOUND_FILE) {
-        const OvSoundItem* item = c.stage->Db().SoundDatabase()->Item(uint32_t(h->index));
-        text = item && item->name ? item->name : "";
-      } else {
-        text = String(L, i, what);
+      // The node stores an index into the sound list: a sound handle, a
+      // number, or a file name found (or added, to be found at run time) by
+      // name.
+      if (TestHandle(L, i)) {
+        v.w[0] = uint32_t(HandleOf(L, i, OrvcKind::Sound, what));
+        return;
       }
-      e.texts.push_back({slot, text});
+      if (lua_type(L, i) == LUA_TNUMBER) {
+        v.w[0] = Word(L, i, what);
+        return;
+      }
+      const std::string name = String(L, i, what);
+      if (name.empty()) Fail(L, what, "expected a sound or a sound file name, got an empty text");
+      const OvSoundDatabase* sounds = c.stage->Db().SoundDatabase();
+      for (uint32_t k = 0; sounds && k < sounds->Count(); ++k) {
+        const OvSoundItem* item = sounds->Item(k);
+        if (item && item->name && name == item->name) {
+          v.w[0] = k;
+          return;
+        }
+      }
+      std::string why;
+      const int index = c.stage->AddSound(name, nullptr, why);
+      if (index < 0) Fail(L, what, why);
+      v.w[0] = uint32_t(index);
       return;
     }
+    case OV_PK_TEXT:
+    case OV_PK_FILE:
+      e.texts.push_back({slot, String(L, i, what)});
+      return;
     case OV_PK_TEXTURE:
       if (TestHandle(L, i)) {
         v.w[0] = uint32_t(HandleOf(L, i, OrvcKind::Texture, what));
@@ -1666,7 +1685,6 @@ int B_node(lua_State* L) {
         break;
       case OV_PK_TEXT:
       case OV_PK_FILE:
-      case OV_PK_SOUND_FILE:
         break;  // no text
       default:
         v.w[0] = uint32_t(d.def.i);
