@@ -31,9 +31,12 @@ constexpr const char* kPlayerTitle = "Orvo Player";
 constexpr bool kWindowedAllowed = true;
 
 bool MakeFolders(const std::string& path, std::string& error) {
+  // The error_code forms only: a folder that cannot be entered is a message,
+  // not an exception.
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
-  if (ec && !std::filesystem::is_directory(path)) {
+  std::error_code statError;
+  if (ec && !std::filesystem::is_directory(path, statError)) {
     error = "cannot create the folder '" + path + "': " + ec.message();
     return false;
   }

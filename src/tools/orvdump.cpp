@@ -2,6 +2,7 @@
 // JSON. A file that does not load completely gives status 1 and the reason.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -392,28 +393,68 @@ class Dumper {
     j.EndObject();
   }
 
+  static constexpr int kMaxIndentDepth = 40;
+
+  bool Unseen(int32_t i) const { return i >= 0 && uint32_t(i) < m_seen.size() && !m_seen[i]; }
+
+  // Trees as deep as the loader accepts: an explicit stack of brother chains,
+  // never the call stack. Every record prints once.
   void ClumpText(std::string& o, int32_t index, int depth) {
-    // Brothers iteratively, children recursively; every record prints once.
-    for (int32_t i = index; i >= 0 && uint32_t(i) < m_seen.size() && !m_seen[i];) {
+    struct Chain {
+      int32_t next;
+      int depth;
+    };
+    std::vector<Chain> chains{{index, depth}};
+    while (!chains.empty()) {
+      const int32_t i = chains.back().next;
+      const int d = chains.back().depth;
+      if (!Unseen(i)) {
+        chains.pop_back();
+        continue;
+      }
       m_seen[i] = true;
       const OvClumpRecord* c = m_db.ClumpRecord(i);
       char buf[512];
+      // Deep chains keep a bounded indent and say their depth instead.
+      if (d <= kMaxIndentDepth) {
+        o.append(size_t(d) * 2, ' ');
+      } else {
+        o.append(size_t(kMaxIndentDepth) * 2, ' ');
+        o += "(depth " + std::to_string(d) + ") ";
+      }
       std::snprintf(buf, sizeof(buf),
-                    "%*s[%d] id %d \"%s\" mesh %d, animation set %d, object %d, position (%g, %g, %g), "
+                    "[%d] id %d \"%s\" mesh %d, animation set %d, object %d, position (%g, %g, %g), "
                     "rotation (%g, %g, %g, %g), scale (%g, %g, %g), switches %s, flags %s%s\n",
-                    depth * 2, "", i, c->id, c->name ? c->name : "", c->meshIndex, c->aniSetIndex, c->logObjIndex,
+                    i, c->id, c->name ? c->name : "", c->meshIndex, c->aniSetIndex, c->logObjIndex,
                     double(c->position[0]), double(c->position[1]), double(c->position[2]), double(c->rotation[0]),
                     double(c->rotation[1]), double(c->rotation[2]), double(c->rotation[3]), double(c->scale[0]),
                     double(c->scale[1]), double(c->scale[2]), Hex(c->switchWord).c_str(), Hex(c->flags).c_str(),
                     c->extension ? (std::string(", extension ") + ExtensionName(c->extension)).c_str() : "");
       o += buf;
-      if (c->firstChild >= 0) ClumpText(o, c->firstChild, depth + 1);
-      i = c->nextBrother;
+      // The brother comes after this clump's subtree.
+      chains.back().next = c->nextBrother;
+      chains.push_back({c->firstChild, d + 1});
     }
   }
 
   void ClumpJson(JsonWriter& j, int32_t index) {
-    for (int32_t i = index; i >= 0 && uint32_t(i) < m_seen.size() && !m_seen[i];) {
+    // A chain of children closes its parent's object when it ends.
+    struct Chain {
+      int32_t next;
+      bool closesParent;
+    };
+    std::vector<Chain> chains{{index, false}};
+    while (!chains.empty()) {
+      const int32_t i = chains.back().next;
+      if (!Unseen(i)) {
+        const bool close = chains.back().closesParent;
+        chains.pop_back();
+        if (close) {
+          j.EndArray();
+          j.EndObject();
+        }
+        continue;
+      }
       m_seen[i] = true;
       const OvClumpRecord* c = m_db.ClumpRecord(i);
       j.BeginObject();
@@ -432,10 +473,8 @@ class Dumper {
       if (c->extension) j.Member("extension", ExtensionName(c->extension).c_str());
       j.Key("children");
       j.BeginArray();
-      if (c->firstChild >= 0) ClumpJson(j, c->firstChild);
-      j.EndArray();
-      j.EndObject();
-      i = c->nextBrother;
+      chains.back().next = c->nextBrother;
+      chains.push_back({c->firstChild, true});
     }
   }
 
@@ -465,6 +504,33 @@ std::string Reasons(const std::string& trace) {
   return out;
 }
 
+// Record indices that point outside their section: the loader keeps them and
+// the scene ignores them, but an author wants to know.
+std::string IndexWarnings(const OvDatabase& db) {
+  std::string out;
+  auto check = [&](const char* record, uint32_t index, const char* field, int32_t value, uint32_t count,
+                   const char* section) {
+    if (value == -1 || (value >= 0 && uint32_t(value) < count)) return;
+    out += "### " + std::string(record) + " [" + std::to_string(index) + "]: " + field + " " + std::to_string(value) +
+           " is outside the " + section + " (" + std::to_string(count) + ")\n";
+  };
+  const uint32_t clumps = db.ClumpRecordCount();
+  for (uint32_t i = 0; i < clumps; ++i) {
+    const OvClumpRecord* c = db.ClumpRecord(int32_t(i));
+    if (!c) continue;
+    check("clump", i, "mesh", c->meshIndex, db.MeshCount(), "meshes");
+    check("clump", i, "animation set", c->aniSetIndex, db.AniSetCount(), "animation sets");
+    check("clump", i, "object", c->logObjIndex, db.LogObjRecordCount(), "logical objects");
+    check("clump", i, "first child", c->firstChild, clumps, "clumps");
+    check("clump", i, "next brother", c->nextBrother, clumps, "clumps");
+  }
+  for (uint32_t i = 0; i < db.LogObjRecordCount(); ++i) {
+    if (const OvLogObjRecord* r = db.LogObjRecord(int32_t(i)))
+      check("logical object", i, "first clump", r->firstClump, clumps, "clumps");
+  }
+  return out;
+}
+
 // Registers every record class this program knows, so entries show their
 // display names instead of "Missing".
 void RegisterKnownTypes() {
@@ -475,7 +541,7 @@ void RegisterKnownTypes() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int DumpMain(int argc, char** argv) {
   bool json = false;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -515,15 +581,28 @@ int main(int argc, char** argv) {
     dumper.Text(out, path);
   std::fputs(out.c_str(), stdout);
 
+  const std::string indexWarnings = IndexWarnings(*db);
   int status = 0;
   if (!ok) {
     std::string reasons = Reasons(capture.text);
     if (reasons.empty()) reasons = "the file holds no complete database\n";
     std::fprintf(stderr, "orvdump: %s did not load completely:\n%s", path, reasons.c_str());
     status = 1;
-  } else if (std::string reasons = Reasons(capture.text); !reasons.empty()) {
+  } else if (std::string reasons = Reasons(capture.text) + indexWarnings; !reasons.empty()) {
     std::fprintf(stderr, "orvdump: warnings for %s:\n%s", path, reasons.c_str());
   }
   db->Destroy();
   return status;
+}
+
+int main(int argc, char** argv) {
+  // Nothing may end the program through an exception.
+  try {
+    return DumpMain(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "orvdump: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "orvdump: unexpected failure\n");
+  }
+  return 1;
 }

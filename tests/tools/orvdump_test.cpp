@@ -102,6 +102,32 @@ TEST_F(OrvdumpTest, TextShowsTheClumpTree) {
   EXPECT_EQ(r.out.find('[', armLine) - armLine, r.out.find('[', rootLine) - rootLine + 2);
 }
 
+// A 20,000-deep chain of children (a valid file the loader takes) and a mesh
+// index far outside its section: printed without running out of stack, the
+// index named in a warning.
+TEST(Orvdump, DeepTreesPrintAndStrayIndicesAreWarned) {
+  constexpr int kDepth = 20000;
+  DatabasePtr db = MakeDatabase();
+  std::vector<OvClumpRecord*> chain;
+  for (int i = 0; i < kDepth; ++i) chain.push_back(db->AddClumpRecord("link"));
+  for (int i = 0; i + 1 < kDepth; ++i) chain[i]->firstChild = i + 1;
+  chain.back()->meshIndex = 0x7FFFFFF0;
+  const Bytes bytes = WriteDatabase(*db);
+  const std::string path = "orvdump_deep_" + std::to_string(::getpid()) + ".orv";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  struct Case {
+    const char* options;
+    std::string deepest;
+  } cases[] = {{"", "(depth 20000) [19999]"}, {"--json ", "\"index\": 19999"}};
+  for (const Case& c : cases) {
+    ToolRun r = Orvdump(c.options + path);
+    EXPECT_EQ(r.status, 0) << c.options;
+    EXPECT_NE(r.out.find(c.deepest), std::string::npos) << c.options;
+    EXPECT_NE(r.out.find("clump [19999]: mesh 2147483632 is outside the meshes (0)"), std::string::npos) << c.options;
+  }
+  std::remove(path.c_str());
+}
+
 TEST_F(OrvdumpTest, BadFilesFailWithTheReason) {
   ToolRun missing = Orvdump("/nonexistent/x.orv");
   EXPECT_EQ(missing.status, 1);
