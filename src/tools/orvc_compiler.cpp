@@ -6,8 +6,14 @@
 #include <lua.h>
 #include <lualib.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +22,7 @@
 #include <fstream>
 #include <map>
 #include <new>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -36,6 +43,7 @@ constexpr const char* kHandleMeta = "orvc.handle";
 constexpr const char* kEntryMeta = "orvc.entry";
 constexpr int kHookStep = 1000;
 constexpr int kMaxIncludeDepth = 16;
+constexpr size_t kMaxText = 0xFFFF;  // the content file's longest text
 
 struct Entry {
   OrvcEntry entry;
@@ -49,12 +57,18 @@ struct OrvcCompiler::Impl {
   std::string error;
   std::unique_ptr<OrvcStage> stage;
   std::vector<std::string> deps;
-  fs::path root;  // folder of the main file
+  fs::path root;      // folder of the main file
+  std::string realRoot;  // the same without symbolic links: files must resolve inside it
   lua_State* L = nullptr;
 
   // Sandbox accounting.
-  size_t memoryUsed = 0;
+  size_t memoryUsed = 0;     // Lua's allocations
+  size_t builderMemory = 0;  // what the builders hold (records, images being made)
   uint64_t instructions = 0;
+  std::chrono::steady_clock::time_point deadline;
+  std::string stopped;  // the limit's message once one was reached: final
+  const char* building = nullptr;  // the builder running now (builders do not nest)
+  std::string buildingName;
   int includeDepth = 0;
 
   std::vector<Entry> entries;
@@ -84,28 +98,44 @@ void* LimitedAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
     c.memoryUsed -= old;
     return nullptr;
   }
-  if (nsize > old && c.memoryUsed + (nsize - old) > c.options.maxMemory) return nullptr;
+  if (nsize > old && c.memoryUsed + c.builderMemory + (nsize - old) > c.options.maxMemory) return nullptr;
   void* p = std::realloc(ptr, nsize);
   if (!p) return nullptr;
   c.memoryUsed = c.memoryUsed - old + nsize;
   return p;
 }
 
+std::string Decimal(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
 void CountHook(lua_State* L, lua_Debug*) {
   Impl& c = Ctx(L);
-  c.instructions += kHookStep;
-  if (c.instructions > c.options.maxInstructions) {
+  if (c.stopped.empty()) {
+    c.instructions += kHookStep;
+    std::string reason;
+    if (c.instructions > c.options.maxInstructions) {
+      reason = "the stage ran more than " + std::to_string(c.options.maxInstructions) +
+               " Lua instructions (an endless loop?)";
+    } else if (std::chrono::steady_clock::now() > c.deadline) {
+      reason = "the stage ran longer than " + Decimal(c.options.maxSeconds) +
+               (c.options.maxSeconds == 1 ? " second" : " seconds") + " (--max-seconds)";
+    }
+    if (reason.empty()) return;
     // In a hook the running function is level 0: the line it stands at.
-    std::string where;
     lua_Debug ar;
     if (lua_getstack(L, 0, &ar) && lua_getinfo(L, "Sl", &ar) && ar.currentline > 0) {
-      where = std::string(ar.short_src) + ":" + std::to_string(ar.currentline) + ": ";
+      reason = std::string(ar.short_src) + ":" + std::to_string(ar.currentline) + ": " + reason;
     }
-    const std::string limit = std::to_string(c.options.maxInstructions);
-    lua_pushfstring(L, "%sthe stage ran more than %s Lua instructions (an endless loop?)", where.c_str(),
-                    limit.c_str());
-    lua_error(L);
+    c.stopped = reason;
+    // From now on every instruction raises again, so a pcall that caught
+    // this error cannot carry on.
+    lua_sethook(L, CountHook, LUA_MASKCOUNT, 1);
   }
+  lua_pushlstring(L, c.stopped.data(), c.stopped.size());
+  lua_error(L);
 }
 
 OrvcWhere Where(lua_State* L) {
@@ -123,6 +153,33 @@ OrvcWhere Where(lua_State* L) {
   std::abort();  // luaL_error does not return
 }
 
+// What the builders hold counts against the memory limit together with
+// Lua's own memory. A charge stays for the whole compile (records the stage
+// keeps); a Transient one is given back when the builder is done.
+void Charge(lua_State* L, const std::string& what, uint64_t bytes) {
+  Impl& c = Ctx(L);
+  if (uint64_t(c.memoryUsed) + c.builderMemory + bytes > c.options.maxMemory) {
+    Fail(L, what, "the stage would use more than " + Decimal(double(c.options.maxMemory) / 1048576.0) +
+                      " MB of memory (--max-memory; the builders' data counts too)");
+  }
+  c.builderMemory += size_t(bytes);
+}
+
+class Transient {
+ public:
+  Transient(lua_State* L, const std::string& what, uint64_t bytes) : m_c(Ctx(L)) {
+    Charge(L, what, bytes);
+    m_bytes = size_t(bytes);
+  }
+  ~Transient() { m_c.builderMemory -= m_bytes; }
+  Transient(const Transient&) = delete;
+  Transient& operator=(const Transient&) = delete;
+
+ private:
+  Impl& m_c;
+  size_t m_bytes = 0;
+};
+
 // ---------------------------------------------------------------------------
 // Values.
 
@@ -133,7 +190,13 @@ std::string TypeText(lua_State* L, int i) {
   }
   if (luaL_testudata(L, i, kEntryMeta)) return "an animation entry";
   const int t = lua_type(L, i);
-  if (t == LUA_TSTRING) return std::string("string '") + lua_tostring(L, i) + "'";
+  if (t == LUA_TSTRING) {
+    // Messages stay one readable line whatever the string holds.
+    size_t n = 0;
+    const char* s = lua_tolstring(L, i, &n);
+    const std::string text(s, std::min(n, std::min<size_t>(std::strlen(s), 60)));
+    return "string '" + text + (text.size() < n ? "...'" : "'");
+  }
   if (t == LUA_TNUMBER) {
     lua_pushvalue(L, i);
     std::string s = lua_tostring(L, -1);
@@ -180,10 +243,16 @@ bool Boolean(lua_State* L, int i, const std::string& what) {
   Fail(L, what, "expected true or false, got " + TypeText(L, i));
 }
 
+// Strings become NUL-terminated texts of at most 65535 bytes in the file, so
+// a NUL inside or a longer text is refused here, where the line is known.
 std::string String(lua_State* L, int i, const std::string& what) {
   if (lua_type(L, i) != LUA_TSTRING) Fail(L, what, "expected a string, got " + TypeText(L, i));
   size_t n = 0;
   const char* s = lua_tolstring(L, i, &n);
+  if (std::memchr(s, 0, n)) Fail(L, what, "the text holds a NUL byte");
+  if (n > kMaxText) {
+    Fail(L, what, "a text of " + std::to_string(n) + " bytes; texts hold at most " + std::to_string(kMaxText));
+  }
   return std::string(s, n);
 }
 
@@ -407,14 +476,54 @@ fs::path Resolve(lua_State* L, const std::string& what, const std::string& name)
   return Ctx(L).root / p;
 }
 
+// Reads a regular file whole. The file is opened first and then asked where
+// it really is (the descriptor's path has every symbolic link resolved), so
+// what is checked is what is read. `inside`: the real path must lie in that
+// folder. Empty reason on success.
+std::string ReadRegularFile(const fs::path& path, const std::string& inside, uint64_t maxBytes,
+                            std::vector<uint8_t>& out) {
+  // Non-blocking: a FIFO must not hang the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return errno == ENOENT ? "no such file" : std::strerror(errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  if (!inside.empty()) {
+    std::error_code ec;
+    std::string real = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string();
+    if (ec) real = fs::canonical(path, ec).string();
+    if (ec) return "its real path cannot be found (" + ec.message() + ")";
+    const std::string folder = inside.back() == '/' ? inside : inside + "/";
+    if (real.compare(0, folder.size(), folder) != 0) return "it leads outside the stage's folder (to " + real + ")";
+  }
+  if (uint64_t(st.st_size) > maxBytes) return "the file is too large (" + std::to_string(st.st_size) + " bytes)";
+  out.resize(size_t(st.st_size));
+  size_t got = 0;
+  while (got < out.size()) {
+    const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::strerror(errno);
+    if (n == 0) return "the file became shorter while it was read";
+    got += size_t(n);
+  }
+  return {};
+}
+
 std::vector<uint8_t> ReadFile(lua_State* L, const std::string& what, const std::string& name) {
   Impl& c = Ctx(L);
   const fs::path path = Resolve(L, what, name);
   std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) Fail(L, what, "'" + name + "': no such file in the stage's folder");
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) Fail(L, what, "'" + name + "': the file could not be read");
+  const uint64_t size = fs::file_size(path, ec);
+  // Whatever the file holds stays with the stage (records) or briefly in Lua.
+  if (!ec) Charge(L, what + ": '" + name + "'", size);
+  std::vector<uint8_t> bytes;
+  const std::string why = ReadRegularFile(path, c.realRoot, ec ? 0 : size, bytes);
+  if (why == "no such file") Fail(L, what, "'" + name + "': no such file in the stage's folder");
+  if (!why.empty()) Fail(L, what, "'" + name + "': " + why);
   const std::string dep = path.lexically_normal().string();
   if (std::find(c.deps.begin(), c.deps.end(), dep) == c.deps.end()) c.deps.push_back(dep);
   return bytes;
@@ -527,11 +636,15 @@ int B_texture(lua_State* L) {
   Args a(L, "texture");
   a.Name(a.Str("name", ""));
   OrvcImage img;
+  std::optional<Transient> image;  // the picture while it is made
   if (a.Has("file")) {
     const std::string file = a.Str("file", "");
     if (a.Has("width") || a.Has("height")) Fail(L, a.What(), "a texture from a file takes its size from the file");
     std::string why;
-    if (!OrvcDecodeImage(ReadFile(L, a.What(), file), img, why)) Fail(L, a.What(), "'" + file + "': " + why);
+    const std::vector<uint8_t> bytes = ReadFile(L, a.What(), file);
+    int w = 0, h = 0;
+    if (OrvcImageSize(bytes, w, h) && w <= ORVC_MAX_TEXTURE_SIDE && h <= ORVC_MAX_TEXTURE_SIDE) image.emplace(L, a.What(), uint64_t(w) * uint64_t(h) * 4);
+    if (!OrvcDecodeImage(bytes, img, why)) Fail(L, a.What(), "'" + file + "': " + why);
     for (const char* k : {"solid", "gradient", "checker", "pixels"})
       if (a.Has(k)) Fail(L, a.What(), std::string("give either file or ") + k + ", not both");
   } else {
@@ -540,6 +653,7 @@ int B_texture(lua_State* L) {
     if (img.width < 1 || img.height < 1 || img.width > ORVC_MAX_TEXTURE_SIDE || img.height > ORVC_MAX_TEXTURE_SIDE) {
       Fail(L, a.What(), "width and height must be 1 to " + std::to_string(ORVC_MAX_TEXTURE_SIDE));
     }
+    image.emplace(L, a.What(), uint64_t(img.width) * uint64_t(img.height) * 4);
     Generate(L, a, img);
   }
   const std::string formatName = a.Str("format", "argb8888");
@@ -547,6 +661,8 @@ int B_texture(lua_State* L) {
   if (!format) Fail(L, a.Field("format"), "'" + formatName + "' is not one of " + OrvcTextureFormatNames());
   const bool compress = a.Bool("compress", false);
   a.Done();
+  // The record keeps at most four bytes a pixel.
+  Charge(L, a.What(), uint64_t(img.width) * uint64_t(img.height) * 4);
   std::string why;
   const int index = c.stage->AddTexture(img, *format, compress, why);
   if (index < 0) Fail(L, a.What(), why);
@@ -666,6 +782,13 @@ int B_material(lua_State* L) {
 // ---------------------------------------------------------------------------
 // Meshes.
 
+// What a mesh's arrays take, kept once more by its record.
+uint64_t MeshBytes(const OrvcMeshData& d) {
+  uint64_t n = (d.positions.size() + d.normals.size() + d.colors.size() + d.indices.size()) * 4;
+  for (const OrvcCoordSet& s : d.sets) n += (s.coords.size() + s.indices.size()) * 4;
+  return n;
+}
+
 // Fields every mesh builder takes after its geometry.
 int FinishMesh(lua_State* L, Args& a, OrvcMeshData& data) {
   Impl& c = Ctx(L);
@@ -711,6 +834,7 @@ int FinishMesh(lua_State* L, Args& a, OrvcMeshData& data) {
   if (a.Bool("two_sided", false)) flags |= OV_MESH_TWO_SIDED;
   const std::string name = a.Str("name", "");
   a.Done();
+  Charge(L, a.What(), MeshBytes(data));
   std::string why;
   const int index = c.stage->AddMesh(data, subsets, flags, why);
   if (index < 0) Fail(L, a.What(), why);
@@ -747,6 +871,11 @@ int B_rounded_box(lua_State* L) {
   if (!(s[0] > 0 && s[1] > 0 && s[2] > 0)) Fail(L, a.Field("size"), "sizes must be above 0");
   const float r = float(a.Number("radius", std::min({s[0], s[1], s[2]}) * 0.1));
   if (!(r >= 0)) Fail(L, a.Field("radius"), "expected a radius of 0 or more");
+  const float half = std::min({s[0], s[1], s[2]}) * 0.5f;
+  if (r > half) {
+    Fail(L, a.Field("radius"),
+         "a radius of " + Decimal(r) + " is more than half the smallest side (" + Decimal(half) + ")");
+  }
   OrvcMeshData d = OrvcMakeRoundedBox(s[0], s[1], s[2], r, Count(L, a, "segments", 4, 1, 64));
   return FinishMesh(L, a, d);
 }
@@ -802,6 +931,8 @@ int B_sphere(lua_State* L) {
   const float r = Positive(L, a, "radius", 0.5f);
   const int seg = Count(L, a, "segments", 32, 3, 4096), rings = Count(L, a, "rings", 16, 2, 4096);
   if (seg * rings > (1 << 20)) Fail(L, a.What(), "segments x rings above 1048576 vertices");
+  // Positions, normals, coordinates and indices while the shape is made.
+  Transient shape(L, a.What(), uint64_t(seg + 1) * uint64_t(rings + 1) * 48);
   OrvcMeshData d = OrvcMakeSphere(r, seg, rings);
   return FinishMesh(L, a, d);
 }
@@ -1446,7 +1577,7 @@ void BlockFromTable(lua_State* L, int t, const std::string& what, std::vector<ui
     std::string why;
     bool ok = false;
     if (lua_type(L, -1) == LUA_TSTRING) {
-      ok = w.Text(letter, lua_tostring(L, -1), why);
+      ok = w.Text(letter, String(L, -1, item).c_str(), why);
     } else if (lua_isinteger(L, -1)) {
       ok = w.Integer(letter, lua_tointeger(L, -1), why);
     } else if (lua_type(L, -1) == LUA_TNUMBER) {
@@ -1759,20 +1890,28 @@ int B_script(lua_State* L) {
     name = a.Str("file", "");
     bytes = ReadFile(L, "script", name);
   } else {
-    const std::string s = a.Str("source", "");
-    bytes.assign(s.begin(), s.end());
+    // A script's source is no file text: any length, any bytes.
+    a.Get("source");
+    if (lua_type(L, -1) != LUA_TSTRING) Fail(L, a.Field("source"), "expected a string, got " + TypeText(L, -1));
+    size_t n = 0;
+    const char* s = lua_tolstring(L, -1, &n);
+    Charge(L, "script", n);
+    bytes.assign(s, s + n);
+    lua_pop(L, 1);
   }
   const int32_t kind = a.Int("kind", 0);
   a.Done();
-  // Text chunks are compiled (never run) so that syntax errors show now;
-  // precompiled chunks start with ESC and are taken as they are.
-  if (bytes.empty() || bytes[0] != 0x1B) {
-    const std::string chunk = "=" + name;
-    if (luaL_loadbufferx(L, reinterpret_cast<const char*>(bytes.data()), bytes.size(), chunk.c_str(), "t") != LUA_OK) {
-      Fail(L, "script '" + name + "'", lua_tostring(L, -1));
-    }
-    lua_pop(L, 1);
+  // Content carries scripts as text only: untrusted precompiled chunks
+  // (they start with ESC) can crash the interpreter that runs them.
+  if (!bytes.empty() && bytes[0] == 0x1B) {
+    Fail(L, "script '" + name + "'", "a precompiled chunk; scripts are stored as Lua source text");
   }
+  // Compiled (never run) so that syntax errors show now.
+  const std::string chunk = "=" + name;
+  if (luaL_loadbufferx(L, reinterpret_cast<const char*>(bytes.data()), bytes.size(), chunk.c_str(), "t") != LUA_OK) {
+    Fail(L, "script '" + name + "'", lua_tostring(L, -1));
+  }
+  lua_pop(L, 1);
   std::string why;
   const int index = c.stage->AddScript(kind, bytes, why);
   if (index < 0) Fail(L, "script '" + name + "'", why);
@@ -1792,7 +1931,11 @@ std::string WaveProblem(const std::vector<uint8_t>& b) {
     const uint32_t size = u32(at + 4);
     if (std::memcmp(b.data() + at, "fmt ", 4) == 0) {
       if (size < 16 || at + 8 + 16 > b.size()) return "its format chunk is cut short";
-      if (u16(at + 8) != 1) return "not PCM data (format " + std::to_string(u16(at + 8)) + ")";
+      // The extensible form names its real format in the first two bytes of
+      // its sub-format.
+      const bool extensiblePcm =
+          u16(at + 8) == 0xFFFE && size >= 26 && at + 8 + 26 <= b.size() && u16(at + 24) >= 22 && u16(at + 32) == 1;
+      if (u16(at + 8) != 1 && !extensiblePcm) return "not PCM data (format " + std::to_string(u16(at + 8)) + ")";
       if (u16(at + 10) != 1) return std::to_string(u16(at + 10)) + " channels; sounds are mono";
       if (u16(at + 22) != 8 && u16(at + 22) != 16) return std::to_string(u16(at + 22)) + "-bit samples; 8 or 16 bits";
       format = true;
@@ -1822,6 +1965,8 @@ int B_sound(lua_State* L) {
     if (why.empty() && !ParseWaveMemory(bytes.data(), bytes.size(), file.c_str(), sample)) {
       why = "the sound system does not accept it";
     }
+    // The samples as the player would hold them, made here only to check.
+    Transient check(L, "sound '" + name + "'", uint64_t(sample.sampleCount) * 2);
     if (!why.empty()) Fail(L, "sound '" + name + "'", "'" + file + "' is not a playable WAV file: " + why);
   }
   if (name.empty()) Fail(L, "sound", "give a name, a file, or both");
@@ -1836,6 +1981,7 @@ int B_sound(lua_State* L) {
 int B_include(lua_State* L) {
   Impl& c = Ctx(L);
   const std::string name = String(L, 1, "include: file name");
+  if (c.building) Fail(L, "include", std::string("called while ") + c.building + "{} was reading its fields");
   if (c.includeDepth >= kMaxIncludeDepth) Fail(L, "include", "includes nest deeper than 16 (an include loop?)");
   const std::vector<uint8_t> bytes = ReadFile(L, "include", name);
   const std::string chunk = "@" + (c.root / name).lexically_normal().string();
@@ -1854,6 +2000,34 @@ int B_include(lua_State* L) {
 
 template <lua_CFunction F>
 int Guarded(lua_State* L) {
+  try {
+    return F(L);
+  } catch (const std::bad_alloc&) {
+    return luaL_error(L, "out of memory");
+  } catch (const std::exception& e) {
+    // Lua's own errors are not std::exceptions and pass through untouched.
+    return luaL_error(L, "%s", e.what());
+  }
+}
+
+// A builder reads its fields through Lua, which may run the stage's code
+// (metamethods, pixel functions); that code may use the helpers but may not
+// start another builder, whose result would mix with this one's.
+template <lua_CFunction F>
+int Builder(lua_State* L) {
+  Impl& c = Ctx(L);
+  lua_Debug ar;
+  const char* name = lua_getstack(L, 0, &ar) && lua_getinfo(L, "n", &ar) && ar.name ? ar.name : "a builder";
+  if (c.building) {
+    return luaL_error(L, "%s: called while %s{} was reading its fields; builders do not nest", name, c.building);
+  }
+  struct Busy {
+    Impl& c;
+    ~Busy() { c.building = nullptr; }
+  } busy{c};
+  // Names from the debug info live only during the call; keep a copy.
+  c.buildingName = name;
+  c.building = c.buildingName.c_str();
   try {
     return F(L);
   } catch (const std::bad_alloc&) {
@@ -1896,6 +2070,11 @@ void OpenSandbox(lua_State* L) {
     lua_pushnil(L);
     lua_setglobal(L, name);
   }
+  // Bytecode made here could only serve to build a precompiled chunk.
+  lua_getglobal(L, "string");
+  lua_pushnil(L);
+  lua_setfield(L, -2, "dump");
+  lua_pop(L, 1);
   // The same random numbers in every build: compiled content is reproducible.
   lua_getglobal(L, "math");
   lua_getfield(L, -1, "randomseed");
@@ -1917,13 +2096,13 @@ void OpenSandbox(lua_State* L) {
   lua_pop(L, 1);
 
   const luaL_Reg builders[] = {
-      {"stage", Guarded<B_stage>},         {"texture", Guarded<B_texture>},   {"material", Guarded<B_material>},
-      {"mesh", Guarded<B_mesh>},           {"box", Guarded<B_box>},           {"plane", Guarded<B_plane>},
-      {"disc", Guarded<B_disc>},           {"cylinder", Guarded<B_cylinder>}, {"cone", Guarded<B_cone>},
-      {"sphere", Guarded<B_sphere>},       {"rounded_box", Guarded<B_rounded_box>},
-      {"clump", Guarded<B_clump>},         {"object", Guarded<B_object>},     {"animation", Guarded<B_animation>},
-      {"track", Guarded<B_track>},         {"node", Guarded<B_node>},         {"script", Guarded<B_script>},
-      {"sound", Guarded<B_sound>},         {"include", Guarded<B_include>},   {"rotation", Guarded<H_rotation>},
+      {"stage", Builder<B_stage>},         {"texture", Builder<B_texture>},   {"material", Builder<B_material>},
+      {"mesh", Builder<B_mesh>},           {"box", Builder<B_box>},           {"plane", Builder<B_plane>},
+      {"disc", Builder<B_disc>},           {"cylinder", Builder<B_cylinder>}, {"cone", Builder<B_cone>},
+      {"sphere", Builder<B_sphere>},       {"rounded_box", Builder<B_rounded_box>},
+      {"clump", Builder<B_clump>},         {"object", Builder<B_object>},     {"animation", Builder<B_animation>},
+      {"track", Builder<B_track>},         {"node", Builder<B_node>},         {"script", Builder<B_script>},
+      {"sound", Builder<B_sound>},         {"include", Guarded<B_include>},   {"rotation", Guarded<H_rotation>},
       {"euler", Guarded<H_euler>},         {"look_at", Guarded<H_look_at>},   {"rgb", Guarded<H_rgb>},
       {"bits", Guarded<H_bits>},           {"seconds", Guarded<H_seconds>},   {"print", Guarded<H_print>},
   };
@@ -1959,18 +2138,24 @@ bool OrvcCompiler::Compile() {
   }
   const fs::path source(c.options.source);
   c.root = source.has_parent_path() ? source.parent_path() : fs::path(".");
+  std::error_code ec;
+  c.realRoot = fs::canonical(c.root, ec).string();
+  if (ec) c.realRoot = fs::absolute(c.root, ec).lexically_normal().string();
+  c.deadline = std::chrono::steady_clock::now() +
+               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                   std::chrono::duration<double>(std::min(c.options.maxSeconds, 1e9)));
 
   std::string text;
   if (c.options.text) {
     text = *c.options.text;
   } else {
-    std::ifstream in(source, std::ios::binary);
-    std::error_code ec;
-    if (!in || !fs::is_regular_file(source, ec)) {
-      c.error = c.options.source + ": cannot read the stage source";
+    std::vector<uint8_t> bytes;
+    const std::string why = ReadRegularFile(source, "", c.options.maxMemory, bytes);
+    if (!why.empty()) {
+      c.error = c.options.source + ": cannot read the stage source (" + why + ")";
       return false;
     }
-    text.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    text.assign(bytes.begin(), bytes.end());
   }
   c.deps.push_back(source.lexically_normal().string());
 
@@ -1997,6 +2182,12 @@ bool OrvcCompiler::Compile() {
     c.error = c.options.source + ": out of memory";
     return false;
   }
+  // A limit that was reached fails the compile even when the stage caught
+  // its error and ended normally.
+  if (!c.stopped.empty()) {
+    c.error = c.stopped;
+    return false;
+  }
   if (status != LUA_OK) {
     const char* msg = lua_tostring(L, -1);
     c.error = msg ? msg : c.options.source + ": the stage raised an error that is not a message";
@@ -2015,23 +2206,36 @@ bool OrvcCompiler::Image(std::vector<uint8_t>& out) {
   const bool ok = db->Write(s);
   if (ok) out.assign(s.Image(), s.Image() + s.ImageSize());
   s.Close();
-  if (!ok) m->error = "the content file could not be written";
+  if (!ok) {
+    m->error = m->stage->WriteProblem();
+    if (m->error.empty()) m->error = m->options.source + ": the content file could not be made (out of memory?)";
+  }
   return ok;
 }
+
+namespace {
+
+// Writes a whole file; 0, or the error number of what failed.
+int WriteWhole(const std::string& path, const void* data, size_t size) {
+  errno = 0;
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) return errno ? errno : EIO;
+  int failure = 0;
+  if (std::fwrite(data, 1, size, out) != size) failure = errno ? errno : EIO;
+  if (std::fclose(out) != 0 && !failure) failure = errno ? errno : EIO;
+  return failure;
+}
+
+}  // namespace
 
 bool OrvcCompiler::Save(const std::string& path) {
   std::vector<uint8_t> bytes;
   if (!Image(bytes)) return false;
   const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    out.close();
-    if (!out) {
-      std::remove(temp.c_str());
-      m->error = path + ": cannot write the content file";
-      return false;
-    }
+  if (const int failure = WriteWhole(temp, bytes.data(), bytes.size())) {
+    std::remove(temp.c_str());
+    m->error = path + ": cannot write the content file (" + std::strerror(failure) + ")";
+    return false;
   }
   std::error_code ec;
   fs::rename(temp, path, ec);
@@ -2053,13 +2257,11 @@ bool OrvcCompiler::WriteDepfile(const std::string& path, const std::string& targ
     }
     return out;
   };
-  std::ofstream out(path, std::ios::trunc);
-  out << escape(target) << ":";
-  for (const std::string& d : m->deps) out << " \\\n  " << escape(d);
-  out << "\n";
-  out.close();
-  if (!out) {
-    m->error = path + ": cannot write the dependency file";
+  std::string text = escape(target) + ":";
+  for (const std::string& d : m->deps) text += " \\\n  " + escape(d);
+  text += "\n";
+  if (const int failure = WriteWhole(path, text.data(), text.size())) {
+    m->error = path + ": cannot write the dependency file (" + std::strerror(failure) + ")";
     return false;
   }
   return true;

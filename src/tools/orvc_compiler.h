@@ -19,9 +19,12 @@ struct OrvcOptions {
   // Source text to compile instead of reading `source` (which still names it
   // in messages and anchors relative file names).
   const std::string* text = nullptr;
-  // Sandbox limits: Lua instructions and bytes of Lua memory.
+  // Sandbox limits: Lua instructions, bytes of memory (Lua's own and what
+  // the builders hold) and seconds of wall-clock time. Once a limit is
+  // reached every further Lua instruction fails, so no pcall can go on.
   uint64_t maxInstructions = 4000000000ull;
   size_t maxMemory = size_t(1) << 30;
+  double maxSeconds = 60;
   // Where the stage's print() goes; standard output when empty.
   std::function<void(const std::string&)> print;
 };

@@ -34,6 +34,12 @@ std::string OrvcTextureFormatNames() {
   return names;
 }
 
+bool OrvcImageSize(const std::vector<uint8_t>& bytes, int& width, int& height) {
+  int n = 0;
+  return !bytes.empty() && bytes.size() <= 0x7FFFFFFFu &&
+         stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &n) && width > 0 && height > 0;
+}
+
 bool OrvcDecodeImage(const std::vector<uint8_t>& bytes, OrvcImage& out, std::string& error) {
   if (bytes.empty() || bytes.size() > 0x7FFFFFFFu) {
     error = bytes.empty() ? "the file is empty" : "the file is too large";

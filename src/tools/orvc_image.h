@@ -31,6 +31,10 @@ const OrvcTextureFormat* OrvcFindTextureFormat(const std::string& name);
 // Every known name, comma separated (for messages).
 std::string OrvcTextureFormatNames();
 
+// The picture's size from its header, without decoding it; false when the
+// reader does not know the format.
+bool OrvcImageSize(const std::vector<uint8_t>& bytes, int& width, int& height);
+
 // Decodes a PNG (or another format the image reader knows) from memory.
 // False with the reason in `error`.
 bool OrvcDecodeImage(const std::vector<uint8_t>& bytes, OrvcImage& out, std::string& error);

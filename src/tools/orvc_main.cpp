@@ -1,4 +1,9 @@
 // orvc: compiles a stage source (Lua) into a content file.
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +31,9 @@ const char* kUsage =
     "  --max-instructions N     stop a stage that runs more than N Lua\n"
     "                           instructions (default 4000000000)\n"
     "  --max-memory MB          stop a stage that uses more than MB megabytes\n"
-    "                           of Lua memory (default 1024)\n"
+    "                           of memory, Lua's and the builders' (default 1024)\n"
+    "  --max-seconds S          stop a stage that runs longer than S seconds\n"
+    "                           (default 60)\n"
     "  --help                   show this text\n"
     "\n"
     "Exit status: 0 when the content file was written, 1 when the stage has an\n"
@@ -45,6 +52,28 @@ int Usage(const char* problem, const char* arg) {
 }
 
 void DropTrace(void*, const char*) {}
+
+// The compiler stops a stage at its time limit between Lua instructions; a
+// single library call that never returns (a pathological pattern match) is
+// stopped here, a little later, with the same kind of message.
+char g_overrun[600];
+size_t g_overrunLength = 0;
+
+void Overrun(int) {
+  [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, g_overrun, g_overrunLength);
+  _exit(1);
+}
+
+void ArmOverrun(const std::string& source, double seconds) {
+  const int n = std::snprintf(g_overrun, sizeof g_overrun,
+                              "%s: the stage ran longer than %g %s (--max-seconds); stopped inside a library call\n",
+                              source.c_str(), seconds, seconds == 1 ? "second" : "seconds");
+  g_overrunLength = n < 0 ? 0 : std::min(size_t(n), sizeof g_overrun - 1);
+  struct sigaction action {};
+  action.sa_handler = Overrun;
+  sigaction(SIGALRM, &action, nullptr);
+  alarm(unsigned(std::ceil(seconds)) + 2);
+}
 
 }  // namespace
 
@@ -73,6 +102,12 @@ int main(int argc, char** argv) {
       unsigned long long n = 0;
       if (!ParseCount(value(a), n) || n == 0) return Usage("expected a count above 0 after", a);
       options.maxInstructions = n;
+    } else if (std::strcmp(a, "--max-seconds") == 0) {
+      const char* v = value(a);
+      char* end = nullptr;
+      const double n = v ? std::strtod(v, &end) : 0.0;
+      if (!v || *end != '\0' || !(n > 0 && n <= 1e6)) return Usage("expected seconds above 0 after", a);
+      options.maxSeconds = n;
     } else if (std::strcmp(a, "--max-memory") == 0) {
       unsigned long long n = 0;
       if (!ParseCount(value(a), n) || n == 0 || n > (1ull << 20)) return Usage("expected megabytes above 0 after", a);
@@ -97,7 +132,10 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     OrvcCompiler compiler(options);
-    if (!compiler.Compile() || !compiler.Save(output) || (!depfile.empty() && !compiler.WriteDepfile(depfile, output))) {
+    ArmOverrun(options.source, options.maxSeconds);
+    const bool compiled = compiler.Compile();
+    alarm(0);
+    if (!compiled || !compiler.Save(output) || (!depfile.empty() && !compiler.WriteDepfile(depfile, output))) {
       std::fprintf(stderr, "%s\n", compiler.Error().c_str());
       status = 1;
     }

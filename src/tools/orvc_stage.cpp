@@ -5,7 +5,9 @@
 
 #include "ov_camera.h"
 #include "ov_database.h"
+#include "ov_stream.h"
 #include "ov_texture.h"
+#include "ov_typed_record.h"
 
 std::string OrvcWhere::Prefix() const {
   if (file.empty()) return {};
@@ -440,6 +442,7 @@ bool OrvcStage::Finish(std::string& error) {
           error = e.where.Prefix() + "node '" + e.typeName + "': the type made no node from these parameter values";
           return false;
         }
+        e.node = node;
       }
       if (!m_db->AddAniSetEntry(*set, node)) {
         error = e.where.Prefix() + "animation set " + std::to_string(s) + " is full (65535 entries)";
@@ -453,4 +456,29 @@ bool OrvcStage::Finish(std::string& error) {
     m_db->Header().cameraId = cam.id;
   }
   return true;
+}
+
+std::string OrvcStage::WriteProblem() const {
+  constexpr size_t kMaxText = 0xFFFF;
+  const std::string tooLong = "its name is longer than " + std::to_string(kMaxText) + " bytes";
+  for (const OrvcClump& c : m_clumps) {
+    if (c.name.size() > kMaxText) return c.where.Prefix() + "clump: " + tooLong;
+  }
+  for (const OrvcObject& o : m_objects) {
+    if (o.name.size() > kMaxText) return o.where.Prefix() + "object: " + tooLong;
+  }
+  for (const auto& set : m_sets) {
+    for (const OrvcEntry& e : set) {
+      if (!e.node) continue;
+      OvStream s;
+      if (!s.OpenMemoryWrite()) return {};
+      const bool ok = OvWriteTypedRecord(s, *e.node);
+      s.Close();
+      if (!ok) {
+        return e.where.Prefix() + "node '" + e.typeName +
+               "': its record cannot be written (a text over 65535 bytes or a value its form cannot hold)";
+      }
+    }
+  }
+  return {};
 }

@@ -171,6 +171,9 @@ class OrvcStage {
 
   // Lays out and emits the deferred records. False with "file:line: message".
   bool Finish(std::string& error);
+  // After the database failed to be written: "file:line: item: reason" for
+  // the first record that cannot be written, or empty when none is found.
+  std::string WriteProblem() const;
 
  private:
   int DefaultMaterial(std::string& error);

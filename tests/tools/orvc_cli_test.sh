@@ -47,6 +47,13 @@ expect_in "$work/out" "bad.lua:2: clump: unknown field 'colour'"
 expect_status 1 "$orvc" "$work/missing.lua" -o "$work/missing.orv"
 expect_in "$work/out" "cannot read the stage source"
 
+# The time limit stops even a pattern match that never returns to Lua.
+printf 'local s = string.rep("a", 40)\nstring.find(s, string.rep("a*", 40) .. "b")\n' >"$work/slow.lua"
+expect_status 1 "$orvc" "$work/slow.lua" -o "$work/slow.orv" --max-seconds 1
+expect_in "$work/out" "slow.lua: the stage ran longer than 1 second (--max-seconds)"
+[ ! -e "$work/slow.orv" ] && [ ! -e "$work/slow.orv.tmp" ] || fail "a stopped compile left an output file"
+expect_status 2 "$orvc" "$work/slow.lua" -o "$work/slow.orv" --max-seconds 0
+
 # The stages of the repository.
 for s in stage demos/animated demos/materials; do
   name=$(basename "$s")

@@ -76,9 +76,9 @@ TEST(OrvcErrors, TheSandboxHasNoWayOut) {
   ExpectError("include('/etc/passwd')", "stage.lua:1:", "relative to the stage's folder");
   ExpectError("texture{ file = '../../etc/hosts' }", "stage.lua:1:", "may not leave the stage's folder");
   ExpectError("texture{ file = 'missing.png' }", "stage.lua:1:", "'missing.png': no such file");
-  // Precompiled content scripts are stored as they are, never loaded here
-  // (a crafted chunk could crash the interpreter); the stage itself must be text.
-  EXPECT_TRUE(Compile("script{ source = '\\27Lua' }").ok);
+  // Content scripts are text only: a crafted precompiled chunk could crash
+  // the interpreter that runs it.
+  ExpectError("script{ source = '\\27Lua' }", "stage.lua:1:", "script 'script': a precompiled chunk");
 }
 
 TEST(OrvcErrors, LimitsStopRunawayStages) {
