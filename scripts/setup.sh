@@ -12,7 +12,7 @@ packages=(
   libstb-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
   fonts-dejavu-core
 )
 

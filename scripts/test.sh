@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Sets everything up, then builds and runs every test twice: a Debug build,
-# then the same tests with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets everything up and checks the C++ layout, then builds and runs every
+# test twice: a Debug build, then the same tests with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+
+echo "== check the layout"
+scripts/check_format.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

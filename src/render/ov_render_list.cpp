@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "ov_assert.h"
 #include "ov_clump.h"
 #include "ov_mesh_draw.h"
 #include "ov_renderer_gl.h"
@@ -112,6 +113,7 @@ void OvDrawRenderList(OvRendererGL& renderer, const OvRenderItem* items, const O
 
   for (const OvRenderItem* it = items; it; it = it->next) {
     OvClump* clump = it->clump;
+    OV_ASSERT(clump);  // culling lists only live clumps
     if (!clump) continue;
     OvMesh* mesh = clump->GetMesh();
     const OvMatrix* world = clump->GetToWorldMatrix();

@@ -116,15 +116,6 @@ GLFormat GLFormatOf(OvTexFormat f) {
 uint32_t Expand3(uint32_t v) { return (v << 5) | (v << 2) | (v >> 1); }
 uint32_t Expand2(uint32_t v) { return v * 0x55; }
 
-// Row-vector product of two 4 x 4 matrices.
-void Mul4(OvMatrix& out, const OvMatrix& a, const OvMatrix& b) {
-  OvMatrix r;
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j)
-      r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
-  out = r;
-}
-
 // Inverse of the upper 3 x 3 part; identity when singular.
 void Inverse3(float out[9], const OvMatrix& m) {
   const float a = m.m[0][0], b = m.m[0][1], c = m.m[0][2];
@@ -479,8 +470,8 @@ void OvRendererGL::UploadUniforms(OvProgram& p, const OvVertexFormat& fmt) {
   if (p.transformVersion != m_transformVersion) {
     p.transformVersion = m_transformVersion;
     OvMatrix wv, wvp;
-    Mul4(wv, m_world, m_view);
-    Mul4(wvp, wv, m_projection);
+    OvMatMul4x4(wv, m_world, m_view);
+    OvMatMul4x4(wvp, wv, m_projection);
     // Row-major rows become GLSL columns, so M * v in GLSL is v * M here.
     glUniformMatrix4fv(p.uWorldViewProj, 1, GL_FALSE, &wvp.m[0][0]);
     glUniformMatrix4fv(p.uWorldView, 1, GL_FALSE, &wv.m[0][0]);

@@ -75,15 +75,6 @@ GLint AddressToGL(uint32_t v) {
 
 void SetIdentity(OvMatrix& m) { OvMatrixIdentity(m); }
 
-// Full 4 x 4 product a * b (row vectors).
-void Mul4(OvMatrix& out, const OvMatrix& a, const OvMatrix& b) {
-  OvMatrix r;
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j)
-      r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
-  out = r;
-}
-
 // Render states the program text or uniforms depend on.
 bool IsProgramState(uint32_t state) {
   switch (state) {
@@ -643,7 +634,7 @@ void OvRendererGL::SetMaterial(const OvMaterial& material) {
 // Transforms.
 
 void OvRendererGL::UpdateViewProducts() {
-  Mul4(m_viewProj, m_view, m_projection);
+  OvMatMul4x4(m_viewProj, m_view, m_projection);
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c) m_viewProjT.m[r][c] = m_viewProj.m[c][r];
   ++m_transformVersion;

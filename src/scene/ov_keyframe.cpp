@@ -15,12 +15,6 @@
 
 namespace {
 
-int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
-  return q;
-}
-
 }  // namespace
 
 bool OvKeyTable::Read(OvStream& stream, OvChunkArena& arena, OvKeyTable*& out) {
@@ -141,7 +135,7 @@ int32_t OvKeyTable::MapTime(int32_t t, int32_t& cycles) const {
   const int64_t T = t;
   if (T < rs) {
     const int64_t len = le - rs;  // span [range start, loop end)
-    const int64_t m = FloorDiv(T - rs, len);
+    const int64_t m = OvFloorDiv(T - rs, len);
     const int64_t p = (T - rs) - m * len;
     switch (BeforeMode()) {
       case OV_KEY_REPEAT:

@@ -75,6 +75,12 @@ inline int64_t OvTruncToI64(double v) {
   return int64_t(v);
 }
 inline int32_t OvTruncToI32(double v) { return OvSaturateI32(OvTruncToI64(v)); }
+// Division rounding towards minus infinity; b must not be 0.
+inline int64_t OvFloorDiv(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+  return q;
+}
 
 // ---------------------------------------------------------------------------
 // Matrix operations

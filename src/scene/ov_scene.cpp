@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "ov_assert.h"
 #include "ov_clock.h"
 #include "ov_collision.h"
 #include "ov_database.h"
@@ -112,6 +113,7 @@ uint32_t OvScene::WallClock() const { return m_clockFn ? m_clockFn(m_clockContex
 // Hooks.
 
 bool OvScene::RegisterHook(OvSceneHook* hook, int kind) {
+  OV_ASSERT(kind >= 1 && kind <= OV_HOOK_KINDS);
   if (!hook || kind < 1 || kind > OV_HOOK_KINDS) return false;
   auto* node = static_cast<HookNode*>(AllocMem(sizeof(HookNode)));
   if (!node) return false;

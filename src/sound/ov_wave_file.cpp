@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ov_math.h"
 #include "ov_stream.h"
 #include "ov_trace.h"
 #include "ov_wave_out.h"
@@ -16,12 +17,6 @@ constexpr uint16_t kFormatExtensible = 0xFFFE;
 constexpr uint64_t kMaxRawSamples = uint64_t(OV_SOUND_MAX_SAMPLES) * 4;
 
 bool TagIs(const char tag[4], const char* want) { return std::memcmp(tag, want, 4) == 0; }
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
-  return q;
-}
 
 int16_t Clamp16(int64_t v) {
   if (v > 32767) return 32767;
@@ -219,7 +214,7 @@ uint32_t OvResampleLinear(const int16_t* in, uint32_t count, uint32_t fromRate, 
     // Past the last input sample the last value holds.
     const int64_t b = i + 1 < count ? in[i + 1] : a;
     const int64_t scaled = a * to + (b - a) * frac;
-    out[k] = Clamp16(FloorDiv(2 * scaled + to, 2 * to));
+    out[k] = Clamp16(OvFloorDiv(2 * scaled + to, 2 * to));
   }
   return uint32_t(total);
 }

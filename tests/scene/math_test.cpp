@@ -154,6 +154,13 @@ TEST(OvMathSaturate, ClampsAtTheEdgesInsteadOfWrapping) {
   EXPECT_EQ(OvSaturateI32(INT64_MIN), INT32_MIN);
 }
 
+TEST(OvMathFloorDiv, RoundsTowardsMinusInfinity) {
+  const struct {
+    int64_t a, b, q;
+  } cases[] = {{7, 2, 3}, {-7, 2, -4}, {7, -2, -4}, {-7, -2, 3}, {-8, 2, -4}, {0, -3, 0}, {-1, INT64_MAX, -1}};
+  for (const auto& c : cases) EXPECT_EQ(OvFloorDiv(c.a, c.b), c.q) << c.a << " / " << c.b;
+}
+
 // ---------------------------------------------------------------------------
 // Matrix element access
 

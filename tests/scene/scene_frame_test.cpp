@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "ov_assert.h"
 #include "ov_input.h"
 #include "scene_fixture.h"
 
@@ -123,12 +124,24 @@ TEST(SceneFrame, WithoutCameraNothingTicksOrDraws) {
   EXPECT_EQ(o->GetCrntFrame(), 11);
 }
 
-TEST(SceneFrame, HooksAreDroppedOnRequestAndUnknownKindsRefused) {
+// A hook kind outside 1-4 is a programmer error: it stops Debug and sanitizer
+// builds, and is refused elsewhere.
+TEST(SceneFrameDeathTest, UnknownHookKindIsAProgrammerError) {
+  for (int kind : {0, 5}) {
+    OvScene scene;
+    LoggingHook hook(nullptr, "Hook");
+#if defined(OV_ASSERT_ON)
+    EXPECT_DEATH(scene.RegisterHook(&hook, kind), "OV_ASSERT") << kind;
+#else
+    EXPECT_FALSE(scene.RegisterHook(&hook, kind)) << kind;
+#endif
+  }
+}
+
+TEST(SceneFrame, HooksAreDroppedOnRequestAndNullRefused) {
   CallLog log;
   LoggingHook once(&log, "Once", 1), kept(&log, "Kept");
   OvScene scene;
-  EXPECT_FALSE(scene.RegisterHook(&kept, 0));
-  EXPECT_FALSE(scene.RegisterHook(&kept, 5));
   EXPECT_FALSE(scene.RegisterHook(nullptr, 1));
   ASSERT_TRUE(scene.RegisterHook(&once, 1));
   ASSERT_TRUE(scene.RegisterHook(&kept, 1));
