@@ -441,7 +441,8 @@ void RunFile(const std::filesystem::path& path) {
   const size_t got = size ? std::fread(bytes.data(), 1, bytes.size(), f) : 0;
   std::fclose(f);
   bytes.resize(got);
-  const std::string name = "@" + path.filename().string();
+  std::string name = path.filename().string();
+  name.insert(name.begin(), '@');
   // The installed folder may hold precompiled chunks.
   RunChunk(bytes.data(), bytes.size(), name.c_str(), "bt");
 }
