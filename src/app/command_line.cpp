@@ -95,8 +95,9 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, const
       const char* v = value(a);
       if (!v) return false;
       int64_t units = 0;
-      if (!ParseCount(v, units) || units > 0x7FFFFFFF) {
-        out.error = std::string("--fixed-step needs a positive whole number of time units, not '") + v + "'";
+      if (!ParseCount(v, units) || units > OV_MAX_FIXED_STEP) {
+        out.error = std::string("--fixed-step needs a whole number of time units from 1 to ") +
+                    std::to_string(OV_MAX_FIXED_STEP) + ", not '" + v + "'";
         return false;
       }
       out.fixedStep = int32_t(units);

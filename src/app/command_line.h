@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <string>
 
+// The largest --fixed-step: far beyond any real frame (0.25 s at most), and
+// small enough that every interval the scene computes stays positive.
+constexpr int32_t OV_MAX_FIXED_STEP = 1000000;
+
 struct CommandLine {
   // Window mode from the positional text: none or one character means full
   // screen with a hidden cursor; otherwise "%d %d" gives a framed window.

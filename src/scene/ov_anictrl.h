@@ -47,6 +47,16 @@ inline constexpr int T2PA_AFTER_RENDER = 9;
 inline constexpr int32_t ZERO_TIME = 0;
 inline constexpr int32_t UNIT_TIME = 1;
 inline constexpr int32_t MAX_TIME = 2147483647;
+
+// Clock arithmetic in time units: defined across the 32-bit wrap (a board
+// left open at 60 units per second reaches it after about a year), so an
+// interval stays right when the clock wraps.
+inline constexpr int32_t OvTimeAdd(int32_t time, int32_t units) {
+  return int32_t(uint32_t(time) + uint32_t(units));
+}
+inline constexpr int32_t OvTimeDelta(int32_t later, int32_t earlier) {
+  return int32_t(uint32_t(later) - uint32_t(earlier));
+}
 inline constexpr int32_t INVALID_ID = -1;
 
 // Allocator kind under which engine controllers are counted.

@@ -208,7 +208,7 @@ float OvLogObj::GetCrntFrame_Sec() const {
 }
 
 void OvLogObj::Tick(int32_t delta) {
-  if (!IsTimeFreeze()) m_localTime += delta;
+  if (!IsTimeFreeze()) m_localTime = OvTimeAdd(m_localTime, delta);
   if (m_firstClump) m_firstClump->AnimateChain(m_localTime);
 }
 

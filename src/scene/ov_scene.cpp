@@ -296,7 +296,7 @@ void OvScene::FrameStep() {
     return;
   }
   ++m_frameCount;
-  m_delta = m_time - m_prevTime;
+  m_delta = OvTimeDelta(m_time, m_prevTime);
   m_prevTime = m_time;
 
   if (m_renderer) {
@@ -379,7 +379,7 @@ void OvScene::FrameStep() {
 
 void OvScene::AdvanceTime() {
   if (m_forcedStep >= 0) {
-    m_time += m_forcedStep;
+    m_time = OvTimeAdd(m_time, m_forcedStep);
     m_forcedStep = -1;
     return;
   }
@@ -392,9 +392,9 @@ void OvScene::AdvanceTime() {
   } while (elapsed < minFrame || elapsed < m_secPerUnit);
   m_clockRef = now;
   if (elapsed > OV_MAX_FRAME_STEP_SEC) elapsed = OV_MAX_FRAME_STEP_SEC;
-  const float unitsPerSec = float(m_frameRate * m_unitsPerFrame);
+  const float unitsPerSec = float(TimePerSec());
   const int32_t d = int32_t(elapsed * unitsPerSec);
-  m_time += d;
+  m_time = OvTimeAdd(m_time, d);
   m_carry = elapsed - float(d) / unitsPerSec;
   if (m_carry < 0.0f) m_carry = 0.0f;
 }

@@ -161,7 +161,10 @@ class OvScene : public OvAllocated {
   // Clock.
   int32_t GetTime() const { return m_time; }
   float GetTime_Sec() const { return float(m_time) * m_secPerUnit; }
-  int32_t TimePerSec() const { return m_frameRate * m_unitsPerFrame; }
+  int32_t TimePerSec() const {
+    const int64_t units = int64_t(m_frameRate) * m_unitsPerFrame;
+    return units > INT32_MAX ? INT32_MAX : int32_t(units);
+  }
   float SecToPreFrame() const { return float(m_delta) * m_secPerUnit; }
   int32_t FrameDelta() const { return m_delta; }
   float SecondsPerUnit() const { return m_secPerUnit; }

@@ -147,6 +147,8 @@ TEST(CommandLine, BadInputIsRejectedWithAReason) {
   EXPECT_NE(Parse({"--frames", "12x"}, false).error.find("12x"), std::string::npos);
   EXPECT_NE(Parse({"--frames", "99999999999999999999999"}, false).error.find("--frames"), std::string::npos);
   EXPECT_NE(Parse({"--content"}, false).error.find("needs a value"), std::string::npos);
+  EXPECT_EQ(Parse({"--fixed-step", "1000000"}).fixedStep, 1000000);
+  EXPECT_NE(Parse({"--fixed-step", "1000001"}, false).error.find("1 to 1000000"), std::string::npos);
   EXPECT_NE(Parse({"--fullscreen"}, false).error.find("--fullscreen"), std::string::npos);
   EXPECT_TRUE(Parse({"--help"}).help);
   std::string usage = UsageText("kiwa-memo");

@@ -295,6 +295,27 @@ TEST(SceneTime, StallIsClampedAndFractionCarried) {
   EXPECT_EQ(paced.GetTime(), 3);
 }
 
+TEST(SceneTime, IntervalsStayRightAcrossTheClockWrap) {
+  struct Case {
+    int32_t start;
+    int32_t step;
+  } cases[] = {{INT32_MAX - 1, 3}, {-2, 5}, {INT32_MAX - 999999, 1000000}};
+  for (const Case& c : cases) {
+    OvScene scene;
+    AddCamera(scene);
+    OvLogObj* object = AddObject(scene, "o");
+    scene.SetTime(c.start);
+    StepFrame(scene, c.step);  // takes up the jump to the start
+    object->GotoFrame(c.start);
+    for (int frame = 1; frame <= 3; ++frame) {
+      StepFrame(scene, c.step);
+      EXPECT_FLOAT_EQ(scene.SecToPreFrame(), float(c.step) / 60.0f) << c.start << " frame " << frame;
+      EXPECT_EQ(uint32_t(object->LocalTime()) - uint32_t(c.start), uint32_t(c.step) * uint32_t(frame))
+          << c.start << " frame " << frame;
+    }
+  }
+}
+
 TEST(SceneTime, TimeBaseAndFrameRate) {
   OvScene scene;
   EXPECT_EQ(scene.TimePerSec(), 60);
