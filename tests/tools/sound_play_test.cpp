@@ -27,6 +27,7 @@ struct Tone {
   int bits = 16;
   double seconds = 0.1;
   bool toolChunks = false;  // an 18-byte format chunk, "fact" and "LIST" as common tools write
+  bool extensible = false;  // the extensible format chunk naming PCM
 };
 
 void Put(Bytes& b, uint32_t v, int n) {
@@ -45,13 +46,19 @@ Bytes Wav(const Tone& t) {
   Put(b, 0, 4);
   Put(b, "WAVE");
   Put(b, "fmt ");
-  Put(b, t.toolChunks ? 18 : 16, 4);
-  Put(b, 1, 2);
+  Put(b, t.extensible ? 40 : t.toolChunks ? 18 : 16, 4);
+  Put(b, t.extensible ? 0xFFFE : 1, 2);
   Put(b, 1, 2);
   Put(b, t.rate, 4);
   Put(b, t.rate * bytes, 4);
   Put(b, bytes, 2);
   Put(b, t.bits, 2);
+  if (t.extensible) {
+    Put(b, 22, 2);
+    Put(b, t.bits, 2);
+    Put(b, 4, 4);  // front centre
+    for (uint8_t g : {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}) b.push_back(g);
+  }
   if (t.toolChunks) {
     Put(b, 0, 2);
     Put(b, "fact");
@@ -186,6 +193,7 @@ TEST(SoundPlay, WaveFilesPlayAtTheirTimeAndLengthAtTheOutputRate) {
       {"22050 Hz 16-bit, plain", {22050, 16}, true, false},
       {"44100 Hz 16-bit, positioned", {44100, 16}, true, true},
       {"48000 Hz 16-bit with fact and LIST", {48000, 16, 0.1, true}, true, false},
+      {"44100 Hz 16-bit, extensible format", {44100, 16, 0.1, false, true}, true, false},
       {"22050 Hz 8-bit", {22050, 8}, true, true},
       {"48000 Hz 8-bit", {48000, 8}, true, false},
       {"named file beside the content", {22050, 16}, false, true},
