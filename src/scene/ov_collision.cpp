@@ -26,6 +26,7 @@ constexpr float kZOffsets[2] = {-2000.0f, 2000.0f};
 constexpr int kMaxClumpDepth = 256;
 constexpr int kMaxParentChain = 1024;
 constexpr float kDamageMemorySec = 0.2f;
+constexpr int64_t kMaxShare = INT64_C(0xFFFFFFFF);
 
 // Remembers recent attackers of an object so a lasting touch hurts once.
 class AcDamageMemory final : public OvAniCtrl {
@@ -501,7 +502,9 @@ void OvCollisionHandler::ApplyDamage(OvScene& scene, OvLogObj& self, OvLogObj& o
     if (target == &self || !(target->GetObjFlags() & OV_LO_IMMUNE)) {
       target->SetHealth(OvSaturateI32(int64_t(target->GetHealth()) - d));
     }
-    d = d * target->GetParentHurtRate() / 100;
+    // A share this large saturates any health already; clamping it keeps the
+    // next product within 64 bits whatever hurt rates content sets.
+    d = std::clamp<int64_t>(d * target->GetParentHurtRate() / 100, -kMaxShare, kMaxShare);
   }
 }
 

@@ -128,6 +128,36 @@ TEST(CollisionPass, DamageClimbsParentsAndIsRememberedBriefly) {
   EXPECT_EQ(child->GetHealth(), 86);
 }
 
+// Content may set any hurt rate: shares up a long parent chain saturate the
+// healths instead of overflowing on the way.
+TEST(CollisionPass, DamageSharesSaturateUpALongParentChain) {
+  const struct {
+    int32_t rate;
+    int32_t health[4];  // self, then each ancestor
+  } cases[] = {
+      {INT32_MAX, {-12245, INT32_MIN, INT32_MIN, INT32_MIN}},
+      {INT32_MIN, {-12245, INT32_MAX, INT32_MIN, INT32_MAX}},
+  };
+  for (const auto& c : cases) {
+    CollScene s;
+    OvLogObj* chain[4];
+    chain[3] = s.Add("top", 8, {0, 0, -50});
+    for (int i = 2; i >= 0; --i) {
+      chain[i] = OvLogObj::Create();
+      chain[i]->AppendClumps(OvClump::Create());
+      chain[i + 1]->AttachChildren(chain[i]);
+    }
+    for (OvLogObj* o : chain) {
+      o->SetHealth(100);
+      o->SetParentHurtRate(c.rate);
+    }
+    OvLogObj* attacker = s.Add("attacker", 4, {0, 0, -90});
+    attacker->SetDPower(12345);
+    OvCollisionHandler::ApplyDamage(*s.scene, *chain[0], *attacker);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(chain[i]->GetHealth(), c.health[i]) << "rate " << c.rate << " level " << i;
+  }
+}
+
 TEST(CollisionPass, DestroyedObjectExplodesOnceAndRemovesItself) {
   CollScene s;
   OvClump* root = nullptr;
