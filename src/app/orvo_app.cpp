@@ -216,8 +216,10 @@ void OrvoApp::RunSceneFrame() {
   }
   if (capture) {
     m_scene->SetPresentAfterFrame(true);
-    if (!OvSaveScreenshotPNG(*m_renderer, m_screenshot.c_str()))
+    if (!OvSaveScreenshotPNG(*m_renderer, m_screenshot.c_str())) {
       _TraceFormat("!!! Can not write the screenshot '%s'.\n", m_screenshot.c_str());
+      m_screenshotFailed = true;
+    }
     m_screenshot.clear();
     if (!blank) m_renderer->ShowBackBuffer();
   }

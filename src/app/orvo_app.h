@@ -53,6 +53,8 @@ class OrvoApp : public OvAllocated {
   // The next frame is also written to this PNG file before it is shown.
   void RequestScreenshot(const char* path);
   bool ScreenshotPending() const { return !m_screenshot.empty(); }
+  // Whether a requested screenshot could not be written.
+  bool ScreenshotFailed() const { return m_screenshotFailed; }
 
  protected:
   // The choose-file dialog; false with an error code when no file was chosen.
@@ -83,6 +85,7 @@ class OrvoApp : public OvAllocated {
   int32_t m_fixedStep = 0;
   bool m_allowExec = false;
   bool m_contentLoaded = false;
+  bool m_screenshotFailed = false;
   std::string m_contentPath;
   std::string m_screenshot;
 };

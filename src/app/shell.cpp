@@ -53,8 +53,9 @@ std::string WithSlash(std::string p) {
 class Shell {
  public:
   Shell(const CommandLine& cl, const char* title, const char* contentName,
-        const std::function<OrvoApp*(bool)>& makeApp)
-      : m_cl(cl), m_title(title), m_contentName(contentName), m_makeApp(makeApp) {}
+        const std::function<OrvoApp*(bool)>& makeApp, bool contentMustLoad)
+      : m_cl(cl), m_title(title), m_contentName(contentName), m_makeApp(makeApp),
+        m_contentMustLoad(contentMustLoad) {}
 
   int Run(SingleInstance* instance);
 
@@ -70,6 +71,8 @@ class Shell {
   const char* m_title;
   const char* m_contentName;
   const std::function<OrvoApp*(bool)>& m_makeApp;
+  const bool m_contentMustLoad;
+  bool m_outputFailed = false;  // a screenshot, a scene dump or the content
 
   SDL_Window* m_window = nullptr;
   OrvoApp* m_app = nullptr;
@@ -199,12 +202,16 @@ void Shell::Shutdown() {
   }
   if (m_cursorHidden) SDL_ShowCursor(SDL_ENABLE);
   if (m_app != nullptr && !m_cl.dumpScene.empty()) {
-    if (OvScene* scene = m_app->Scene())
-      OvDumpSceneJson(*scene, m_cl.dumpScene.c_str());
-    else
+    if (OvScene* scene = m_app->Scene()) {
+      if (!OvDumpSceneJson(*scene, m_cl.dumpScene.c_str())) m_outputFailed = true;
+    } else {
       _TraceFormat("!!! No scene to write to '%s'.\n", m_cl.dumpScene.c_str());
+      m_outputFailed = true;
+    }
   }
   if (m_app != nullptr) {
+    if (m_app->ScreenshotFailed()) m_outputFailed = true;
+    if (m_contentMustLoad && m_app->EngineStarted() && !m_app->ContentLoaded()) m_outputFailed = true;
     m_app->Terminate();
     delete m_app;
     m_app = nullptr;
@@ -254,7 +261,7 @@ int Shell::Run(SingleInstance* instance) {
   }
   Shutdown();
   SDL_Quit();
-  return status;
+  return m_outputFailed ? 1 : status;
 }
 
 }  // namespace
@@ -345,8 +352,8 @@ int KiwaMemoMain(int argc, char** argv) {
 }
 
 int OvRunShell(const CommandLine& cl, const char* title, const char* contentName,
-               const std::function<OrvoApp*(bool)>& makeApp, SingleInstance* instance) {
-  Shell shell(cl, title, contentName, makeApp);
+               const std::function<OrvoApp*(bool)>& makeApp, SingleInstance* instance, bool contentMustLoad) {
+  Shell shell(cl, title, contentName, makeApp, contentMustLoad);
   return shell.Run(instance);
 }
 
@@ -391,17 +398,25 @@ int OrvPlayMain(int argc, char** argv) {
     std::fprintf(stderr, "orvplay: no content file given\nTry 'orvplay --help'.\n");
     return 2;
   }
-  if (!FileExists(cl.content.c_str())) {
-    std::fprintf(stderr, "orvplay: cannot read the content file '%s'\n", cl.content.c_str());
+  int openError = 0;
+  const int fd = OvOpenRegularFile(cl.content.c_str(), &openError);
+  if (fd < 0) {
+    const char* reason = openError == EISDIR   ? "it is a folder"
+                         : openError == EINVAL ? "it is not a regular file"
+                                               : std::strerror(openError);
+    std::fprintf(stderr, "orvplay: cannot read the content file '%s': %s\n", cl.content.c_str(), reason);
     return 1;
   }
+  ::close(fd);
   if (!cl.traceFile.empty() && !OvTraceSetFile(cl.traceFile.c_str())) {
     std::fprintf(stderr, "orvplay: cannot write the trace file '%s': %s\n", cl.traceFile.c_str(),
                  std::strerror(errno));
     return 2;
   }
   auto makeApp = [](bool hasDisplay) -> OrvoApp* { return new PlayerApp(hasDisplay); };
-  int status = OvRunShell(cl, kPlayerTitle, cl.content.c_str(), makeApp, nullptr);
+  int status = OvRunShell(cl, kPlayerTitle, cl.content.c_str(), makeApp, nullptr, true);
+  if (status == 1)
+    std::fprintf(stderr, "orvplay: '%s' did not play completely; the trace above says why\n", cl.content.c_str());
   OvTraceSetFile(nullptr);
   return status;
 }

@@ -19,9 +19,12 @@ int OrvPlayMain(int argc, char** argv);
 
 // The window, the main loop and the shutdown order around an application
 // object made by `makeApp` (told whether a real display is there). The
-// instance, when given, receives raise requests. Returns the exit status.
+// instance, when given, receives raise requests. Returns the exit status: 1
+// also when a screenshot or scene dump could not be written, or, with
+// contentMustLoad, when the content did not load completely.
 int OvRunShell(const CommandLine& cl, const char* title, const char* contentName,
-               const std::function<OrvoApp*(bool hasDisplay)>& makeApp, SingleInstance* instance);
+               const std::function<OrvoApp*(bool hasDisplay)>& makeApp, SingleInstance* instance,
+               bool contentMustLoad = false);
 
 // The folder that holds notes and the instance lock: the --data folder, else
 // programFolder + "/data/" when it can be created and written, else
