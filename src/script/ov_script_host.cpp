@@ -248,7 +248,7 @@ void OvScriptCtrl::Animate(OvClump* clump, int32_t time) {
   }
   if (m_tickRef == LUA_NOREF || m_tickRef == LUA_REFNIL) return;
   const ovs::TickContext saved = g_context;
-  g_context = {this, clump, time};
+  g_context = {this, clump, time, 0};
   CallArgs a{this, clump, time, -1, nullptr};
   const bool alive = Run(DoCall, &a);
   (void)alive;

@@ -137,7 +137,11 @@ struct TickContext {
   OvAniCtrl* ctrl = nullptr;
   OvClump* clump = nullptr;
   int32_t time = 0;
+  int requests = 0;  // pass and hierarchy requests made in this call
 };
+// Requests one OnTick may make: each is a call later in the frame, and a
+// loop of them would fill the frame's memory.
+inline constexpr int kMaxTickRequests = 16;
 TickContext& CurrentContext();
 
 }  // namespace ovs

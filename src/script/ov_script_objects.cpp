@@ -662,13 +662,13 @@ int GetLeadingLogObjClumps(lua_State* L) {
   return 1;
 }
 int NeedTick2Pass(lua_State* L) {
-  const TickContext& c = CurrentContext();
-  if (c.ctrl && c.clump) OvAniCtrlRegisterPass(c.clump, c.ctrl, c.time, ArgI(L, 1));
+  TickContext& c = CurrentContext();
+  if (c.ctrl && c.clump && c.requests++ < kMaxTickRequests) OvAniCtrlRegisterPass(c.clump, c.ctrl, c.time, ArgI(L, 1));
   return 0;
 }
 int NeedTickHrchy(lua_State*) {
-  const TickContext& c = CurrentContext();
-  if (c.ctrl && c.clump) OvAniCtrlRegisterHrchy(c.clump, c.ctrl, c.time);
+  TickContext& c = CurrentContext();
+  if (c.ctrl && c.clump && c.requests++ < kMaxTickRequests) OvAniCtrlRegisterHrchy(c.clump, c.ctrl, c.time);
   return 0;
 }
 int TRACE(lua_State* L) {

@@ -48,6 +48,10 @@ TEST_F(ScriptHost, TickModes) {
       {"only OnTickHrchy", "T = { OnTickHrchy = function() HR = HR + 1 end }", 0, 0, 0, 0, 2, 0},
       {"OnTickHrchy behind an unmet flag", "T = { OnTickHrchy = function() HR = HR + 1 end }", 0x4, 0x4, 0, 0, 0, 0},
       {"OnTick behind a met flag", "T = { OnTick = function() TICK = TICK + 1 end }", 0x4, 0x0, 2, 0, 0, 0},
+      {"a loop of requests is cut at 16 a call",
+       "T = { OnTick = function() TICK = TICK + 1 for i = 1, 1000 do NeedTick2Pass(2) end end,"
+       "      OnTick2Pass = function(self, t, p) PASS = PASS + 1 P = p end }",
+       0, 0, 2, 32, 0, 2},
       {"OnCreate cannot ask for a pass",
        "T = { OnCreate = function() NeedTick2Pass(2) end, OnTick = function() TICK = TICK + 1 end,"
        "      OnTick2Pass = function() PASS = PASS + 1 end }",
