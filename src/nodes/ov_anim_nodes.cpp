@@ -35,14 +35,6 @@ OvDatabase* DatabaseOfArena(OvChunkArena* arena) {
   return nullptr;
 }
 
-int32_t FindRecordById(const OvDatabase& db, int32_t id) {
-  for (uint32_t i = 0; i < db.ClumpRecordCount(); ++i) {
-    const OvClumpRecord* r = db.ClumpRecord(int32_t(i));
-    if (r && r->id == id) return int32_t(i);
-  }
-  return -1;
-}
-
 // The record whose child chain holds `index`, or -1. Chains are content:
 // each walk is bounded by the record count.
 int32_t FindParentRecord(const OvDatabase& db, int32_t index) {
@@ -64,11 +56,10 @@ bool NearOne(float f) {
   return bits >= 0x3F7FFFE1u && bits <= 0x3F8000E0u;
 }
 
-// Resolves the chosen clump (by its key) to a record index and says what an
-// author should know about it. -1 (with the message) when there is none.
-int32_t ChooseRecord(const OvDatabase* db, int32_t clumpKey, int32_t from, int32_t to) {
-  const int32_t index = db && clumpKey != -1 ? FindRecordById(*db, clumpKey) : -1;
-  if (index < 0) {
+// Checks the chosen clump record and says what an author should know about
+// it. -1 (with the message) when there is none.
+int32_t ChooseRecord(const OvDatabase* db, int32_t index, int32_t from, int32_t to) {
+  if (!db || !db->ClumpRecord(index)) {
     _TraceFormat("!!!! %s: 'Apply animation' apply nothing.\n", db ? db->Name() : "");
     return -1;
   }
@@ -409,13 +400,11 @@ bool OvApplyAnimationNode::Write(OvStream& stream) const {
 
 bool OvApplyAnimationNode::FromValues(const OvParamValues& v, OvDatabase* db) {
   v.FlagPair(2, checkMask, checkValue);
-  int32_t objectKey = -1, clumpKey = -1;
-  v.Ref(3, objectKey, clumpKey);
   from = v.Int(4);
   to = v.Int(5);
   applyMask = applyMaskFirst = v.FlagMask(6);
   options = (v.Check(7) ? kIndependentTime : 0) | (v.Check(8) ? kAllChildren : 0);
-  const int32_t record = ChooseRecord(db, clumpKey, from, to);
+  const int32_t record = ChooseRecord(db, v.RefRecord(3), from, to);
   if (record < 0) return false;
   // Without "All Children" the index names the set itself, so the chosen
   // record's set is stored and both readings play the same animation.
@@ -442,8 +431,6 @@ bool OvApplyMotionNode::Write(OvStream& stream) const {
 
 bool OvApplyMotionNode::FromValues(const OvParamValues& v, OvDatabase* db) {
   v.FlagPair(2, checkMask, checkValue);
-  int32_t objectKey = -1, clumpKey = -1;
-  v.Ref(3, objectKey, clumpKey);
   from = v.Int(4);
   to = v.Int(5);
   blend = v.Int(6);
@@ -451,7 +438,7 @@ bool OvApplyMotionNode::FromValues(const OvParamValues& v, OvDatabase* db) {
   v.FlagPair(8, motionMask, motionValue);
   options = (v.Check(9) ? kKeepOrientation : 0) | (v.Check(10) ? kIndependentTime : 0) |
             (v.Check(11) ? kAllChildren : 0) | (v.Check(13) ? kCanReapply : 0);
-  recordIndex = ChooseRecord(db, clumpKey, from, to);
+  recordIndex = ChooseRecord(db, v.RefRecord(3), from, to);
   if (recordIndex < 0) return false;
   database = db;
   return true;

@@ -160,7 +160,7 @@ const OvNodeParamDesc kHitObjParams[] = {
     OvParamF(12, "Glitter Duration (sec):", OV_PK_REAL, 0.1f),
 };
 
-int32_t RefRecord(const OvParamValues& v, int slot) {
+int32_t RefClumpKey(const OvParamValues& v, int slot) {
   int32_t objectKey = -1, clumpKey = -1;
   v.Ref(slot, objectKey, clumpKey);
   return clumpKey;
@@ -197,11 +197,11 @@ bool OvDieCommonNode::FromValues(const OvParamValues& v) {
   speedRatio = v.Real(6);
   turnRatio = v.Real(7);
   disappearSec = v.Real(8);
-  fragAnimKey = RefRecord(v, 9);
+  fragAnimKey = RefClumpKey(v, 9);
   fragMin = v.Real(10);
   fragMax = v.Real(11);
-  applyRecord = RefRecord(v, 12);
-  genRecord = RefRecord(v, 14);
+  applyRecord = v.RefRecord(12);
+  genRecord = v.RefRecord(14);
   lifeTime = v.Int(15);
   unlinkTime = v.Int(16);
   v.FlagPair(20, setMask, setValue);
@@ -269,7 +269,7 @@ bool OvHitTerrainNode::Write(OvStream& stream) const {
 bool OvHitTerrainNode::FromValues(const OvParamValues& v) {
   v.FlagPair(1, setMask, setValue);
   holdSec = v.Real(2);
-  genRecord = RefRecord(v, 3);
+  genRecord = v.RefRecord(3);
   lifeTime = v.Int(4);
   options = Bit(v.Check(5), kAlignSurface);
   return true;
@@ -311,10 +311,10 @@ bool OvHitObjNode::Write(OvStream& stream) const {
 bool OvHitObjNode::FromValues(const OvParamValues& v) {
   v.FlagPair(1, setMask, setValue);
   holdSec = v.Real(2);
-  genRecord = RefRecord(v, 3);
+  genRecord = v.RefRecord(3);
   lifeTime = v.Int(4);
   reserved = 0;
-  applyRecord = RefRecord(v, 6);
+  applyRecord = v.RefRecord(6);
   applyFrom = v.Int(7);
   applyTo = v.Int(8);
   options = Bit(v.Check(9), kKeepOrientation);

@@ -162,7 +162,8 @@ class AcCheckDestroyed final : public OvAniCtrl {
   void Message(intptr_t a, intptr_t b, intptr_t) override {
     if (m_triggered || a != -1 || b == 0 || !m_clump) return;
     const OvClump* destroyed = reinterpret_cast<const OvClump*>(b);
-    if (destroyed->GetID() != m_node.checkedRecord) return;
+    // A record index means something only in the watcher's own database.
+    if (destroyed->GetRecordIndex() != m_node.checkedRecord || destroyed->GetSerial() != m_clump->GetSerial()) return;
     if (m_node.ChecksId()) {
       const OvLogObj* object = destroyed->GetLogObj();
       if (!object || !OvObjValueSensorNode::InRange(object->LoGetNodeID(), m_node.minId, m_node.maxId)) return;
@@ -612,8 +613,7 @@ bool OvCheckDestroyedSensorNode::Write(OvStream& stream) const {
 bool OvCheckDestroyedSensorNode::FromValues(const OvParamValues& v) {
   v.FlagPair(0, setMask, setValue);
   holdSec = v.Real(2);
-  int32_t objectKey = -1;
-  v.Ref(3, objectKey, checkedRecord);
+  checkedRecord = v.RefRecord(3);
   number = v.Int(4);
   if (v.Check(7)) {
     minId = v.Int(8);

@@ -55,7 +55,7 @@ class OvHomingNode : public OvPerClumpNode {
   float turnRate = 50.0f * OV_PARAM_DEG_TO_RAD;  // radians per second
   float startSec = 0.0f;
   float stopSec = 0.0f;
-  OvTargetKeys target;  // object key -1: the first clump of leading object 0
+  OvTargetKeys target;  // object key -1: the default target (OvDefaultTargetClump)
 
  protected:
   OvAniCtrl* MakeController(OvClump* clump) override;

@@ -125,8 +125,21 @@ class AcGenerateAfterDestroyed final : public OvAniCtrl {
   int32_t GetCtrlId() const override { return OV_ACID_GENERATE_AFTER_DESTROYED; }
   void Attached(OvClump* clump) override { m_clump = clump; }
 
+  // Deleted from the scene: emit now, at its last place, since it may be
+  // released only after it has left the scene.
+  void Message(intptr_t a, intptr_t b, intptr_t) override {
+    if (a == OV_CTRL_MSG_LEAVING_SCENE && b == reinterpret_cast<intptr_t>(m_clump)) Emit();
+  }
+
   void Release() override {
-    // The clump is still whole here: its list goes first when it is freed.
+    Emit();
+    OvAniCtrl::Release();
+  }
+
+ private:
+  // Once: the clump is forgotten. On release the clump is still whole: its
+  // list goes first when it is freed.
+  void Emit() {
     OvClump* clump = m_clump;
     m_clump = nullptr;
     if (clump && OvFlagTest(*clump, m_node.checkMask, m_node.checkValue)) {
@@ -136,10 +149,8 @@ class AcGenerateAfterDestroyed final : public OvAniCtrl {
         object->LoSetNodeID(AddWrapping(m_node.id, base));
       }
     }
-    OvAniCtrl::Release();
   }
 
- private:
   const OvGenerateAfterDestroyedNode& m_node;
   OvDatabase& m_db;
   OvClump* m_clump = nullptr;
@@ -228,9 +239,9 @@ class GeneratorType final : public OvNodeTypeOf<OvGeneratorNode> {
     OvDatabase* db = node ? DatabaseOfArena(arena) : nullptr;
     if (!db) return node;
     node->Bind(db);
-    int32_t objectKey = -1, clumpKey = -1;
-    OvParamValues(values, count).Ref(4, objectKey, clumpKey);
-    if (OvLogObjRecord* record = db->LogObjRecord(objectKey)) record->creationFlags |= 1;
+    // The object emitted is the one the chosen clump record names.
+    const OvClumpRecord* clump = db->ClumpRecord(node->clumpRecord);
+    if (OvLogObjRecord* record = clump ? db->LogObjRecord(clump->logObjIndex) : nullptr) record->creationFlags |= 1;
     return node;
   }
 };
@@ -269,8 +280,7 @@ bool OvGeneratorNode::Write(OvStream& stream) const {
 
 bool OvGeneratorNode::FromValues(const OvParamValues& v) {
   v.FlagPair(1, checkMask, checkValue);
-  int32_t objectKey = -1;
-  v.Ref(4, objectKey, clumpRecord);
+  clumpRecord = v.RefRecord(4);
   type = v.Int(5);
   lifeTime = v.Int(6);
   unlinkTime = v.Int(7);
@@ -304,8 +314,7 @@ bool OvGenerateAfterDestroyedNode::Write(OvStream& stream) const {
 
 bool OvGenerateAfterDestroyedNode::FromValues(const OvParamValues& v) {
   v.FlagPair(1, checkMask, checkValue);
-  int32_t objectKey = -1;
-  v.Ref(4, objectKey, clumpRecord);
+  clumpRecord = v.RefRecord(4);
   lifeTime = v.Int(5);
   options = (v.Check(3) ? OV_GEN_CHECK_IN_CAMERA : 0) | (v.Check(6) ? OV_GEN_ALIGN_ORIENTATION : 0) |
             (v.Check(7) ? OV_GEN_ALIGN_SCALE : 0);

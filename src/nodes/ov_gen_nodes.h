@@ -9,6 +9,7 @@
 #include "ov_node_flags.h"
 #include "ov_node_params.h"
 #include "ov_node_type.h"
+#include "ov_scene.h"
 
 class OvLogObj;
 
@@ -19,7 +20,7 @@ inline constexpr OvTypeId OV_NODE_DEL_OBJECT_TREE{0, 6080};
 
 // Controller IDs.
 inline constexpr int32_t OV_ACID_GENERATOR = 209;
-inline constexpr int32_t OV_ACID_GENERATE_AFTER_DESTROYED = 208;
+inline constexpr int32_t OV_ACID_GENERATE_AFTER_DESTROYED = OV_CTRL_ID_GENERATE_AFTER_DESTROYED;
 inline constexpr int32_t OV_ACID_DEL_CLUMP_TREE = 705;
 inline constexpr int32_t OV_ACID_DEL_OBJECT_TREE = 700;
 // The spin controller whose angle "Rot / Generate" would advance.

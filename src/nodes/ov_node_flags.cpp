@@ -71,7 +71,11 @@ void OvTargetRef::Release() {
 
 OvClump* OvDefaultTargetClump(const OvClump* asker) {
   const OvScene* scene = asker ? asker->GetScene() : nullptr;
-  const OvLogObj* first = scene ? scene->GetLeadingLogObj(0) : nullptr;
+  if (!scene) return nullptr;
+  // Content never fills the leading slots itself: without one set by the
+  // application, object 0 is the scene's first object.
+  const OvLogObj* first = scene->GetLeadingLogObj(0);
+  if (!first) first = scene->GetLogObjs();
   return first ? first->GetClumps() : nullptr;
 }
 

@@ -97,8 +97,9 @@ class OvTargetRef {
   int32_t m_lastTry = 0;
 };
 
-// The first clump of the scene's leading logical object 0: the default
-// target of nodes whose logical-object key is -1.
+// The first clump of the scene's logical object 0 (the leading object 0 when
+// one is set, else the scene's first object): the default target of nodes
+// whose logical-object key is -1.
 OvClump* OvDefaultTargetClump(const OvClump* asker);
 
 // ---------------------------------------------------------------------------

@@ -65,7 +65,9 @@ inline constexpr float OV_PARAM_DEG_TO_RAD = C_PI / 180.0f;
 // Read access to the value slots of CreateFromValues: one slot of four words
 // per parameter, in parameter-table order. A single value is word 0; a flag
 // pair is (mask, value) in words 0 and 1; a reference is (logical-object key,
-// clump key) in words 0 and 1. Slots past the count read as zero.
+// clump key) in words 0 and 1 and the record index in word 2 (-1: none), since
+// keys are content's IDs and need not be record indices. Slots past the count
+// read as zero.
 class OvParamValues {
  public:
   OvParamValues(const OvParamValue* values, int count, OvChunkArena* arena = nullptr)
@@ -90,6 +92,8 @@ class OvParamValues {
     objectKey = int32_t(Word(slot, 0));
     clumpKey = int32_t(Word(slot, 1));
   }
+  // The record a reference names, for parameters stored as a record index.
+  int32_t RefRecord(int slot) const { return slot >= 0 && slot < m_count ? int32_t(m_values[slot].w[2]) : -1; }
   // A text parameter: words 0 and 1 hold the address of a NUL-terminated
   // text (low half first), valid during the call. The node keeps a copy in
   // the arena; null when the slot holds none or the arena cannot serve it.

@@ -142,10 +142,10 @@ bool OvChangeSceneNode::FromValues(const OvParamValues& v) {
 
 void OvChangeSceneNode::Animate(OvClump* clump, int32_t) {
   if (!clump || !OvFlagTest(*clump, checkMask, checkValue)) return;
-  // No name would read as a request to end, and a name cut to fit would
-  // name another file: neither is what the content asked for.
-  if (!fileName || !*fileName || std::strlen(fileName) >= size_t(OV_NEXT_CONTENT_SIZE)) return;
-  OvRequestContentChange(fileName);
+  // No name asks the program to end (content's quit button). A name cut to
+  // fit would name another file, which is not what the content asked for.
+  if (fileName && std::strlen(fileName) >= size_t(OV_NEXT_CONTENT_SIZE)) return;
+  OvRequestContentChange(fileName ? fileName : "");
 }
 
 // ---------------------------------------------------------------------------

@@ -226,7 +226,7 @@ int OvApplyAnimation(OvClump* clump, const OvDbAniSet* set, const OvApplyOptions
   if (!options.descend) return added;
   OvDatabase* db = DatabaseOf(clump);
   if (!db) return added;
-  const int32_t index = db->FindClumpRecordIndex(clump->GetName(), clump->GetID());
+  const int32_t index = db->FindClumpRecordIndex(clump->GetName(), clump->GetRecordIndex());
   const OvClumpRecord* record = db->ClumpRecord(index);
   if (record) added += ApplyBelow(clump, *db, record, options, 0);
   return added;

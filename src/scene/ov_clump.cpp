@@ -69,6 +69,10 @@ OvClump* OvClump::CreateFromRecord(OvDatabase& db, int32_t index) {
   c->m_id = rec->id;
   c->m_name = rec->name;
   c->m_serial = db.Serial();
+  c->m_recordIndex = index;
+  // Flags and visibility the record sets up front, before any controller
+  // sees the clump.
+  c->m_switch = rec->switchWord;
   c->m_scale = {rec->scale[0], rec->scale[1], rec->scale[2]};
   c->m_pos = {rec->position[0], rec->position[1], rec->position[2]};
   c->m_rot = {rec->rotation[0], {rec->rotation[1], rec->rotation[2], rec->rotation[3]}};

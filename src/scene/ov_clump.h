@@ -120,6 +120,11 @@ class OvClump {
   void SetName(const char* name) { m_name = name; }
   int32_t GetSerial() const { return m_serial; }
   void SetSerial(int32_t serial) { m_serial = serial; }
+  // The clump record it was made from in the database of its serial; -1 for
+  // a clump made otherwise. IDs are content's own numbers and need not be
+  // record indices.
+  int32_t GetRecordIndex() const { return m_recordIndex; }
+  void SetRecordIndex(int32_t index) { m_recordIndex = index; }
   int32_t GetRecordWord(int i) const { return i == 0 ? m_recordWord0 : i == 1 ? m_recordWord1 : 0; }
 
   // -------------------------------------------------------------------------
@@ -280,6 +285,7 @@ class OvClump {
   int32_t m_recordWord1 = 0;
   int32_t m_id = 0;
   int32_t m_serial = -1;
+  int32_t m_recordIndex = -1;
   const char* m_name = nullptr;
 
   friend class OvLogObj;

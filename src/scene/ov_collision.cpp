@@ -130,7 +130,7 @@ bool OvCollAskNodes(uint32_t event, OvClump* self, OvClump* other, const OvCollC
   const OvClump* root = object ? object->GetClumps() : nullptr;
   if (!root) return false;
   const OvDatabase* db = OvDatabase::FindBySerial(root->GetSerial());
-  const OvClumpRecord* rec = db ? db->ClumpRecord(root->GetID()) : nullptr;
+  const OvClumpRecord* rec = db ? db->ClumpRecord(root->GetRecordIndex()) : nullptr;
   const OvDbAniSet* set = rec ? db->AniSet(rec->aniSetIndex) : nullptr;
   if (!set || !set->nodes) return false;
   bool taken = false;

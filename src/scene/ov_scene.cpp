@@ -55,6 +55,16 @@ void NotifyDestroyed(OvLogObj* first, OvClump* root, int depth) {
     if (depth < 512) NotifyDestroyed(o->LoGetChild(), root, depth + 1);
   }
 }
+
+// `clump` and its subtree (with its following brothers when asked) are about
+// to leave the scene.
+void NotifyLeaving(OvClump* clump, bool brothers, int depth) {
+  for (OvClump* c = clump; c != nullptr; c = brothers ? c->GetNextBrother() : nullptr) {
+    c->BroadcastMessage(OV_CTRL_ID_GENERATE_AFTER_DESTROYED, OV_CTRL_MSG_LEAVING_SCENE, reinterpret_cast<intptr_t>(c),
+                        0);
+    if (depth < 512) NotifyLeaving(c->GetChild(), true, depth + 1);
+  }
+}
 }  // namespace
 
 void OvDestructionWatchers(int delta) { g_destructionWatchers += delta; }
@@ -508,6 +518,7 @@ void OvScene::DeleteLogObjNow(OvLogObj* object) {
   // Watchers hear of it while the object is still whole.
   if (g_destructionWatchers > 0 && object->GetClumps() != nullptr && !m_shuttingDown)
     NotifyDestroyed(m_firstLogObj, object->GetClumps(), 0);
+  if (!m_shuttingDown) NotifyLeaving(object->GetClumps(), true, 0);
   // Children that do not die with it become top-level objects.
   for (OvLogObj* child = object->m_firstChild; child;) {
     OvLogObj* next = child->m_next;
@@ -552,6 +563,7 @@ void OvScene::DeleteClumpNow(OvClump* clump) {
   if (!clump || clump->GetScene() != this || clump->RefCount() <= 0) return;
   if (m_camera && m_camera->IsDescendFrom(clump)) m_camera = nullptr;
   clump->AddRef();
+  if (!m_shuttingDown) NotifyLeaving(clump, false, 0);
   DetachObjectsLinkedTo(clump, true);
   clump->Unlink();
   // Freed now: its object stays readable while it goes. Held elsewhere: it

@@ -316,3 +316,10 @@ void OvRegisterSceneExtensionTypes();
 // watches.
 inline constexpr int32_t OV_CTRL_ID_CHECK_DESTROYED = 505;
 void OvDestructionWatchers(int delta);
+
+// Controllers that act when their clump is deleted from the scene hear of it
+// (message id, then (OV_CTRL_MSG_LEAVING_SCENE, the clump, 0)) while the clump
+// still has its scene and world matrix: a clump held elsewhere leaves without
+// either, and is released only later.
+inline constexpr int32_t OV_CTRL_ID_GENERATE_AFTER_DESTROYED = 208;
+inline constexpr intptr_t OV_CTRL_MSG_LEAVING_SCENE = -2;

@@ -199,7 +199,7 @@ std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
   return out;
 }
 uint32_t F(float f) { return std::bit_cast<uint32_t>(f); }
-OvParamValue Slot(uint32_t w0, uint32_t w1 = 0) { return OvParamValue{{w0, w1, 0, 0}}; }
+OvParamValue Slot(uint32_t w0, uint32_t w1 = 0, uint32_t w2 = 0) { return OvParamValue{{w0, w1, w2, 0}}; }
 std::string g_trace;
 
 class AnimNodeTypes : public ::testing::Test {
@@ -258,8 +258,8 @@ TEST_F(AnimNodeTypes, ParameterTablesAndCreateFromValues) {
   OvClumpRecord* leg = db->AddClumpRecord("leg");
   leg->id = 42, leg->aniSetIndex = 6;
   db->Header().frameRate = 60, db->Header().timeUnitsPerFrame = 10;
-  // Check, chosen clump (object key, clump key), from, to, set flag, independent, children.
-  OvParamValue v[] = {Slot(0), Slot(0), Slot(0x10001, 0x1), Slot(3, 42), Slot(0), Slot(30), Slot(0x4),
+  // Check, chosen clump (object key, clump key, record), from, to, set flag, independent, children.
+  OvParamValue v[] = {Slot(0), Slot(0), Slot(0x10001, 0x1), Slot(3, 10, 1), Slot(0), Slot(30), Slot(0x4),
                       Slot(1), Slot(0)};
   EXPECT_EQ(FromValues<OvApplyAnimationNode>(db->Arena(), v, 8), nullptr);
   auto* a = FromValues<OvApplyAnimationNode>(db->Arena(), v);
@@ -272,11 +272,11 @@ TEST_F(AnimNodeTypes, ParameterTablesAndCreateFromValues) {
   a = FromValues<OvApplyAnimationNode>(db->Arena(), v);
   ASSERT_NE(a, nullptr);
   EXPECT_TRUE(a->sourceIndex == 1 && g_trace.find("only") == std::string::npos);  // the record itself
-  v[3] = Slot(3, 99);                                                             // no such clump
+  v[3] = Slot(3, 10, 9);                                                          // no such record
   EXPECT_EQ(FromValues<OvApplyAnimationNode>(db->Arena(), v), nullptr);
   EXPECT_NE(g_trace.find("!!!! content: 'Apply animation' apply nothing.\n"), std::string::npos);
 
-  const OvParamValue m[] = {Slot(0), Slot(0),          Slot(0x1, 0x1), Slot(0, 10), Slot(5), Slot(900), Slot(4),
+  const OvParamValue m[] = {Slot(0), Slot(0),          Slot(0x1, 0x1), Slot(0, 42, 0), Slot(5), Slot(900), Slot(4),
                             Slot(2), Slot(0x30, 0x10), Slot(1),        Slot(0),     Slot(1), Slot(0),   Slot(1)};
   auto* motion = FromValues<OvApplyMotionNode>(db->Arena(), m);
   ASSERT_TRUE(motion && motion->recordIndex == 0 && motion->blend == 4 && motion->selfBlend == 2 &&

@@ -46,7 +46,7 @@ class CollisionNodes : public ::testing::Test {
     OvClumpRecord* rec = db->AddClumpRecord("owner");
     rec->aniSetIndex = int32_t(db->AniSetCount()) - 1;
     OvLogObj* o = AddObject(*scene, "owner", clump, pos);
-    (*clump)->SetID(int32_t(db->ClumpRecordCount()) - 1);
+    (*clump)->SetRecordIndex(int32_t(db->ClumpRecordCount()) - 1);
     (*clump)->SetSerial(db->Serial());
     (*clump)->SetMesh(MakeQuadMesh(*db, 1.0f));
     (*clump)->CalcToWorldMatrix();

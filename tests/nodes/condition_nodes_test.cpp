@@ -189,7 +189,8 @@ TEST_F(Sensors, CheckInOutRegionAndTriggerModes) {
 }
 
 TEST_F(Sensors, CheckDestroyedCountsMatchingObjectsAndHolds) {
-  OvClump* victim = Object("victim", {0, 0, 0}, 4, 7);
+  OvClump* victim = Object("victim", {0, 0, 0}, 4, 70);
+  victim->SetRecordIndex(7);  // watched by record, not by ID
   OvClump* other = Object("other", {0, 0, 0}, 5, 8);
   OvClump *forever = Object("forever"), *brief = Object("brief");
   auto* keep = Make<OvCheckDestroyedSensorNode>(0x1, 0x1);
@@ -228,7 +229,7 @@ std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
 }
 
 uint32_t F(float f) { return std::bit_cast<uint32_t>(f); }
-OvParamValue Slot(uint32_t w0, uint32_t w1 = 0) { return OvParamValue{{w0, w1, 0, 0}}; }
+OvParamValue Slot(uint32_t w0, uint32_t w1 = 0, uint32_t w2 = 0) { return OvParamValue{{w0, w1, w2, 0}}; }
 
 class SensorTypes : public ::testing::Test {
  protected:
@@ -292,7 +293,7 @@ TEST_F(SensorTypes, ParameterTablesAndCreateFromValues) {
   auto* trig = FromValues<OvCheckInOutSensorNode>(5000, area);  // the in node where the region node would go
   ASSERT_TRUE(trig && trig->regionMode == 0 && trig->inNode.clumpKey == 9 && trig->outNode.objectKey == 10);
 
-  OvParamValue gone[] = {Slot(1, 1), Slot(0), Slot(F(2)), Slot(4, 7), Slot(3),
+  OvParamValue gone[] = {Slot(1, 1), Slot(0), Slot(F(2)), Slot(4, 70, 7), Slot(3),
                          Slot(0),    Slot(0), Slot(0),    Slot(20),   Slot(30)};
   auto* cd = FromValues<OvCheckDestroyedSensorNode>(5010, gone);
   ASSERT_TRUE(cd && cd->checkedRecord == 7 && cd->number == 3 && cd->holdSec == 2.0f && !cd->ChecksId());
@@ -307,7 +308,8 @@ namespace {
 
 // The scene tells watchers when it deletes an object, before it is gone.
 TEST_F(Sensors, CheckDestroyedHearsTheSceneDeleteAnObject) {
-  OvClump* victim = Object("victim", {0, 0, 0}, 4, 7);
+  OvClump* victim = Object("victim", {0, 0, 0}, 4, 70);
+  victim->SetRecordIndex(7);
   OvClump* watcher = Object("watcher");
   auto* node = Make<OvCheckDestroyedSensorNode>(0x2, 0x2);
   node->checkedRecord = 7;
@@ -323,7 +325,8 @@ TEST_F(Sensors, CheckDestroyedHearsTheSceneDeleteAnObject) {
 // Sensors that trigger for good leave their clump's list while the message
 // is going round; the ones after them must still hear it.
 TEST_F(Sensors, CheckDestroyedSensorsSharingAClumpAllHear) {
-  OvClump* victim = Object("victim", {0, 0, 0}, 4, 7);
+  OvClump* victim = Object("victim", {0, 0, 0}, 4, 70);
+  victim->SetRecordIndex(7);
   OvClump* watcher = Object("watcher");
   for (uint32_t bit : {0x1u, 0x2u}) {
     auto* node = Make<OvCheckDestroyedSensorNode>(bit, bit);

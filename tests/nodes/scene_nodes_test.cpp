@@ -94,11 +94,13 @@ TEST_F(SceneNodes, ChangeCameraPicksThisClumpOrTheIdWithinItsDatabase) {
   EXPECT_EQ(scene.GetCrntCamera(), mine);
 }
 
-TEST_F(SceneNodes, ChangeSceneRequestsTheSwitchOnlyWithAName) {
+TEST_F(SceneNodes, ChangeSceneRequestsTheSwitchAndNoNameAsksToEnd) {
   OvClump* c = Object("switch");
-  Attach(Make<OvChangeSceneNode>(), c);  // no name: not a request to end
+  Attach(Make<OvChangeSceneNode>(), c);  // no name: a request to end
   Step();
-  EXPECT_FALSE(OvContentChangeRequested());
+  EXPECT_TRUE(OvContentChangeRequested());
+  EXPECT_STREQ(OvNextContentName(), "");
+  OvClearContentChange();
   auto* next = Make<OvChangeSceneNode>();
   char name[] = "levels/next.orv";
   next->fileName = name;
@@ -168,7 +170,7 @@ std::vector<uint8_t> Bytes(std::initializer_list<uint32_t> words, std::initializ
   return out;
 }
 
-OvParamValue Slot(uint32_t w0, uint32_t w1 = 0) { return OvParamValue{{w0, w1, 0, 0}}; }
+OvParamValue Slot(uint32_t w0, uint32_t w1 = 0, uint32_t w2 = 0) { return OvParamValue{{w0, w1, w2, 0}}; }
 OvParamValue TextSlot(const char* text) {
   const uint64_t a = reinterpret_cast<uintptr_t>(text);
   return Slot(uint32_t(a), uint32_t(a >> 32));
@@ -221,10 +223,13 @@ TEST_F(SceneNodeTypes, CreateFromValues) {
   EXPECT_STREQ(run->parameters, "a b");
   EXPECT_TRUE(run->directory == nullptr && run->options == 0);
 
-  // A generator made in a tool turns its chosen object record into a template.
+  // A generator made in a tool turns the object record its chosen clump
+  // record emits into a template; the reference's keys are IDs, not indices.
   OvDatabase* db = OvDatabase::Create();
   db->AddLogObjRecord("Shot"), db->AddLogObjRecord("Spark");
-  const OvParamValue g[] = {Slot(0), Slot(1, 1), Slot(0), Slot(0), Slot(1, 4), Slot(9), Slot(600), Slot(30),
+  for (int i = 0; i < 5; ++i) db->AddClumpRecord("part");
+  db->ClumpRecord(4)->logObjIndex = 1;
+  const OvParamValue g[] = {Slot(0), Slot(1, 1), Slot(0), Slot(0), Slot(0, 40, 4), Slot(9), Slot(600), Slot(30),
                             Slot(5), Slot(2), Slot(1), Slot(1), Slot(std::bit_cast<uint32_t>(90.0f)),
                             Slot(1), Slot(1), Slot(10), Slot(2)};
   EXPECT_EQ(OvFindNodeType(0, 1245)->CreateFromValues(db->Arena(), g, 16), nullptr);

@@ -221,7 +221,7 @@ TEST(CollisionPass, TouchDeletesCategory26UnlessANodeTakesIt) {
   t.Add("wall", 24, {0, 0, -10});
   OvClump* clump = nullptr;
   OvLogObj* kept = t.Add("pickup", 26, {0.5f, 0, -10}, &clump);
-  clump->SetID(int32_t(t.db->ClumpRecordCount()) - 1);
+  clump->SetRecordIndex(int32_t(t.db->ClumpRecordCount()) - 1);
   clump->SetSerial(t.db->Serial());
   t.Frames(2);
   EXPECT_TRUE(InScene(*t.scene, kept));
