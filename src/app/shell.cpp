@@ -45,6 +45,22 @@ bool MakeFolders(const std::string& path, std::string& error) {
 
 bool Writable(const std::string& path) { return ::access(path.c_str(), W_OK | X_OK) == 0; }
 
+// A content file named on the command line must be a readable regular file;
+// otherwise one line says which file and why.
+bool ContentReadable(const char* program, const std::string& path) {
+  int openError = 0;
+  const int fd = OvOpenRegularFile(path.c_str(), &openError);
+  if (fd >= 0) {
+    ::close(fd);
+    return true;
+  }
+  const char* reason = openError == EISDIR   ? "it is a folder"
+                       : openError == EINVAL ? "it is not a regular file"
+                                             : std::strerror(openError);
+  std::fprintf(stderr, "%s: cannot read the content file '%s': %s\n", program, path.c_str(), reason);
+  return false;
+}
+
 std::string WithSlash(std::string p) {
   if (p.empty() || p.back() != '/') p.push_back('/');
   return p;
@@ -313,6 +329,8 @@ int KiwaMemoMain(int argc, char** argv) {
     return 2;
   }
 
+  if (!cl.content.empty() && !ContentReadable("kiwa-memo", cl.content)) return 1;
+
   std::string programFolder = OvProgramFolder();
   std::string error;
   std::string dataFolder = ResolveDataFolder(programFolder, cl.dataDir, error);
@@ -398,16 +416,7 @@ int OrvPlayMain(int argc, char** argv) {
     std::fprintf(stderr, "orvplay: no content file given\nTry 'orvplay --help'.\n");
     return 2;
   }
-  int openError = 0;
-  const int fd = OvOpenRegularFile(cl.content.c_str(), &openError);
-  if (fd < 0) {
-    const char* reason = openError == EISDIR   ? "it is a folder"
-                         : openError == EINVAL ? "it is not a regular file"
-                                               : std::strerror(openError);
-    std::fprintf(stderr, "orvplay: cannot read the content file '%s': %s\n", cl.content.c_str(), reason);
-    return 1;
-  }
-  ::close(fd);
+  if (!ContentReadable("orvplay", cl.content)) return 1;
   if (!cl.traceFile.empty() && !OvTraceSetFile(cl.traceFile.c_str())) {
     std::fprintf(stderr, "orvplay: cannot write the trace file '%s': %s\n", cl.traceFile.c_str(),
                  std::strerror(errno));

@@ -168,11 +168,17 @@ bool ResolveDataPathBackslash(std::string& out, const char* name, const char* fo
 }
 
 std::string OvProgramFolder() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-  if (n <= 0) return ".";
-  buf[n] = 0;
-  std::string path(buf);
+  // The link is as long as the path: grow until it fits.
+  std::string path(256, '\0');
+  for (;;) {
+    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0) return ".";
+    if (size_t(n) < path.size()) {
+      path.resize(size_t(n));
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
   size_t cut = path.find_last_of('/');
   if (cut == std::string::npos) return ".";
   if (cut == 0) return "/";

@@ -84,8 +84,10 @@ class Dumper {
   void Text(std::string& o, const char* path) {
     char buf[512];
     const OvDbHeader& h = m_db.Header();
-    std::snprintf(buf, sizeof(buf), "file: %s\nversion: %u\nname: \"%s\"\n", path, m_db.Version(), m_db.Name());
+    o += std::string("file: ") + path + "\n";
+    std::snprintf(buf, sizeof(buf), "version: %u\n", m_db.Version());
     o += buf;
+    o += std::string("name: \"") + m_db.Name() + "\"\n";
     std::snprintf(buf, sizeof(buf),
                   "header: frame rate %u, units per frame %d, camera %d, background %s, ambient %s, fog %s, "
                   "lighting %s, header real %g, header integer %d\n",

@@ -27,6 +27,11 @@ env -u DISPLAY timeout 60 "$bin" --headless --frames 1 --data "$tmp/loop/data" -
 [ "$rc" -eq 1 ] && grep -q "^kiwa-memo: cannot create the folder '$tmp/loop/data'" "$tmp/out" ||
   fail "unreachable data folder: status $rc, $(head -3 "$tmp/out")"
 
+# A content file that cannot be read is named with the reason.
+env -u DISPLAY timeout 60 "$bin" --headless --frames 1 --data "$tmp/data" --content "$tmp" >"$tmp/out" 2>&1; rc=$?
+[ "$rc" -eq 1 ] && grep -q "^kiwa-memo: cannot read the content file '$tmp': it is a folder" "$tmp/out" ||
+  fail "unreadable content: status $rc, $(head -3 "$tmp/out")"
+
 # A second start on the same data folder says it raised the running board.
 env -u DISPLAY timeout 60 "$bin" --headless --data "$tmp/data" --content "$tmp/stage.orv" 2>/dev/null &
 first=$!
