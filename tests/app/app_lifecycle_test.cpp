@@ -11,6 +11,7 @@
 #include "ov_content_switch.h"
 #include "ov_memory.h"
 #include "ov_renderer_gl.h"
+#include "ov_sound_system.h"
 #include "shell.h"
 #include "single_instance.h"
 #include "trace_capture.h"
@@ -132,6 +133,26 @@ TEST_F(AppTest, ContentSwitchResolvesAgainstTheContentFolder) {
 
   OvRequestContentChange("");
   EXPECT_FALSE(app.Frame());  // an empty name ends the program
+  app.Terminate();
+}
+
+TEST_F(AppTest, ContentNamesAndSoundsStayBesideTheContent) {
+  std::ofstream(dir / "outside.orv") << "content";
+  TraceCapture trace;
+  MainApp app(options);
+  ASSERT_TRUE(app.Initialise(&window, false, "stage.orv"));
+  ASSERT_NE(app.Sound(), nullptr);
+  EXPECT_EQ(fs::path(app.Sound()->SoundFolder()), dir / "stages" / "sounds");
+  const std::string absolute = (dir / "outside.orv").string();
+  for (const std::string& name : {std::string("../outside.orv"), absolute}) {
+    trace.Clear();
+    OvRequestContentChange(name.c_str());
+    EXPECT_FALSE(app.Frame()) << name;
+    EXPECT_EQ(app.ContentPath(), content) << name;
+    EXPECT_TRUE(trace.Contains("'" + name + "': a name in content may not be absolute or leave its folder"))
+        << trace.Text();
+    EXPECT_FALSE(trace.Contains("does not exist")) << name;
+  }
   app.Terminate();
 }
 

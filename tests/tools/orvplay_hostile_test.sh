@@ -34,11 +34,12 @@ long="$work/$(printf 'a%.0s' $(seq 120))/$(printf 'b%.0s' $(seq 120))/$(printf '
 mkdir -p "$long" && cp "$work/exec.orv" "$long/stage.orv"
 
 play() {  # play OPTIONS... CONTENT: status in $rc, output in $work/out
-  (cd "$work" && env -u DISPLAY timeout 60 "$player" --headless 64 48 --frames 3 --fixed-step 1 "$@") \
+  (cd "$work" && env -u DISPLAY timeout 60 "$program" --headless 64 48 --frames 3 --fixed-step 1 "$@") \
     >"$work/out" 2>&1
   rc=$?
 }
 
+program=$player
 # case | options and content | status | text in the output | file that must (+) or must not (-) exist
 cases=(
   "exec refused|exec.orv|0|External Execution of 'touch' refused|-ran.txt"
@@ -66,5 +67,13 @@ for c in "${cases[@]}"; do
     -*) sleep 0.3; [ -e "$work/${file#-}" ] && fail "$name: ${file#-} exists" ;;
   esac
 done
+# Content in the program's own folder is the program's own: it may start
+# programs without being allowed.
+cp "$player" "$work/orvplay" && program=$work/orvplay
+rm -f "$work/ran.txt"
+play exec.orv
+for _ in $(seq 20); do [ -e "$work/ran.txt" ] && break; sleep 0.1; done
+[ "$rc" -eq 0 ] && [ -e "$work/ran.txt" ] || fail "own content: status $rc, ran.txt $(ls "$work/ran.txt" 2>&1)"
+
 [ "$failures" -eq 0 ] && echo PASS
 exit $((failures > 0))
