@@ -28,15 +28,11 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite build/asan -DOV_SANITIZE=ON -DOV_BUILD_BENCH=OFF
 
-# A bounded fuzz run of the content loader, seeded by the files the content
-# tests wrote.
-echo "== fuzz the content loader"
+# A bounded fuzz run: every target gets an equal share of OV_FUZZ_SECONDS,
+# seeded by the compiled stages and the files the content tests wrote.
+echo "== fuzz every reader of untrusted bytes"
 unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
-CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_FUZZ=ON \
-  -DOV_BUILD_TESTS=OFF -DOV_BUILD_BENCH=OFF >/dev/null
-cmake --build build/fuzz --target content_fuzz -j "$jobs"
-mkdir -p build/fuzz/corpus
-build/fuzz/bin/content_fuzz -max_total_time="${OV_FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2048 \
-  -print_final_stats=1 build/fuzz/corpus build/debug/fuzz-seeds 2>&1 | tail -15
+fuzz_targets=4
+bench/fuzz_all.sh $(( ${OV_FUZZ_SECONDS:-80} / fuzz_targets )) build/fuzz
 
 echo "== all tests passed"
