@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -20,11 +21,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
+fs::path g_scratch;
+
+void RemoveScratch() {
+  std::error_code ec;
+  fs::remove_all(g_scratch, ec);
+}
+
 fs::path ScratchFolder() {
   const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  fs::path dir = fs::path(base) / ("language_fuzz_" + std::to_string(getpid()));
-  fs::create_directories(dir / "content");
-  return dir;
+  g_scratch = fs::path(base) / ("language_fuzz_" + std::to_string(getpid()));
+  fs::create_directories(g_scratch / "content");
+  std::atexit(RemoveScratch);
+  return g_scratch;
 }
 
 bool WriteFile(const fs::path& path, const uint8_t* data, size_t size) {
