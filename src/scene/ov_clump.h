@@ -207,6 +207,7 @@ class OvClump {
   void SetVisible() { m_switch &= ~OV_SWITCH_INVISIBLE; }
   void SetInvisible() { m_switch |= OV_SWITCH_INVISIBLE; }
   bool IsInvisible() const { return (m_switch & OV_SWITCH_INVISIBLE) != 0; }
+  // Culled by the last culling pass, or not yet tested by one.
   bool IsCulled() const { return m_culled; }
   void SetCulled(bool culled) { m_culled = culled; }
   void CpSetReactionVar(int i, float v) {
@@ -278,7 +279,9 @@ class OvClump {
   OvClump* m_firstChild = nullptr;
   OvLogObj* m_logObj = nullptr;
   uint32_t m_switch = 0;
-  bool m_culled = false;
+  // Set until a culling pass finds the clump visible: one made after this
+  // frame's cull was not drawn, so it can be neither picked nor seen.
+  bool m_culled = true;
   float m_reaction[OV_REACTION_VAR_COUNT] = {OV_REACTION_VAR_UNSET, OV_REACTION_VAR_UNSET,
                                              OV_REACTION_VAR_UNSET, OV_REACTION_VAR_UNSET};
   int32_t m_recordWord0 = -1;

@@ -129,6 +129,7 @@ TEST_F(MeshNodes, SwingUvwFlowsAndWrapsEveryFourSeconds) {
   auto* node = OvArenaNew<OvSwingUvwNode>(arena);
   node->amplitude[0] = node->amplitude[1] = 0.0f, node->flow[0] = 0.25f;
   OvClump* c = Clump({0, 0, -10}, node);
+  StepFrame(*scene);  // found visible by a cull: only then does it flow
   const int32_t second = scene->TimePerSec();
   const float expect[] = {0.25f, 0.5f, 0.75f, 0.0f, 0.25f};
   for (int k = 1; k <= 5; ++k) {

@@ -174,6 +174,21 @@ TEST(Pick, NearestTriangleWithFilters) {
   EXPECT_EQ(tri, 3);
 }
 
+// A clump made after this frame's cull was never drawn: it stays culled and
+// out of reach of the pick until the next cull finds it visible.
+TEST(Pick, AClumpMadeAfterTheCullWaitsForTheNextCull) {
+  PickScene s;
+  OvClump* late = nullptr;
+  AddObject(*s.scene, "late_note", &late, {0, 0, -5});
+  late->SetMesh(MakeQuadMesh(*s.db, 1.0f));
+  late->CalcToWorldMatrix();
+  EXPECT_TRUE(late->IsCulled());
+  EXPECT_EQ(s.Pick(330, 240, nullptr, nullptr), s.note);
+  s.scene->FrameStep();
+  EXPECT_FALSE(late->IsCulled());
+  EXPECT_EQ(s.Pick(330, 240, nullptr, nullptr), late);
+}
+
 TEST(Pick, HiddenAndBehindAreNotHit) {
   PickScene s;
   s.note->SetInvisible();
