@@ -74,12 +74,17 @@ bool OvStdMaterial::Write(OvStream& stream) const {
   if (m_format > 100) ok = ok && stream.WriteString(m_name);
   ok = ok && stream.WriteU32(uint32_t(m_layerCount));
   if (m_layerCount > 0) {
-    ok = ok && stream.WriteU32(m_arrayMask);
+    // The W modes are stored exactly when the U modes are. A record that
+    // came with only one of them gets the other as read (mode 1 when it was
+    // missing), so no mode that was stored is lost.
+    uint32_t mask = m_arrayMask;
+    if (mask & (OV_STD_HAS_ADDR_U | OV_STD_HAS_ADDR_W)) mask |= OV_STD_HAS_ADDR_U | OV_STD_HAS_ADDR_W;
+    ok = ok && stream.WriteU32(mask);
     for (int32_t i = 0; i < m_layerCount; ++i) ok = ok && stream.WriteU32(m_layers[i].kind);
     static constexpr uint32_t kOrder[] = {OV_STD_HAS_SLOTS, OV_STD_HAS_SETS, OV_STD_HAS_ADDR_U, OV_STD_HAS_ADDR_V,
                                           OV_STD_HAS_ADDR_W};
     for (uint32_t bit : kOrder) {
-      if (!(m_arrayMask & bit)) continue;
+      if (!(mask & bit)) continue;
       for (int32_t i = 0; i < m_layerCount; ++i) {
         const OvStdLayer& l = m_layers[i];
         const uint8_t b = bit == OV_STD_HAS_SLOTS  ? l.slot

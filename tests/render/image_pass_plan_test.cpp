@@ -189,6 +189,48 @@ TEST(StdMaterialRecord, MissingArraysReadAsDefaults) {
   EXPECT_EQ(m.TextureCount(), 0);
 }
 
+// One layer (kind 4) with the arrays of `mask`: slot 5, set 1, and the
+// given address modes; blend 1, no options, no textures.
+std::vector<uint8_t> OneLayer(uint32_t mask, uint8_t u, uint8_t v, uint8_t w) {
+  std::vector<uint8_t> bytes = Payload({100, 1, mask, 4});
+  const struct {
+    uint32_t bit;
+    uint8_t value;
+  } arrays[] = {{0x10, 5}, {0x08, 1}, {0x04, u}, {0x02, v}, {0x01, w}};
+  for (const auto& a : arrays) {
+    if (mask & a.bit) bytes.push_back(a.value);
+  }
+  Append(bytes, {1, 0, 0});
+  return bytes;
+}
+
+TEST(StdMaterialRecord, WritesTheWModesExactlyWhenItWritesTheUModes) {
+  const struct {
+    uint32_t readMask;
+    uint32_t writtenMask;
+    uint8_t writtenU, writtenW;  // a missing array reads as mode 1
+  } cases[] = {
+      {0x1F, 0x1F, 3, 2},  // both stored
+      {0x1E, 0x1F, 3, 1},  // U without W: W added
+      {0x19, 0x1D, 1, 2},  // W without U: U added, W kept
+      {0x1A, 0x1A, 1, 1},  // neither
+  };
+  for (const auto& c : cases) {
+    const std::vector<uint8_t> in = OneLayer(c.readMask, 3, 4, 2);
+    OvChunkArena arena;
+    OvStream s;
+    ASSERT_TRUE(s.OpenMemory(in.data(), in.size()));
+    OvStdMaterial m;
+    ASSERT_TRUE(m.Read(s, arena)) << c.readMask;
+    OvStream w;
+    ASSERT_TRUE(w.OpenMemoryWrite());
+    ASSERT_TRUE(m.Write(w)) << c.readMask;
+    const std::vector<uint8_t> out(w.Image(), w.Image() + w.ImageSize());
+    const uint8_t v = (c.readMask & 0x02) ? 4 : 1;
+    EXPECT_EQ(out, OneLayer(c.writtenMask, c.writtenU, v, c.writtenW)) << std::hex << c.readMask;
+  }
+}
+
 TEST(StdMaterialRecord, HostileCountsFail) {
   std::vector<uint8_t> bytes = Payload({100, 0x7FFFFFFF, 0x1F, 1});
   OvChunkArena arena;
