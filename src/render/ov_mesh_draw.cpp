@@ -430,12 +430,12 @@ bool OvMeshDrawer::WriteBumpColours(bool specular) {
       uint8_t* out = b.vertices + size_t(v) * l.stride;
       OvVector pos;
       std::memcpy(&pos, out + b.format.offPosition, 12);
-      OvVector L = directional ? OvVector{-dir.x, -dir.y, -dir.z} : OvVector{P.x - pos.x, P.y - pos.y, P.z - pos.z};
+      OvVector L = directional ? OvNeg(dir) : OvSub(P, pos);
       if (specular) {
-        const OvVector toEye{E.x - pos.x, E.y - pos.y, E.z - pos.z};
+        const OvVector toEye = OvSub(E, pos);
         const float ll = OvSquareLength(L);
         const float scale = ll > 0.0f ? std::sqrt(OvSquareLength(toEye) / ll) : 0.0f;
-        L = {L.x * scale + toEye.x, L.y * scale + toEye.y, L.z * scale + toEye.z};
+        L = OvAdd(OvScaled(L, scale), toEye);
       }
       const float* basis = b.basis + 9 * size_t(v);
       OvVector t{L.x * basis[0] + L.y * basis[1] + L.z * basis[2], L.x * basis[3] + L.y * basis[4] + L.z * basis[5],

@@ -129,25 +129,25 @@ bool OvCameraSetupView(OvCameraView& view, const OvClump& camera, float width, f
   OvMatrixGetRow(*world, 2, back);
   right = Normalised(right);
   up = Normalised(up);
-  const OvVector fwd = Normalised({-back.x, -back.y, -back.z});
+  const OvVector fwd = Normalised(OvNeg(back));
   const OvVector& eye = view.position;
-  const OvVector negFwd{-fwd.x, -fwd.y, -fwd.z};
+  const OvVector negFwd = OvNeg(fwd);
   MakePlane(view.planes[0], negFwd, Combine(eye, 1.0f, fwd, n));
   MakePlane(view.planes[1], fwd, Combine(eye, 1.0f, fwd, f));
   if (view.perspective) {
     const float tx = std::tan(view.fov * 0.5f);
     const float ty = tx * aspect;
-    MakePlane(view.planes[2], Combine({-right.x, -right.y, -right.z}, 1.0f, fwd, -tx), eye);
+    MakePlane(view.planes[2], Combine(OvNeg(right), 1.0f, fwd, -tx), eye);
     MakePlane(view.planes[3], Combine(right, 1.0f, fwd, -tx), eye);
     MakePlane(view.planes[4], Combine(up, 1.0f, fwd, -ty), eye);
-    MakePlane(view.planes[5], Combine({-up.x, -up.y, -up.z}, 1.0f, fwd, -ty), eye);
+    MakePlane(view.planes[5], Combine(OvNeg(up), 1.0f, fwd, -ty), eye);
   } else {
     const float hx = view.fov;
     const float hy = view.fov * aspect;
-    MakePlane(view.planes[2], {-right.x, -right.y, -right.z}, Combine(eye, 1.0f, right, -hx));
+    MakePlane(view.planes[2], OvNeg(right), Combine(eye, 1.0f, right, -hx));
     MakePlane(view.planes[3], right, Combine(eye, 1.0f, right, hx));
     MakePlane(view.planes[4], up, Combine(eye, 1.0f, up, hy));
-    MakePlane(view.planes[5], {-up.x, -up.y, -up.z}, Combine(eye, 1.0f, up, -hy));
+    MakePlane(view.planes[5], OvNeg(up), Combine(eye, 1.0f, up, -hy));
   }
 
   if (vertexFog) {

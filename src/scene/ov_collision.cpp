@@ -586,7 +586,7 @@ void OvCollisionHandler::ReactionC(OvScene& scene, OvLogObj* self, OvLogObj* oth
       OvVector from{0, 0, 0}, to{0, 0, 0};
       RootPos(*other, from);
       RootPos(*self, to);
-      OvVector dir{to.x - from.x, to.y - from.y, to.z - from.z};
+      OvVector dir = OvSub(to, from);
       if (OvSquareLength(dir) > 0.0f) OvNormalize(dir);
       m_listener->AttachSmokeTrail(*root, Template("O_DragSmoke", m_dragSmoke), m_smoke, dir);
     }

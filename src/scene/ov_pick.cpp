@@ -192,7 +192,7 @@ OvClump* OvPickRay(const OvVector& start, const OvVector& dir, OvScene& scene, c
   st.dir = dir;
   OvNormalize(st.dir);
   if (OvSquareLength(st.dir) == 0.0f) return nullptr;
-  st.end = {start.x + dir.x, start.y + dir.y, start.z + dir.z};
+  st.end = OvAdd(start, dir);
   st.include = include;
   st.exclude = exclude;
   VisitObjects(st, scene.GetLogObjs());

@@ -1072,7 +1072,7 @@ OvQuat LookAt(lua_State* L, const float eye[3], const float target[3], const flo
   OvVectorCrossProd(x, f, up);
   if (OvLength(x) < 1e-6f) Fail(L, what, "the view direction is parallel to the up direction");
   OvNormalize(x);
-  const OvVector z{-f.x, -f.y, -f.z};
+  const OvVector z = OvNeg(f);
   OvVector y;
   OvVectorCrossProd(y, z, x);
   OvMatrix m;
