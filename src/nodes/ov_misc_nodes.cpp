@@ -546,13 +546,11 @@ OvAniCtrl* OvPlaySoundNode::MakeController(OvClump* clump) {
   OvSoundSystem* system = OvGetSoundSystem();
   const OvSoundDatabase* sounds = m_database ? m_database->SoundDatabase() : nullptr;
   const OvSoundItem* item = sounds && soundIndex >= 0 ? sounds->Item(uint32_t(soundIndex)) : nullptr;
-  if (!system || !item) {
+  if (!system) return nullptr;
+  if (!item) {
     if (!m_reported) {
-      const char* name = clump && clump->GetName() ? clump->GetName() : "";
-      if (!system)
-        _TraceFormat("### %s: 'Play Sound' plays nothing, there is no sound system.\n", name);
-      else
-        _TraceFormat("!!!! %s: 'Play Sound' sound %d is not in the content's sound list.\n", name, soundIndex);
+      _TraceFormat("!!!! %s: 'Play Sound' sound %d is not in the content's sound list.\n",
+                   clump && clump->GetName() ? clump->GetName() : "", soundIndex);
       m_reported = true;
     }
     return nullptr;

@@ -60,7 +60,7 @@ class OvPlaySoundNode : public OvMiscNodeBase {
  private:
   OvDatabase* m_database = nullptr;
   OvPlayRequest m_request;  // filled when a controller is made
-  bool m_reported = false;  // why it makes no controller, said once
+  bool m_reported = false;  // a missing sound is traced once
 };
 
 // "Face Camera: 1 Axis Freedom": two raw words.
