@@ -105,6 +105,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, const
       const char* v = value(a);
       if (!v) return false;
       out.screenshot = v;
+    } else if (rules.exportNotes && std::strcmp(a, "--export") == 0) {
+      const char* v = value(a);
+      if (!v) return false;
+      out.exportDir = v;
     } else if (rules.dumpScene && std::strcmp(a, "--dump-scene") == 0) {
       const char* v = value(a);
       if (!v) return false;
@@ -137,6 +141,7 @@ std::string UsageText(const char* program) {
          "  --screenshot F  write the last frame to F as PNG\n"
          "  --allow-exec    let content from outside the program folder start programs\n"
          "  --trace FILE    append the diagnostic trace to FILE as well as standard error\n"
+         "  --export DIR    write every note (board and bin) to DIR as PNG and exit\n"
          "  --help          show this text and exit\n"
          "\n"
          "Only one board runs per data folder; starting another brings the running\n"

@@ -25,6 +25,7 @@ struct CommandLine {
   std::string screenshot; // --screenshot FILE: PNG of the last frame
   std::string dumpScene;  // --dump-scene FILE (orvplay)
   bool allowExec = false; // --allow-exec: any content may start programs
+  std::string exportDir;  // --export DIR: every note as PNG, then exit
   bool help = false;     // --help
 
   std::string error;     // set when the command line is unusable
@@ -34,6 +35,7 @@ struct CommandLine {
 struct CommandLineRules {
   bool contentArgument = false;  // a positional file name is the content (orvplay)
   bool dumpScene = false;        // --dump-scene FILE
+  bool exportNotes = true;       // --export DIR (the memo board)
 };
 
 // Parses argv (argv[0] is the program). Returns false with out.error set on a

@@ -12,6 +12,7 @@
 
 #include "command_line.h"
 #include "main_app.h"
+#include "note_export_main.h"
 #include "orvo_app.h"
 #include "ov_scene.h"
 #include "scene_dump.h"
@@ -338,6 +339,8 @@ int KiwaMemoMain(int argc, char** argv) {
     std::fprintf(stderr, "kiwa-memo: %s\n", error.c_str());
     return 1;
   }
+  // Reads the notes only: runs beside a board and needs no window.
+  if (!cl.exportDir.empty()) return OvRunNoteExport(dataFolder, cl.exportDir);
 
   SingleInstance instance;
   switch (instance.Acquire(dataFolder)) {
@@ -404,6 +407,7 @@ int OrvPlayMain(int argc, char** argv) {
   CommandLineRules rules;
   rules.contentArgument = true;
   rules.dumpScene = true;
+  rules.exportNotes = false;
   if (!ParseCommandLine(argc, argv, cl, rules)) {
     std::fprintf(stderr, "orvplay: %s\nTry 'orvplay --help'.\n", cl.error.c_str());
     return 2;
