@@ -22,7 +22,9 @@ int32_t ApplyNow(const OvClump* clump, int32_t t, bool independent) {
 }
 
 // A run of (to - from) units is over once more than that has passed.
-bool RunOver(int32_t from, int32_t to, int32_t start, int32_t now) { return int64_t(to) - from < int64_t(now) - start; }
+bool RunOver(int32_t from, int32_t to, int32_t start, int32_t now) {
+  return int64_t(to) - from < OvTimeDelta(now, start);
+}
 
 // ---------------------------------------------------------------------------
 // Authoring side of the two apply types.

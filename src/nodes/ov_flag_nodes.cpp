@@ -93,7 +93,7 @@ class AcTimingFlag final : public OvAniCtrl {
       m_delay = OvSaturateI32(OvTruncToI64(double(m_node.delaySec) * perSec));
       m_end = OvSaturateI32(OvTruncToI64(double(m_node.holdSec) * perSec) + m_delay);
     }
-    const int64_t d = int64_t(now) - m_start;
+    const int64_t d = OvTimeDelta(now, m_start);  // right across the clock wrap
     if (m_holding) {
       if (d >= 0 && d <= m_end) return;
     } else if (d >= 0) {

@@ -72,7 +72,7 @@ class AcPlaySound final : public OvAniCtrl {
       }
       if (!m_playing) return;
     } else if (!m_playing) {
-      const int64_t since = int64_t(t) - m_lastStart;
+      const int64_t since = OvTimeDelta(t, m_lastStart);
       if (m_waiting && since >= 0 && since < m_safe) return;
       m_lastStart = t;
       if (!m_instance) {
@@ -308,7 +308,7 @@ class AcAim final : public OvAniCtrl {
     const float x = OvVectorDotProd(h, a);
     if (x > 0.0f && 0.01f * x > std::fabs(y)) return;
 
-    const float dt = float(int64_t(now) - m_last) * scene->SecondsPerUnit();
+    const float dt = float(OvTimeDelta(now, m_last)) * scene->SecondsPerUnit();
     m_last = now;
     const float maxStep = m_node.turnRate * dt;
     const float w = std::atan2(y, x);

@@ -49,7 +49,7 @@ OvClump* OvTargetRef::Resolve(OvClump* asker) {
   if (!scene) return nullptr;
   const int32_t now = scene->GetTime();
   if (m_tried) {
-    const int64_t since = int64_t(now) - m_lastTry;
+    const int64_t since = OvTimeDelta(now, m_lastTry);
     if (since >= 0 && since < OV_TARGET_RETRY_UNITS) return nullptr;
   }
   m_tried = true;

@@ -65,10 +65,11 @@ void OvAcKeyPlayback::Animate(OvClump* clump, int32_t time) {
   switch (mode) {
     case OV_PLAY_LOCAL:
     case OV_PLAY_SCENE:
-      m_elapsed = OvSaturateI32(int64_t(now) - m_start);
+      // Clock arithmetic: the interval stays right when the clock wraps.
+      m_elapsed = OvTimeDelta(now, m_start);
       break;
     case OV_PLAY_HOLD:
-      m_start = OvSaturateI32(int64_t(now) - m_elapsed);
+      m_start = OvTimeDelta(now, m_elapsed);
       break;
     default:
       break;
@@ -83,7 +84,7 @@ void OvAcKeyPlayback::Animate(OvClump* clump, int32_t time) {
   OvVector oldPos{}, oldScale{};
   OvQuat oldRot{};
   if (m_blendLength > 0) {
-    const int64_t u = int64_t(now) - m_blendStart;
+    const int64_t u = OvTimeDelta(now, m_blendStart);
     if (u < 0 || u >= m_blendLength) {
       m_blendLength = 0;
     } else {

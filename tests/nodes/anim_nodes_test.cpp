@@ -72,27 +72,33 @@ class AnimNodes : public ::testing::Test {
 };
 
 TEST_F(AnimNodes, ApplyAnimationLoopsAndHoldsItsFlagWhileRunning) {
-  OvClump* c = Object("body");
-  auto* n = Make<OvApplyAnimationNode>();
-  n->checkMask = n->checkValue = 0x1, n->applyMask = 0x4;
-  n->options = 0, n->sourceIndex = 1, n->to = 10;  // set 1 on the object's clock
-  EXPECT_EQ(Attach(n, c)->GetCtrlId(), OV_ACID_APPLY_ANIMATION);
-  Step(3);
-  EXPECT_EQ(Playback(c), nullptr);  // the test fails: nothing
-  c->SetSwitch(0x1, 0x1);
-  std::vector<int32_t> starts;
-  bool flagStayedOn = true;  // restarts set it again in the frame that clears it
-  for (int i = 0; i < 30; ++i) {
-    Step();
-    const OvAcKeyPlayback* p = Playback(c);
-    if (p && (starts.empty() || starts.back() != p->Start())) starts.push_back(p->Start());
-    flagStayedOn = flagStayedOn && (c->GetSwitch() & 0x4);
+  // From the start of the object's clock, and running across its wrap.
+  for (const int32_t clockAt : {int32_t(0), MAX_TIME - 15}) {
+    OvClump* c = Object("body");
+    c->GetLogObj()->GotoFrame(clockAt);
+    auto* n = Make<OvApplyAnimationNode>();
+    n->checkMask = n->checkValue = 0x1, n->applyMask = 0x4;
+    n->options = 0, n->sourceIndex = 1, n->to = 10;  // set 1 on the object's clock
+    EXPECT_EQ(Attach(n, c)->GetCtrlId(), OV_ACID_APPLY_ANIMATION);
+    Step(3);
+    EXPECT_EQ(Playback(c), nullptr);  // the test fails: nothing
+    c->SetSwitch(0x1, 0x1);
+    std::vector<int32_t> starts;
+    bool flagStayedOn = true;  // restarts set it again in the frame that clears it
+    for (int i = 0; i < 30; ++i) {
+      Step();
+      const OvAcKeyPlayback* p = Playback(c);
+      if (p && (starts.empty() || starts.back() != p->Start())) starts.push_back(p->Start());
+      flagStayedOn = flagStayedOn && (c->GetSwitch() & 0x4);
+    }
+    // Restarted once a run lasted more than to - from.
+    ASSERT_EQ(starts.size(), 3u) << clockAt;
+    EXPECT_EQ(OvTimeDelta(starts[1], starts[0]), 11) << clockAt;
+    EXPECT_EQ(OvTimeDelta(starts[2], starts[1]), 11) << clockAt;
+    EXPECT_TRUE(c->GetPos().x == 0.0f && c->GetPos().y > 0.0f && flagStayedOn) << clockAt;
+    c->SetSwitch(0x1, 0x0), Step(12);
+    EXPECT_EQ(c->GetSwitch() & 0x4, 0u) << clockAt;  // the last run ended, nothing restarted
   }
-  // Restarted once a run lasted more than to - from.
-  ASSERT_TRUE(starts.size() == 3u && starts[1] - starts[0] == 11 && starts[2] - starts[1] == 11);
-  EXPECT_TRUE(c->GetPos().x == 0.0f && c->GetPos().y > 0.0f && flagStayedOn);
-  c->SetSwitch(0x1, 0x0), Step(12);
-  EXPECT_EQ(c->GetSwitch() & 0x4, 0u);  // the last run ended, nothing restarted
 }
 
 TEST_F(AnimNodes, ApplyAnimationWithoutEndAppliesOnceDownTheTreeAndLeaves) {

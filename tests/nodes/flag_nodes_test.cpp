@@ -118,26 +118,33 @@ TEST_F(FlagNodes, AndOrFlagWritesEveryFrame) {
 }
 
 TEST_F(FlagNodes, TimingFlagDelaysHoldsAndRestarts) {
-  OvClump* c = Object("timer");
-  auto* n = Make<OvTimingFlagNode>();
-  n->checkMask = 0x1;
-  n->delaySec = 1.0f, n->holdSec = 1.0f;
-  n->setMask = n->setValue = 0x2;
-  EXPECT_EQ(Attach(n, c)->GetCtrlId(), OV_ACID_TIMING_FLAG);
-  ASSERT_EQ(scene.TimePerSec(), 60);
-  Step(5);
-  c->SetSwitch(0x1, 0x1);
-  const int32_t start = scene.GetTime();
-  std::vector<int32_t> changes;  // animate times at which bit 0x2 flipped
-  uint32_t last = 0;
-  for (int i = 0; i < 330; ++i) {
-    const int32_t t = scene.GetTime();
-    if (t == start + 200) c->SetSwitch(0x1, 0x0);  // does not stop a running timer
-    Step();
-    if ((Flags(c) & 0x2) != last) changes.push_back(t - start);
-    last = Flags(c) & 0x2;
+  // From the start of the clock, and running across its 32-bit wrap.
+  for (const int32_t clockAt : {int32_t(0), MAX_TIME - 100}) {
+    if (clockAt != 0) {
+      scene.SetTime(clockAt);
+      Step();
+    }
+    OvClump* c = Object("timer");
+    auto* n = Make<OvTimingFlagNode>();
+    n->checkMask = 0x1;
+    n->delaySec = 1.0f, n->holdSec = 1.0f;
+    n->setMask = n->setValue = 0x2;
+    EXPECT_EQ(Attach(n, c)->GetCtrlId(), OV_ACID_TIMING_FLAG);
+    ASSERT_EQ(scene.TimePerSec(), 60);
+    Step(5);
+    c->SetSwitch(0x1, 0x1);
+    const int32_t start = scene.GetTime();
+    std::vector<int32_t> changes;  // animate times at which bit 0x2 flipped
+    uint32_t last = 0;
+    for (int i = 0; i < 330; ++i) {
+      const int32_t t = OvTimeDelta(scene.GetTime(), start);
+      if (t == 200) c->SetSwitch(0x1, 0x0);  // does not stop a running timer
+      Step();
+      if ((Flags(c) & 0x2) != last) changes.push_back(t);
+      last = Flags(c) & 0x2;
+    }
+    EXPECT_EQ(changes, (std::vector<int32_t>{60, 121, 182, 243})) << clockAt;
   }
-  EXPECT_EQ(changes, (std::vector<int32_t>{60, 121, 182, 243}));
 }
 
 TEST_F(FlagNodes, RandomFlagDrawsFromTheSceneTime) {

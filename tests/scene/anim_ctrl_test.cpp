@@ -285,6 +285,24 @@ TEST_F(AnimTest, PlaybackRunsOnItsOwnClock) {
   EXPECT_FLOAT_EQ(c->GetPos().x, 40.0f);
 }
 
+TEST_F(AnimTest, PlaybackIntervalsSurviveTheClockWrap) {
+  OvClump* c = NewClump();
+  constexpr int32_t kStart = MAX_TIME - 9;
+  auto* play = new OvAcKeyPlayback(PosRamp(), kStart, MAX_TIME, OV_PLAY_LOCAL);
+  play->SetOwned(true);
+  ASSERT_TRUE(c->AddAniCtrl(play));
+  struct Case {
+    int mode;
+    int32_t units;  // after the start
+    float x;
+  } cases[] = {{OV_PLAY_LOCAL, 5, 5.0f}, {OV_PLAY_LOCAL, 30, 30.0f}, {OV_PLAY_HOLD, 60, 30.0f}, {OV_PLAY_LOCAL, 70, 40.0f}};
+  for (const Case& k : cases) {
+    play->SetMode(k.mode);
+    play->Animate(c, OvTimeAdd(kStart, k.units));
+    EXPECT_FLOAT_EQ(c->GetPos().x, k.x) << k.units;
+  }
+}
+
 TEST_F(AnimTest, PlaybackBlendsFromTheCurrentPose) {
   OvClump* c = NewClump();
   c->SetPos({100.0f, 8.0f, 0.0f});
