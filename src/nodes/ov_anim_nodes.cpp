@@ -58,11 +58,20 @@ bool NearOne(float f) {
   return bits >= 0x3F7FFFE1u && bits <= 0x3F8000E0u;
 }
 
+// The name of the clump that owns the node: a tool passes it in the first
+// internal item as a text (words 0 and 1, low half first). Without one the
+// database is the best an author gets.
+const char* OwnerName(const OvParamValues& v, const OvDatabase* db) {
+  const uintptr_t address = uintptr_t(v.Word(0, 0)) | (uintptr_t(v.Word(0, 1)) << 32);
+  if (address) return reinterpret_cast<const char*>(address);
+  return db && db->Name() ? db->Name() : "";
+}
+
 // Checks the chosen clump record and says what an author should know about
-// it. -1 (with the message) when there is none.
-int32_t ChooseRecord(const OvDatabase* db, int32_t index, int32_t from, int32_t to) {
+// it. -1 (with the message naming the node's owner) when there is none.
+int32_t ChooseRecord(const OvDatabase* db, const char* owner, int32_t index, int32_t from, int32_t to) {
   if (!db || !db->ClumpRecord(index)) {
-    _TraceFormat("!!!! %s: 'Apply animation' apply nothing.\n", db ? db->Name() : "");
+    _TraceFormat("!!!! %s: 'Apply animation' apply nothing.\n", owner);
     return -1;
   }
   const OvClumpRecord* record = db->ClumpRecord(index);
@@ -406,7 +415,7 @@ bool OvApplyAnimationNode::FromValues(const OvParamValues& v, OvDatabase* db) {
   to = v.Int(5);
   applyMask = applyMaskFirst = v.FlagMask(6);
   options = (v.Check(7) ? kIndependentTime : 0) | (v.Check(8) ? kAllChildren : 0);
-  const int32_t record = ChooseRecord(db, v.RefRecord(3), from, to);
+  const int32_t record = ChooseRecord(db, OwnerName(v, db), v.RefRecord(3), from, to);
   if (record < 0) return false;
   // Without "All Children" the index names the set itself, so the chosen
   // record's set is stored and both readings play the same animation.
@@ -440,7 +449,7 @@ bool OvApplyMotionNode::FromValues(const OvParamValues& v, OvDatabase* db) {
   v.FlagPair(8, motionMask, motionValue);
   options = (v.Check(9) ? kKeepOrientation : 0) | (v.Check(10) ? kIndependentTime : 0) |
             (v.Check(11) ? kAllChildren : 0) | (v.Check(13) ? kCanReapply : 0);
-  recordIndex = ChooseRecord(db, v.RefRecord(3), from, to);
+  recordIndex = ChooseRecord(db, OwnerName(v, db), v.RefRecord(3), from, to);
   if (recordIndex < 0) return false;
   database = db;
   return true;

@@ -5,6 +5,7 @@
 
 #include "ov_camera.h"
 #include "ov_database.h"
+#include "ov_node_params.h"
 #include "ov_stream.h"
 #include "ov_texture.h"
 #include "ov_typed_record.h"
@@ -421,6 +422,15 @@ bool OrvcStage::Finish(std::string& error) {
 
   for (size_t s = 0; s < m_sets.size(); ++s) {
     OvDbAniSet* set = m_db->AniSet(int32_t(s));
+    // The clump that owns the set (the first that uses it) names its nodes in
+    // their authoring messages.
+    const std::string* owner = nullptr;
+    for (const OrvcClump& c : m_clumps) {
+      if (c.aniSet == int32_t(s)) {
+        owner = &c.name;
+        break;
+      }
+    }
     for (OrvcEntry& e : m_sets[s]) {
       OvDbNode* node = e.node;
       if (!node) {
@@ -436,6 +446,14 @@ bool OrvcStage::Finish(std::string& error) {
           const auto address = uint64_t(reinterpret_cast<uintptr_t>(t.text.c_str()));
           e.values[size_t(t.slot)].w[0] = uint32_t(address);
           e.values[size_t(t.slot)].w[1] = uint32_t(address >> 32);
+        }
+        // A leading internal item receives the owner's name the same way.
+        int paramCount = 0;
+        const OvNodeParamDesc* params = e.type->GetParamTable(paramCount);
+        if (owner && params && paramCount > 0 && params[0].kind == OV_PK_INTERNAL && !e.values.empty()) {
+          const auto address = uint64_t(reinterpret_cast<uintptr_t>(owner->c_str()));
+          e.values[0].w[0] = uint32_t(address);
+          e.values[0].w[1] = uint32_t(address >> 32);
         }
         node = e.type->CreateFromValues(arena, e.values.data(), int(e.values.size()));
         if (!node) {

@@ -137,6 +137,18 @@ TEST_F(OrvcNodes, TextParametersArriveAsAddresses) {
   EXPECT_EQ(ProbeNode::s_lastText, "Speed = 4");
 }
 
+// A node the type refuses is reported with the clump that owns it.
+TEST_F(OrvcNodes, ApplyingNothingNamesTheOwningClump) {
+  TraceCapture trace;
+  Compiled c = Compile(R"~(
+    local door = clump{ name = "door",
+                        animation = { node{ "Apply Animation", ["Which Clump's Animation"] = false } } }
+    object{ name = "house", clump = door }
+  )~");
+  EXPECT_FALSE(c.ok);
+  EXPECT_NE(trace.Text().find("!!!! door: 'Apply animation' apply nothing.\n"), std::string::npos) << trace.Text();
+}
+
 TEST_F(OrvcNodes, ReferencedClumpsAndObjectsGetIds) {
   Compiled c = Compile(R"~(
     local a = clump{ name = "a", id = 3 }
