@@ -247,8 +247,8 @@ TEST(SoundPlay, EndlessSoundStopsWhenItsFlagClears) {
   ASSERT_GT(p.sounding, 0u) << p.log;
   EXPECT_LE(p.first / kOutRate, 0.3);
   const double playing = (p.last + 1 - p.first) / kOutRate;
-  EXPECT_GE(playing, 0.25);
-  EXPECT_LE(playing, 0.65);
+  EXPECT_GE(playing, 0.2);
+  EXPECT_LE(playing, 0.7);
   EXPECT_GE((p.out.size() - p.last) / kOutRate, 0.3);  // silent to the end
 }
 
