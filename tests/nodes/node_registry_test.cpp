@@ -139,8 +139,8 @@ TEST_F(NodeRegistryTest, OpaqueTypesKeepTheirBytesAndYieldNothing) {
   for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(i * 7 + 1);
   const Bytes trigger = Record(0, 13000, payload);
   const Bytes shadow = Record(1100, 1, {});
-  const Bytes script = Record(0, 2050, {0xFF, 0, 0x80});
-  std::vector<OvDbNode*> nodes = ReadAll(Concat({trigger, shadow, script}));
+  const Bytes slice = Record(0, 7000, {0xFF, 0, 0x80});
+  std::vector<OvDbNode*> nodes = ReadAll(Concat({trigger, shadow, slice}));
   ASSERT_EQ(nodes.size(), 3u);
   for (OvDbNode* n : nodes) {
     EXPECT_FALSE(n->IsInert());
@@ -151,7 +151,7 @@ TEST_F(NodeRegistryTest, OpaqueTypesKeepTheirBytesAndYieldNothing) {
   EXPECT_STREQ(OvTypedRecordName(*nodes[1], OvNodeClasses()), "{c}Rigid Shadow");
   EXPECT_EQ(WriteBack(*nodes[0]), trigger);
   EXPECT_EQ(WriteBack(*nodes[1]), shadow);
-  EXPECT_EQ(WriteBack(*nodes[2]), script);
+  EXPECT_EQ(WriteBack(*nodes[2]), slice);
 }
 
 TEST_F(NodeRegistryTest, EditorOnlyTypesCreateNothingAndTheNextRecordReads) {
