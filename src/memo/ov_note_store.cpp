@@ -217,7 +217,8 @@ bool OvNoteStore::LoadNotes(OvBoardLoad& out, const OvNotePlaceFn& place) {
       std::copy(r.pos, r.pos + 3, note.pos);
       out.notes.push_back(std::move(note));
     }
-    for (size_t i = 0; i < index.markers.size(); ++i) {
+    // No more markers than notes in the bin.
+    for (size_t i = 0; i < index.markers.size() && out.markers.size() < size_t(out.recycleCount); ++i) {
       const OvMarkerRecord& m = index.markers[i];
       if (!OnBoard(m.pos) || !Finite(m.matrix, 16)) {
         problem("Note index marker " + std::to_string(i) + " has no usable position or matrix; skipped");
@@ -404,5 +405,25 @@ bool OvNoteStore::ListRecycled(std::vector<OvRecycledNote>& out) {
     return a.modifiedNs != b.modifiedNs ? a.modifiedNs < b.modifiedNs : a.name < b.name;
   });
   for (const OvNoteFileEntry& e : bin) out.push_back({e.name, e.kind, e.modifiedNs});
+  return true;
+}
+
+void OvRecycleSlot(int k, float pos[3]) {
+  const int row = k / 3, column = k % 3;
+  pos[0] = 90.0f * float(row);
+  pos[1] = -95.0f * float(column);
+  pos[2] = 4.0f;
+}
+
+double OvRecycleScrollEnd(int count, double secStart, double secEnd) {
+  const double width = 90.0 * double((std::max(count, 0) + 2) / 3);
+  return std::max(0.0, secStart + (width - 480.0) * (secEnd - secStart) / 2220.0);
+}
+
+bool OvSaveThrottle::Due(uint32_t nowMs) {
+  if (!m_pending || (m_saved && nowMs - m_last < m_interval)) return false;
+  m_pending = false;
+  m_saved = true;
+  m_last = nowMs;
   return true;
 }

@@ -37,7 +37,7 @@ struct OvBoardNote {
 
 struct OvBoardLoad {
   std::vector<OvBoardNote> notes;       // front first
-  std::vector<OvMarkerRecord> markers;  // oldest first
+  std::vector<OvMarkerRecord> markers;  // oldest first, no more than recycleCount
   int recycleCount = 0;
   std::string indexUsed;              // "inf.bin", "inf.bak" or empty (rebuilt from the files)
   std::vector<std::string> problems;  // one line per thing skipped or set aside
@@ -48,6 +48,32 @@ struct OvRecycledNote {
   std::string file;
   int kind = 0;
   int64_t deletedNs = 0;
+};
+
+// The recycle view: the k-th note placed (the most recently thrown away
+// first) sits in row k / 3, column k % 3, at this local position under the
+// recycle-bin object.
+void OvRecycleSlot(int k, float pos[3]);
+// The scroll range of a view listing `count` notes: the new "SecEnd" of the
+// view's "TouchControlObjTime" script controller from its "SecStart" and
+// "SecEnd" (never below 0).
+double OvRecycleScrollEnd(int count, double secStart, double secEnd);
+
+// Saving after drags: Request() when a drag ends; Due() is true once per
+// request, no sooner than `intervalMs` after the last save it allowed.
+class OvSaveThrottle {
+ public:
+  explicit OvSaveThrottle(uint32_t intervalMs = 1000) : m_interval(intervalMs) {}
+  void Request() { m_pending = true; }
+  // nowMs: the 32-bit millisecond counter (wrapping).
+  bool Due(uint32_t nowMs);
+  bool Pending() const { return m_pending; }
+
+ private:
+  uint32_t m_interval;
+  uint32_t m_last = 0;
+  bool m_saved = false;
+  bool m_pending = false;
 };
 
 // Chooses a board position for a note no index placed (kind, file name).

@@ -32,7 +32,12 @@ uint64_t FixedClock() { return g_fixedTime; }
 TEST_F(NoteFolder, ThreeNotesReloadInOrderAtTheirPlaces) {
   std::vector<OvBoardNote> board;
   for (int i = 0; i < 3; ++i) board.push_back({AddNote(i, uint8_t(i)), i, {10.0f * i, 256 - 0.004f * i, -5.0f}});
-  ASSERT_TRUE(store.SaveNotes(board, {}));
+  ASSERT_TRUE(store.RecycleNote(AddNote(0, 9)));
+  OvMarkerRecord first, second;
+  first.templateIndex = 5;
+  first.matrix[12] = 7.5f;
+  second.templateIndex = 6;
+  ASSERT_TRUE(store.SaveNotes(board, {first, second}));
   OvNoteStore fresh;
   ASSERT_TRUE(fresh.Open(dir));
   OvBoardLoad load;
@@ -45,6 +50,10 @@ TEST_F(NoteFolder, ThreeNotesReloadInOrderAtTheirPlaces) {
     EXPECT_EQ(load.notes[i].pos[1], board[i].pos[1]);
     EXPECT_FALSE(load.notes[i].placed);
   }
+  // One note in the bin: one marker, the oldest.
+  ASSERT_EQ(load.markers.size(), 1u);
+  EXPECT_EQ(load.markers[0].templateIndex, 5);
+  EXPECT_EQ(load.markers[0].matrix[12], 7.5f);
 }
 
 TEST_F(NoteFolder, UnusableIndexRecordsAreSkippedAndTheirFilesPutBack) {
@@ -276,6 +285,44 @@ TEST_F(NoteFolder, FullDiskSaveFailsVisiblyAndLosesNothing) {
   EXPECT_EQ(ReadFile(dir + a), note);
   EXPECT_EQ(ReadFile(dir + "inf.bin"), bin);
   EXPECT_EQ(FilesIn(dir).size(), 3u);
+}
+
+TEST(RecycleView, SevenNotesInRowsOfThreeAndTheScrollEnd) {
+  struct Case {
+    int k;
+    float x, y;
+  } cases[] = {{0, 0, 0}, {2, 0, -190}, {3, 90, 0}, {5, 90, -190}, {6, 180, 0}};
+  for (const Case& c : cases) {
+    float pos[3];
+    OvRecycleSlot(c.k, pos);
+    EXPECT_EQ(pos[0], c.x) << c.k;
+    EXPECT_EQ(pos[1], c.y) << c.k;
+    EXPECT_EQ(pos[2], 4.0f) << c.k;
+  }
+  // 7 notes: w = 270; the end moves back by (270 - 480) / 2220 of the range.
+  EXPECT_DOUBLE_EQ(OvRecycleScrollEnd(7, 300, 2520), 90);
+  EXPECT_DOUBLE_EQ(OvRecycleScrollEnd(7, 100, 2320), 0);  // never below 0
+  EXPECT_DOUBLE_EQ(OvRecycleScrollEnd(30, 0, 2220), 900 - 480);
+}
+
+TEST(SaveThrottle, AtMostOncePerIntervalAndNoRequestLost) {
+  OvSaveThrottle t(1000);
+  struct Step {
+    uint32_t now;
+    bool request;
+    bool due;
+  } steps[] = {
+      {0xFFFFFE00u, false, false},  // nothing asked
+      {0xFFFFFF00u, true, true},    // first drag end saves at once
+      {0xFFFFFF10u, true, false},   // too soon
+      {0x00000200u, false, false},  // still too soon across the counter wrap
+      {0x000002F0u, false, true},   // a second later: the pending save
+      {0x00000300u, false, false},  // only once
+  };
+  for (const Step& s : steps) {
+    if (s.request) t.Request();
+    EXPECT_EQ(t.Due(s.now), s.due) << std::hex << s.now;
+  }
 }
 
 }  // namespace
