@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -226,7 +227,8 @@ TEST(SoundPlay, PositionedSoundsFallSilentBeyondTheirMuteDistance) {
     SCOPED_TRACE(std::to_string(c.distance) + (c.positioned ? " positioned" : " plain"));
     TempDir dir;
     dir.Write("tone.wav", Wav({}));
-    const Played p = Play(dir, Stage("sound{ file = \"tone.wav\" }", OnceAfterQuarterSecond(c.positioned, 100), c.distance), 40);
+    const std::string nodes = OnceAfterQuarterSecond(c.positioned, 100);
+    const Played p = Play(dir, Stage("sound{ file = \"tone.wav\" }", nodes, c.distance), 40);
     EXPECT_EQ(p.sounding, c.sounding) << p.log;
     EXPECT_EQ(p.peak, c.sounding ? kLevel : 0);
   }
