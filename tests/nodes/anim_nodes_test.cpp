@@ -253,9 +253,12 @@ TEST_F(AnimNodeTypes, BlocksReadAndWriteByteForByte) {
 
 TEST_F(AnimNodeTypes, ParameterTablesAndCreateFromValues) {
   int count = 0;
-  const OvNodeParamDesc* meterTable = OvFindNodeType(0, 1375)->GetParamTable(count);
-  EXPECT_TRUE(count == 8 && OvParamChoiceCount(meterTable[3]) == 7 && meterTable[7].def.i == 1);
-  EXPECT_TRUE(OvFindNodeType(0, 5500)->GetParamTable(count) && count == 14);
+  const OvNodeParamDesc* meterTable = OvFindNodeType(OV_NODE_METER.group, OV_NODE_METER.id)->GetParamTable(count);
+  ASSERT_EQ(count, 8);
+  EXPECT_EQ(OvParamChoiceCount(meterTable[3]), 7);
+  EXPECT_EQ(meterTable[7].def.i, 1);
+  EXPECT_NE(OvFindNodeType(OV_NODE_APPLY_MOTION.group, OV_NODE_APPLY_MOTION.id)->GetParamTable(count), nullptr);
+  EXPECT_EQ(count, 14);
   DbHolder h;
   OvDatabase* db = h.db;
   ASSERT_TRUE(db && db->SetName("content"));
@@ -270,14 +273,17 @@ TEST_F(AnimNodeTypes, ParameterTablesAndCreateFromValues) {
   EXPECT_EQ(FromValues<OvApplyAnimationNode>(db->Arena(), v, 8), nullptr);
   auto* a = FromValues<OvApplyAnimationNode>(db->Arena(), v);
   ASSERT_NE(a, nullptr);
-  EXPECT_TRUE(a->checkMask == 0x1 && a->applyMask == 0x4 && a->options == OvApplyAnimationNode::kIndependentTime);
+  EXPECT_EQ(a->checkMask, 0x1u);
+  EXPECT_EQ(a->applyMask, 0x4u);
+  EXPECT_EQ(a->options, OvApplyAnimationNode::kIndependentTime);
   EXPECT_EQ(a->sourceIndex, 6);  // the chosen record's set without "All Children"
   EXPECT_NE(g_trace.find("The time between 'from' -> 'to' is only 0.050000 seconds"), std::string::npos);
   EXPECT_NE(g_trace.find("Parent of 'leg' has been scaled (1.000000,2.000000,1.000000)"), std::string::npos);
   v[8] = Slot(1), v[5] = Slot(600), g_trace.clear();
   a = FromValues<OvApplyAnimationNode>(db->Arena(), v);
   ASSERT_NE(a, nullptr);
-  EXPECT_TRUE(a->sourceIndex == 1 && g_trace.find("only") == std::string::npos);  // the record itself
+  EXPECT_EQ(a->sourceIndex, 1);  // the record itself
+  EXPECT_EQ(g_trace.find("only"), std::string::npos);
   // No such record: the message names the node's owner, which a tool gives
   // as a text in the first internal item (the database when it gave none).
   v[3] = Slot(3, 10, 9);
@@ -298,8 +304,11 @@ TEST_F(AnimNodeTypes, ParameterTablesAndCreateFromValues) {
   const OvParamValue m[] = {Slot(0), Slot(0),          Slot(0x1, 0x1), Slot(0, 42, 0), Slot(5), Slot(900), Slot(4),
                             Slot(2), Slot(0x30, 0x10), Slot(1),        Slot(0),     Slot(1), Slot(0),   Slot(1)};
   auto* motion = FromValues<OvApplyMotionNode>(db->Arena(), m);
-  ASSERT_TRUE(motion && motion->recordIndex == 0 && motion->blend == 4 && motion->selfBlend == 2 &&
-              motion->motionValue == 0x10);
+  ASSERT_NE(motion, nullptr);
+  EXPECT_EQ(motion->recordIndex, 0);
+  EXPECT_EQ(motion->blend, 4);
+  EXPECT_EQ(motion->selfBlend, 2);
+  EXPECT_EQ(motion->motionValue, 0x10u);
   EXPECT_EQ(motion->options, 0xEu);  // keep orientation, all children, can reapply
 
   // "Go to Frame": (absolute, relative, correction) -> mode, amount.
@@ -308,7 +317,10 @@ TEST_F(AnimNodeTypes, ParameterTablesAndCreateFromValues) {
     const OvParamValue g[] = {Slot(0x2, 0x2), Slot(0),    Slot(1),    Slot(5), Slot(9),      Slot(k[0]),
                               Slot(70),       Slot(k[1]), Slot(k[2]), Slot(5), Slot(F(2.5f))};
     auto* go = FromValues<OvGotoFrameNode>(arena, g);
-    EXPECT_TRUE(go && go->mode == k[3] && go->amount == k[4] && go->validEnd == 9) << k[3];
+    ASSERT_NE(go, nullptr) << k[3];
+    EXPECT_EQ(go->mode, k[3]);
+    EXPECT_EQ(go->amount, k[4]) << k[3];
+    EXPECT_EQ(go->validEnd, 9) << k[3];
   }
   const OvParamValue p[] = {Slot(0), Slot(0), Slot(0x8, 0x8), Slot(0)};
   EXPECT_EQ(FromValues<OvAnimPauseObjNode>(arena, p)->checkValue, 0x8u);
@@ -316,7 +328,9 @@ TEST_F(AnimNodeTypes, ParameterTablesAndCreateFromValues) {
   for (uint32_t choice = 0; choice < 8; ++choice) {
     g[3] = Slot(choice);
     auto* meter = FromValues<OvMeterNode>(arena, g);
-    EXPECT_TRUE(meter && meter->code == "\1\2\3\4\0\6\7\0"[choice] && meter->options == OvMeterNode::kSmooth);
+    ASSERT_NE(meter, nullptr) << choice;
+    EXPECT_EQ(meter->code, "\1\2\3\4\0\6\7\0"[choice]) << choice;
+    EXPECT_EQ(meter->options, OvMeterNode::kSmooth) << choice;
   }
 }
 
