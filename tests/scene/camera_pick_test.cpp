@@ -37,7 +37,7 @@ TEST(Camera, ViewTestsAndScreenToWorld) {
   EXPECT_FALSE(scene.InViewFrustum({0, 0, 100}));   // behind
   EXPECT_FALSE(scene.InViewFrustum({0, 0, -0.5f}));  // before the near plane
   EXPECT_TRUE(scene.InViewFrustum({99, 0, -100}));
-  EXPECT_FALSE(scene.InViewFrustum({0, 100, -100}));  // y = depth: past 0.75 w
+  EXPECT_FALSE(scene.InViewFrustum({0, 100, -100}));  // y = depth: above a 4:3 view
   EXPECT_TRUE(scene.InViewFrustum({0, 70, -100}));
   EXPECT_TRUE(scene.InViewFrustum({0, 100, -100}, 1.0f, 1.5f));
 
