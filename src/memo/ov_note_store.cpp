@@ -146,7 +146,7 @@ bool OvNoteStore::Move(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   int error = errno;
   if (error == EINVAL || error == ENOSYS) {
-    // No exchange-free rename on this file system: check, then rename.
+    // This file system cannot refuse to replace: check, then rename.
     if (Exists(to))
       error = EEXIST;
     else if (::rename(from.c_str(), to.c_str()) == 0)
