@@ -62,11 +62,6 @@ TEST_F(NoteFolder, ExportWritesBoardAndBinNotesAndSkipsDamagedOnes) {
   EXPECT_EQ(FilesIn(dir).size(), 3u);  // the data folder is left as it was
 }
 
-TEST(NoteExport, FileNamesCarryCreationTimeAndKind) {
-  EXPECT_EQ(OvExportFileName("201C937A1B2C3D4E5"), "20081026T193318.5210597Z-kind2.png");
-  EXPECT_EQ(OvExportFileName("inf.bin"), "");
-}
-
 TEST(NoteFuzzSeeds, NoteFilesAndIndexesAreSaved) {
   const std::string dir = OV_NOTE_FUZZ_SEED_DIR "/";
   fs::create_directories(dir);

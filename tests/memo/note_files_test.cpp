@@ -66,14 +66,8 @@ TEST(NoteNames, FormAndParse) {
     uint64_t t = 0;
     EXPECT_EQ(OvParseNoteFileName(c.name, kind, t), c.note) << c.name;
   }
-  // A FILETIME from the clock is after 2020 and names round-trip.
-  const uint64_t now = OvFileTimeNow();
-  EXPECT_GT(now, 132223104000000000ull);
-  int kind = -1;
-  uint64_t back = 0;
-  ASSERT_TRUE(OvParseNoteFileName(OvNoteFileName(1, now), kind, back));
-  EXPECT_EQ(kind, 1);
-  EXPECT_EQ(back, now);
+  // The clock's FILETIME is after 2020.
+  EXPECT_GT(OvFileTimeNow(), 132223104000000000ull);
 }
 
 TEST(NoteImages, DamagedFilesAreRefusedWithAReason) {
