@@ -115,6 +115,11 @@ bool OvAniCtrlList::Insert(int index, OvAniCtrl* ctrl) {
   for (Walk* w = m_walks; w; w = w->outer) {
     if (index < w->next) ++w->next;
   }
+  // Taken out and put back within one walk: it is a member again, not
+  // something to release when the walk ends.
+  for (int i = 0; i < m_pendingCount; ++i) {
+    if (m_pending[i] == ctrl) m_pending[i--] = m_pending[--m_pendingCount];
+  }
   m_channelMask |= ctrl->GetChannelMask();
   m_secondaryMask |= ctrl->GetSecondaryMask();
   return true;

@@ -133,7 +133,7 @@ TEST(AniCtrlList, RemoveTellsTheOthersReleasesOwnedOnlyAndCompacts) {
 // once, and a removed member is released only after the walk.
 TEST(AniCtrlList, WalksReachEveryMemberStillInTheList) {
   enum Walk { kAnimate, kEnumerate, kBroadcast };
-  enum Act { kRemoveSelf, kRemoveEarlier, kRemoveLater, kInsertFront };
+  enum Act { kRemoveSelf, kRemoveEarlier, kRemoveLater, kInsertFront, kRemoveAndPutBack };
   struct VisitAll : EnumAniCtrlCallback {
     int32_t Visit(OvAniCtrl* ctrl) override {
       static_cast<ProbeCtrl*>(ctrl)->Visited();
@@ -148,6 +148,7 @@ TEST(AniCtrlList, WalksReachEveryMemberStillInTheList) {
   } cases[] = {
       {kAnimate, kRemoveSelf, {1, 2, 3, -2}, 2},    {kAnimate, kRemoveEarlier, {1, 2, 3, -1}, 2},
       {kAnimate, kRemoveLater, {1, 2, -3}, 2},      {kAnimate, kInsertFront, {1, 2, 3}, 4},
+      {kAnimate, kRemoveAndPutBack, {1, 2, 3, 2}, 3},
       {kEnumerate, kRemoveSelf, {1, 2, 3, -2}, 2},  {kEnumerate, kRemoveEarlier, {1, 2, 3, -1}, 2},
       {kBroadcast, kRemoveSelf, {1, 2, 3, -2}, 2},  {kBroadcast, kRemoveEarlier, {1, 2, 3, -1}, 2},
   };
@@ -164,6 +165,13 @@ TEST(AniCtrlList, WalksReachEveryMemberStillInTheList) {
     if (tc.act == kInsertFront) {
       actor->other = Owned(new ProbeCtrl(6, 0, &log, 9));
       actor->onVisit = [](ProbeCtrl* self) { self->list->Insert(0, self->other); };
+    } else if (tc.act == kRemoveAndPutBack) {
+      // At the end again: visited a second time, and never released.
+      actor->onVisit = [](ProbeCtrl* self) {
+        self->onVisit = nullptr;
+        self->list->Remove(self);
+        self->list->Append(self);
+      };
     } else {
       actor->other = tc.act == kRemoveSelf ? made[1] : tc.act == kRemoveEarlier ? made[0] : made[2];
       actor->onVisit = [](ProbeCtrl* self) { self->list->Remove(self->other); };
