@@ -8,10 +8,10 @@ namespace {
 OvScriptCtrlFactory g_factory = nullptr;
 
 const OvNodeParamDesc kScriptParams[] = {
-    OvParamI(0, "Check Flag", OV_PK_FLAG_PAIR),
-    OvParamI(1, "", OV_PK_NONE),
-    OvParamI(2, "Script", OV_PK_TEXT),
-    OvParamI(3, "Init Value", OV_PK_TEXT),
+    OvParamI(0, "Check Flag", OV_PK_FLAG_PAIR),  // mask, value
+    OvParamI(1, "", OV_PK_NONE),                 // kept, not used
+    OvParamI(2, "Script", OV_PK_TEXT),           // name of the global script table
+    OvParamI(3, "Init Value", OV_PK_TEXT),       // body of the instance table's constructor
     OvParamI(4, "", OV_PK_SPACER),
 };
 
@@ -47,5 +47,6 @@ void* OvScriptNode::GetController(void*) { return g_factory ? g_factory(*this) :
 
 OvNodeType* OvScriptNodeTypeCreate(const OvTypeId& pair, const char* name) {
   if (!(pair == OV_NODE_SCRIPT)) return nullptr;
-  return new OvNodeTypeOf<OvScriptNode>(pair, name, kScriptParams, int(sizeof(kScriptParams) / sizeof(kScriptParams[0])));
+  return new OvNodeTypeOf<OvScriptNode>(pair, name, kScriptParams,
+                                        int(sizeof(kScriptParams) / sizeof(kScriptParams[0])));
 }

@@ -166,8 +166,8 @@ struct CallArgs {
   OvScriptCtrl* ctrl;
   OvClump* clump;
   int32_t time;
-  int pass;              // < 0: no pass argument
-  const char* fetch;     // null: the OnTick reference; else fetched from the script table
+  int pass;           // < 0: no pass argument
+  const char* fetch;  // null: the OnTick reference; else fetched from the script table
 };
 
 int DoCall(lua_State* L) {

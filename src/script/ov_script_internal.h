@@ -85,19 +85,19 @@ size_t HandleLiveCount();
 // --- metatables ----------------------------------------------------------------
 void SetTagMetatable(lua_State* L, Tag tag);  // on the value at the top
 void PushMetatable(lua_State* L, Tag tag);
-void RegisterMetatables(lua_State* L);        // once per state
+void RegisterMetatables(lua_State* L);  // once per state
 
 // --- pushing -------------------------------------------------------------------
 OvVector* PushVector(lua_State* L, const OvVector& v);
 OvQuat* PushQuat(lua_State* L, const OvQuat& q);
 OvMatrix* PushMatrix(lua_State* L, const OvMatrix& m);
 void PushLiveMatrix(lua_State* L, MatSource source, void* owner);  // nil for null
-void PushClump(lua_State* L, OvClump* clump);      // nil for null
-void PushLogObj(lua_State* L, OvLogObj* object);   // nil for null
-void PushScene(lua_State* L, OvScene* scene);      // nil for null
-void PushCamera(lua_State* L, OvClump* clump);     // nil unless a camera clump
-void PushAniCtrl(lua_State* L, OvAniCtrl* ctrl, OvClump* owner);  // nil for null
-void PushDatabase(lua_State* L, OvDatabase* db);   // nil for null
+void PushClump(lua_State* L, OvClump* clump);                      // nil for null
+void PushLogObj(lua_State* L, OvLogObj* object);                   // nil for null
+void PushScene(lua_State* L, OvScene* scene);                      // nil for null
+void PushCamera(lua_State* L, OvClump* clump);                     // nil unless a camera clump
+void PushAniCtrl(lua_State* L, OvAniCtrl* ctrl, OvClump* owner);   // nil for null
+void PushDatabase(lua_State* L, OvDatabase* db);                   // nil for null
 
 // --- arguments: null/0 when missing, wrong tag or stale --------------------------
 OvVector* ArgVector(lua_State* L, int i);

@@ -519,23 +519,84 @@ int MakeRotMat(lua_State* L) {
   return 0;
 }
 
-#define F(name) {#name, name}
+#define F(name) \
+  { #name, name }
 const FnEntry kMathFunctions[] = {
-    F(Vec),           F(Vec0),           F(VecX),          F(VecY),          F(VecZ),
-    F(QuatI),         F(MatI),           F(CloneVec),      F(CloneQuat),     F(CloneMat),
-    F(GetVec_x),      F(GetVec_y),       F(GetVec_z),      F(SetVec_x),      F(SetVec_y),
-    F(SetVec_z),      F(GetOvQuat_s),    F(SetOvQuat_s),   F(GetOvQuat_v),   F(SetOvQuat_v),
-    F(MatGetRow),     F(MatSetRow),      F(MatGetPos),     F(MatSetPos),     F(MatSet3Row),
-    F(MatGetCol),     F(MatSetCol),      F(MatSet3Col),    F(MatCopy),       F(MatIdentity),
-    F(MatZero),       F(MatSetRotX),     F(MatSetRotY),    F(MatSetRotZ),    F(OrientationMat),
-    F(MatMul4x3),     F(MatInversePRS),  F(MatLookAt),     F(MatLookAt_Roll), F(MatOrthogonalize),
-    F(MatPreRotZ),    F(MatPreScale),    F(PRSToMat),      F(MatExtractScale), F(MatGetScale),
-    F(MatGetUniScale), F(MatPosSub),     F(XformPoint),    F(InvXformPoint), F(Length),
-    F(SquareLength),  F(Distance),       F(SquareDistance), F(Normalize),    F(VecSet),
-    F(VecAdd),        F(VecSub),         F(VecScale),      F(VecMin),        F(VecMax),
-    F(VecMinMax),     F(VecAdjLength),   F(VecAddRay),     F(VecCrossProd),  F(VecNormCrossProd),
-    F(VecDotProd),    F(VecProjLength),  F(PlaneNormal),   F(VecLerp),       F(CrossAngle),
-    F(QuatIdentity),  F(QuatToMat),      F(QuatCombine),   F(QuatSlerp),     F(MakeQuat),
+    F(Vec),
+    F(Vec0),
+    F(VecX),
+    F(VecY),
+    F(VecZ),
+    F(QuatI),
+    F(MatI),
+    F(CloneVec),
+    F(CloneQuat),
+    F(CloneMat),
+    F(GetVec_x),
+    F(GetVec_y),
+    F(GetVec_z),
+    F(SetVec_x),
+    F(SetVec_y),
+    F(SetVec_z),
+    F(GetOvQuat_s),
+    F(SetOvQuat_s),
+    F(GetOvQuat_v),
+    F(SetOvQuat_v),
+    F(MatGetRow),
+    F(MatSetRow),
+    F(MatGetPos),
+    F(MatSetPos),
+    F(MatSet3Row),
+    F(MatGetCol),
+    F(MatSetCol),
+    F(MatSet3Col),
+    F(MatCopy),
+    F(MatIdentity),
+    F(MatZero),
+    F(MatSetRotX),
+    F(MatSetRotY),
+    F(MatSetRotZ),
+    F(OrientationMat),
+    F(MatMul4x3),
+    F(MatInversePRS),
+    F(MatLookAt),
+    F(MatLookAt_Roll),
+    F(MatOrthogonalize),
+    F(MatPreRotZ),
+    F(MatPreScale),
+    F(PRSToMat),
+    F(MatExtractScale),
+    F(MatGetScale),
+    F(MatGetUniScale),
+    F(MatPosSub),
+    F(XformPoint),
+    F(InvXformPoint),
+    F(Length),
+    F(SquareLength),
+    F(Distance),
+    F(SquareDistance),
+    F(Normalize),
+    F(VecSet),
+    F(VecAdd),
+    F(VecSub),
+    F(VecScale),
+    F(VecMin),
+    F(VecMax),
+    F(VecMinMax),
+    F(VecAdjLength),
+    F(VecAddRay),
+    F(VecCrossProd),
+    F(VecNormCrossProd),
+    F(VecDotProd),
+    F(VecProjLength),
+    F(PlaneNormal),
+    F(VecLerp),
+    F(CrossAngle),
+    F(QuatIdentity),
+    F(QuatToMat),
+    F(QuatCombine),
+    F(QuatSlerp),
+    F(MakeQuat),
     F(MakeRotMat),
 };
 
@@ -660,10 +721,12 @@ int KeyCode(const char* name) {
   static const struct {
     const char* name;
     int code;
-  } kNames[] = {{"SHIFT", 0x10},  {"CTRL", 0x11},     {"ALT", 0x12},      {"LEFT", 0x25},   {"UP", 0x26},
-                {"RIGHT", 0x27},  {"DOWN", 0x28},     {"END", 0x23},      {"HOME", 0x24},   {"INSERT", 0x2D},
-                {"DELETE", 0x2E}, {"DEL", 0x6E},      {"PAGEUP", 0x21},   {"PAGEDOWN", 0x22}, {"ENTER", 0x0D},
-                {"BACK", 0x08},   {"ESC", 0x1B},      {"TAB", 0x09},      {"CAPSLOCK", 0x14}};
+  } kNames[] = {
+      {"SHIFT", 0x10},  {"CTRL", 0x11}, {"ALT", 0x12},    {"LEFT", 0x25},     {"UP", 0x26},
+      {"RIGHT", 0x27},  {"DOWN", 0x28}, {"END", 0x23},    {"HOME", 0x24},     {"INSERT", 0x2D},
+      {"DELETE", 0x2E}, {"DEL", 0x6E},  {"PAGEUP", 0x21}, {"PAGEDOWN", 0x22}, {"ENTER", 0x0D},
+      {"BACK", 0x08},   {"ESC", 0x1B},  {"TAB", 0x09},    {"CAPSLOCK", 0x14},
+  };
   // Nine characters are compared, so a longer name never matches.
   if (n > 9) return -1;
   for (const auto& k : kNames) {
@@ -722,8 +785,8 @@ int GetMousePos(lua_State* L) { return MousePair(L, false); }
 int GetMouseMove(lua_State* L) { return MousePair(L, true); }
 
 const FnEntry kInputFunctions[] = {
-    F(IsKeyDown),           F(IsKeyClickDown), F(IsKeyClickUp), F(IsMouseKeyDown),
-    F(IsMouseKeyClickDown), F(IsMouseKeyClickUp), F(GetMousePos), F(GetMouseMove),
+    F(IsKeyDown),           F(IsKeyClickDown),    F(IsKeyClickUp), F(IsMouseKeyDown),
+    F(IsMouseKeyClickDown), F(IsMouseKeyClickUp), F(GetMousePos),  F(GetMouseMove),
 };
 #undef F
 

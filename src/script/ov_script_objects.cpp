@@ -16,12 +16,12 @@
 namespace ovs {
 namespace {
 
-#define NEED(var, Kind, index, report)         \
-  auto* var = Arg##Kind(L, index);             \
+#define NEED(var, Kind, index, report) \
+  auto* var = Arg##Kind(L, index);     \
   if (!var) Invalid(L, report)
 
-#define STAT(var, index)                              \
-  OvLogObj* var = ArgLogObj(L, index);                \
+#define STAT(var, index)               \
+  OvLogObj* var = ArgLogObj(L, index); \
   if (!var) Raise(L, "NULL structure")
 
 uint32_t ArgU32(lua_State* L, int i) { return uint32_t(OvTruncToI64(ArgNum(L, i))); }
@@ -438,15 +438,15 @@ int LoIsTimeFreeze(lua_State* L) {
   return PushBool(L, o->IsTimeFreeze());
 }
 
-#define STAT_PAIR(Field, Getter, Setter)  \
-  int GetLo_##Field(lua_State* L) {        \
-    STAT(o, 1);                            \
-    return PushInt(L, o->Getter());        \
-  }                                        \
-  int SetLo_##Field(lua_State* L) {        \
-    STAT(o, 1);                            \
-    o->Setter(ArgI(L, 2));                 \
-    return 0;                              \
+#define STAT_PAIR(Field, Getter, Setter) \
+  int GetLo_##Field(lua_State* L) {      \
+    STAT(o, 1);                          \
+    return PushInt(L, o->Getter());      \
+  }                                      \
+  int SetLo_##Field(lua_State* L) {      \
+    STAT(o, 1);                          \
+    o->Setter(ArgI(L, 2));               \
+    return 0;                            \
   }
 STAT_PAIR(iDPower, GetDPower, SetDPower)
 STAT_PAIR(iHealth, GetHealth, SetHealth)
@@ -744,7 +744,8 @@ int FindDatabase(lua_State* L) {
   return 1;
 }
 
-#define F(name) {#name, name}
+#define F(name) \
+  { #name, name }
 const FnEntry kObjectFunctions[] = {
     F(CpSetID),
     F(CpGetID),

@@ -34,7 +34,7 @@ std::unordered_map<const void*, uint32_t> g_index;
 int g_metatableRef[kTagNum] = {};
 
 const char* const kTagNames[kTagNum] = {"Vector", "Quat",    "Matrix", "Scene",   "LogObj",
-                                         "Clump",  "AniCtrl", "Camera", "Database"};
+                                        "Clump",  "AniCtrl", "Camera", "Database"};
 
 template <class T>
 T* Ud(lua_State* L, int i, uint32_t tag) {
@@ -66,8 +66,8 @@ int RefEq(lua_State* L) {
   }
   const auto* a = static_cast<const RefUd*>(lua_touserdata(L, 1));
   const auto* b = static_cast<const RefUd*>(lua_touserdata(L, 2));
-  lua_pushboolean(L, a->tag == b->tag && a->slot == b->slot && a->gen == b->gen && a->serial == b->serial &&
-                         a->extra == b->extra);
+  lua_pushboolean(
+      L, a->tag == b->tag && a->slot == b->slot && a->gen == b->gen && a->serial == b->serial && a->extra == b->extra);
   return 1;
 }
 

@@ -34,14 +34,17 @@ TEST_F(ScriptHost, TickModes) {
     uint32_t mask, value;
     int tick, pass, hr, lastPass;
   } cases[] = {
-      {"OnTick wins over OnTick2Pass", "T = { OnTick = function() TICK = TICK + 1 end, OnTick2Pass = function() PASS = PASS + 1 end }",
+      {"OnTick wins over OnTick2Pass",
+       "T = { OnTick = function() TICK = TICK + 1 end,"
+       "      OnTick2Pass = function() PASS = PASS + 1 end }",
        0, 0, 2, 0, 0, 0},
       {"OnTick asks for a second pass",
        "T = { OnTick = function() TICK = TICK + 1 NeedTick2Pass(T2PA_BEFORE_CULL) end,"
        "      OnTick2Pass = function(self, t, p) PASS = PASS + 1 P = p end }",
        0, 0, 2, 2, 0, 3},
       {"OnTick asks for a hierarchy call",
-       "T = { OnTick = function() TICK = TICK + 1 NeedTickHrchy() end, OnTickHrchy = function() HR = HR + 1 end }",
+       "T = { OnTick = function() TICK = TICK + 1 NeedTickHrchy() end,"
+       "      OnTickHrchy = function() HR = HR + 1 end }",
        0, 0, 2, 0, 2, 0},
       {"only OnTick2Pass", "T = { OnTick2Pass = function(self, t, p) PASS = PASS + 1 P = p NeedTick2Pass(3) end }", 0,
        0, 0, 2, 0, 2},
@@ -82,7 +85,8 @@ TEST_F(ScriptHost, FirstResultMarksTheClumpChanged) {
   const struct {
     const char* body;
     uint32_t expected;
-  } cases[] = {{"", 0}, {"return ACF_POS", ACF_POS}, {"return 'x'", 0}, {"return ACF_ROT + ACF_SCALE", ACF_ROT | ACF_SCALE}};
+  } cases[] = {
+      {"", 0}, {"return ACF_POS", ACF_POS}, {"return 'x'", 0}, {"return ACF_ROT + ACF_SCALE", ACF_ROT | ACF_SCALE}};
   Start();
   for (const auto& k : cases) {
     ASSERT_TRUE(Run(std::string("T = { OnTick = function() ") + k.body + " end }"));
@@ -95,8 +99,9 @@ TEST_F(ScriptHost, FirstResultMarksTheClumpChanged) {
 
 TEST_F(ScriptHost, ControllerCreationAndInstanceNumbers) {
   Start();
-  ASSERT_TRUE(Run("T = { AffectFlag = ACF_POS, OnCreate = function(self) self.SecStart = 2 end,"
-                  "      OnTick = function(self) self.seen = self.SecEnd or -1 end }"));
+  ASSERT_TRUE(
+      Run("T = { AffectFlag = ACF_POS, OnCreate = function(self) self.SecStart = 2 end,"
+          "      OnTick = function(self) self.seen = self.SecEnd or -1 end }"));
   EXPECT_EQ(Attach(Node("T", "} and 5 or {")), nullptr);  // the init text is no table
   EXPECT_EQ(Attach(Node(nullptr)), nullptr);
   OvAniCtrl* none = Attach(Node("Undefined"));
@@ -215,7 +220,8 @@ TEST_F(ScriptHost, KeptHandlesGoStaleWhenTheirObjectsGo) {
 // The controller removes itself from inside its own call.
 TEST_F(ScriptHost, ControllerMayRemoveItselfWhileRunning) {
   Start();
-  ASSERT_TRUE(Run("RUNS = 0 T = { OnTickHrchy = function(self) RUNS = RUNS + 1 CpDelAniCtrl(self._Clump, self._AniCtrl) end }"));
+  ASSERT_TRUE(Run(
+      "RUNS = 0 T = { OnTickHrchy = function(self) RUNS = RUNS + 1 CpDelAniCtrl(self._Clump, self._AniCtrl) end }"));
   OvClump* c = nullptr;
   ASSERT_NE(Attach(Node("T"), &c), nullptr);
   for (int i = 0; i < 3; ++i) StepFrame(scene);
