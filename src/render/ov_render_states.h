@@ -80,6 +80,11 @@ enum OvRenderState : uint32_t {
   RS_DEPTHBIAS,
   RS_SLOPESCALEDEPTHBIAS,
   RS_LASTPIXEL,
+  // Alpha blended apart from colour (used while SEPARATEALPHABLENDENABLE is on).
+  RS_SEPARATEALPHABLENDENABLE,
+  RS_SRCBLENDALPHA,
+  RS_DESTBLENDALPHA,
+  RS_BLENDOPALPHA,
   RS_STATE_END  // first unused index
 };
 static_assert(RS_STATE_END <= 256);

@@ -88,6 +88,9 @@ class OvRendererGL : public OvAllocated, public OvRenderer {
   void SetFullScreen(bool on) { m_fullScreen = on; }
   void SetRequestedSize(int width, int height) { m_requestedWidth = width, m_requestedHeight = height; }
   void SetWaitVRetrace(bool on) { m_waitVRetrace = on; }
+  // Whether presenting waits for the display's retrace (the swap interval
+  // could be set); without it the caller paces its frames.
+  bool SwapPaced() const { return m_swapPaced; }
   void SetWireframe(bool on) { m_wireframe = on; }
   bool IsFullScreen() const { return m_fullScreen; }
 
@@ -228,6 +231,7 @@ class OvRendererGL : public OvAllocated, public OvRenderer {
   void DestroyTexture(OvGLTexture& tex);
   // Renders into a render-target texture of the pair (null: the back buffer).
   bool SetRenderTarget(const OvGLTexture* target);
+  const OvGLTexture* RenderTarget() const { return m_renderTarget; }
 
   // The frame's visible clumps with their lights (OvDrawRenderList).
   void RenderList(OvScene& scene, const OvRenderItem* items, const OvLightItem* lights) override;
@@ -326,6 +330,7 @@ class OvRendererGL : public OvAllocated, public OvRenderer {
   int m_requestedWidth = 0;
   int m_requestedHeight = 0;
   bool m_waitVRetrace = true;
+  bool m_swapPaced = false;
   bool m_wireframe = false;
   int m_adapter = 0;
 

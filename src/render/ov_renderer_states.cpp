@@ -138,6 +138,9 @@ void OvRendererGL::DeviceDefaults() {
   rs(RS_COLORWRITEENABLE, 0xF);
   rs(RS_BLENDOP, BLENDOP_ADD);
   rs(RS_LASTPIXEL, 1);
+  rs(RS_SRCBLENDALPHA, BLEND_ONE);
+  rs(RS_DESTBLENDALPHA, BLEND_ZERO);
+  rs(RS_BLENDOPALPHA, BLENDOP_ADD);
 
   for (int s = 0; s < OV_MAX_STAGES; ++s) {
     uint32_t* t = m_devTSS[s];
@@ -168,8 +171,12 @@ void OvRendererGL::DeviceDefaults() {
 
 void OvRendererGL::ApplyBlendFunc() {
   if (!m_context) return;
-  glBlendFunc(BlendToGL(m_devRS[RS_SRCBLEND]), BlendToGL(m_devRS[RS_DESTBLEND]));
-  ++m_glCalls;
+  const bool separate = m_devRS[RS_SEPARATEALPHABLENDENABLE] != 0;
+  const uint32_t src = m_devRS[RS_SRCBLEND], dst = m_devRS[RS_DESTBLEND], op = m_devRS[RS_BLENDOP];
+  glBlendFuncSeparate(BlendToGL(src), BlendToGL(dst), BlendToGL(separate ? m_devRS[RS_SRCBLENDALPHA] : src),
+                      BlendToGL(separate ? m_devRS[RS_DESTBLENDALPHA] : dst));
+  glBlendEquationSeparate(BlendOpToGL(op), BlendOpToGL(separate ? m_devRS[RS_BLENDOPALPHA] : op));
+  m_glCalls += 2;
 }
 
 void OvRendererGL::ApplyStencil() {
@@ -279,10 +286,12 @@ void OvRendererGL::DeviceSetRenderState(uint32_t state, uint32_t value) {
       if (gl) value ? glEnable(GL_BLEND) : glDisable(GL_BLEND), ++m_glCalls;
       break;
     case RS_SRCBLEND:
-    case RS_DESTBLEND: ApplyBlendFunc(); break;
+    case RS_DESTBLEND:
     case RS_BLENDOP:
-      if (gl) glBlendEquation(BlendOpToGL(value)), ++m_glCalls;
-      break;
+    case RS_SEPARATEALPHABLENDENABLE:
+    case RS_SRCBLENDALPHA:
+    case RS_DESTBLENDALPHA:
+    case RS_BLENDOPALPHA: ApplyBlendFunc(); break;
     case RS_CULLMODE: ApplyCull(); break;
     case RS_FILLMODE:
       if (gl) {

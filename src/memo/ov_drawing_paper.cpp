@@ -1,0 +1,308 @@
+#include "ov_drawing_paper.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "ov_clump.h"
+#include "ov_mesh.h"
+#include "ov_note_files.h"
+#include "ov_pick.h"
+#include "ov_render_list.h"
+#include "ov_renderer_gl.h"
+#include "ov_scene.h"
+#include "ov_std_material.h"
+#include "ov_texture_builder.h"
+#include "ov_trace.h"
+
+namespace {
+
+OvStdMaterial* FirstMaterial(OvClump* clump) {
+  OvMesh* mesh = clump ? clump->GetMesh() : nullptr;
+  if (!mesh || mesh->subsetCount < 1 || !mesh->resources) return nullptr;
+  auto* plan = dynamic_cast<OvPassPlan*>(static_cast<OvShaderResource*>(mesh->resources[0]));
+  // The plan reads the material's texture slots when it draws, so a slot
+  // changed here shows at once.
+  return plan ? const_cast<OvStdMaterial*>(&plan->Material()) : nullptr;
+}
+
+OvGLTexture* ShownTexture(OvClump* clump, int depth) {
+  for (OvClump* c = clump; c && depth < 64; c = c->GetNextBrother()) {
+    OvStdMaterial* material = FirstMaterial(c);
+    if (OvGLTexture* t = material ? material->Texture(0) : nullptr) return t;
+    if (OvGLTexture* t = ShownTexture(c->GetChild(), depth + 1)) return t;
+  }
+  return nullptr;
+}
+
+struct ScreenTexVertex {
+  float x, y, z, rhw;
+  uint32_t diffuse;
+  float u, v;
+};
+
+}  // namespace
+
+OvGLTexture* OvClumpShownTexture(OvClump* clump) {
+  if (!clump) return nullptr;
+  OvStdMaterial* material = FirstMaterial(clump);
+  if (OvGLTexture* t = material ? material->Texture(0) : nullptr) return t;
+  return ShownTexture(clump->GetChild(), 0);
+}
+
+bool OvSetClumpTexture(OvClump* clump, OvGLTexture* texture, OvGLTexture** previous) {
+  OvStdMaterial* material = FirstMaterial(clump);
+  if (!material || material->TextureCount() < 1) return false;
+  if (previous) *previous = material->Texture(0);
+  material->SetTexture(0, texture);
+  return true;
+}
+
+bool OvFilmCoordOfHit(const OvClump& clump, const OvVector& worldHit, int32_t triangle, float& u, float& v) {
+  const OvMesh* mesh = clump.GetMesh();
+  if (!mesh || !mesh->positions || !mesh->indices || mesh->setCount < 1 || !mesh->sets) return false;
+  const OvTexCoordSet& set = mesh->sets[0];
+  if (!set.coords || triangle < 0 || triangle >= mesh->triangleCount) return false;
+  const int64_t first = int64_t(triangle) * 3;
+  if (first + 3 > mesh->indexCount) return false;
+  const uint32_t* uvIndices = set.indices ? set.indices : mesh->indices;
+  const int64_t uvIndexCount = set.indices ? set.indexCount : mesh->indexCount;
+  if (first + 3 > uvIndexCount) return false;
+
+  OvVector p[3];
+  float t[3][2];
+  for (int k = 0; k < 3; ++k) {
+    const uint32_t pi = mesh->indices[first + k], ti = uvIndices[first + k];
+    if (int64_t(pi) >= mesh->vertexCount || int64_t(ti) >= set.coordCount) return false;
+    p[k] = {mesh->positions[pi * 3], mesh->positions[pi * 3 + 1], mesh->positions[pi * 3 + 2]};
+    t[k][0] = set.coords[ti * 2];
+    t[k][1] = set.coords[ti * 2 + 1];
+  }
+
+  OvVector local = worldHit;
+  if (const OvMatrix* world = clump.GetToWorldMatrix()) {
+    OvMatrix inverse;
+    if (!OvMatInverseAffine(inverse, *world)) return false;
+    OvXformPoint(local, worldHit, inverse);
+  }
+
+  // Barycentric weights in the coordinate plane the triangle is least
+  // foreshortened in.
+  const OvVector e1 = OvSub(p[1], p[0]), e2 = OvSub(p[2], p[0]), q = OvSub(local, p[0]);
+  const OvVector n = {e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x};
+  const float ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+  int a = 0, b = 1;  // kept axes
+  if (ax >= ay && ax >= az) a = 1, b = 2;
+  else if (ay >= az) a = 0, b = 2;
+  auto c = [](const OvVector& w, int i) { return i == 0 ? w.x : i == 1 ? w.y : w.z; };
+  const float d = c(e1, a) * c(e2, b) - c(e1, b) * c(e2, a);
+  if (d == 0.0f || !std::isfinite(d)) return false;
+  const float s = (c(q, a) * c(e2, b) - c(q, b) * c(e2, a)) / d;
+  const float w = (c(e1, a) * c(q, b) - c(e1, b) * c(q, a)) / d;
+  u = t[0][0] + (t[1][0] - t[0][0]) * s + (t[2][0] - t[0][0]) * w;
+  v = t[0][1] + (t[1][1] - t[0][1]) * s + (t[2][1] - t[0][1]) * w;
+  return std::isfinite(u) && std::isfinite(v);
+}
+
+OvDrawingPaper::OvDrawingPaper(OvRendererGL* renderer) : m_renderer(renderer), m_film(renderer) {}
+
+OvDrawingPaper::~OvDrawingPaper() { Destroy(); }
+
+bool OvDrawingPaper::Init() {
+  m_image.assign(size_t(kFilmSize) * kFilmSize * 4, 0);
+  return m_film.CreateFilm(kFilmSize, kFilmSize) != nullptr;
+}
+
+void OvDrawingPaper::SetBrush(OvGLTexture* brush, bool drawing, float width) {
+  m_brush = brush;
+  m_drawing = drawing;
+  m_width = width;
+}
+
+void OvDrawingPaper::ReleaseTarget() {
+  if (!m_target) return;
+  OvSetClumpTexture(m_target, m_targetTexture, nullptr);
+  m_target->Release();
+  m_target = nullptr;
+  m_targetTexture = nullptr;
+}
+
+void OvDrawingPaper::Begin(OvClump* target, const char* notePath) {
+  bool loaded = false;
+  if (notePath) {
+    std::vector<uint8_t> image;
+    std::string reason;
+    if (OvReadNoteImage(notePath, image, reason) && image.size() == m_image.size()) {
+      m_image.swap(image);
+      loaded = m_film.Upload(m_image.data());
+    } else {
+      _TraceFormat("note file %s: %s\n", notePath, reason.c_str());
+    }
+  }
+  if (!loaded) m_film.Clear(kBlank);
+  m_startGuard = true;
+  m_stroke = false;
+  if (target != m_target) {
+    ReleaseTarget();
+    if (target) {
+      target->AddRef();
+      m_target = target;
+      OvSetClumpTexture(target, m_film.FilmTexture(), &m_targetTexture);
+    }
+  }
+}
+
+bool OvDrawingPaper::DrawFrame(OvScene& scene, float cursorX, float cursorY, bool leftDown) {
+  bool hit = false;
+  float u = 0, v = 0;
+  if (m_target && leftDown && !m_startGuard) {
+    OvVector point{};
+    int32_t triangle = -1;
+    OvClump* picked = OvPickFilmCoord(cursorX, cursorY, scene, m_target->GetName(), "_expick", &point, &triangle);
+    hit = picked == m_target && OvFilmCoordOfHit(*picked, point, triangle, u, v);
+  }
+  StrokeStep(leftDown, hit, u, v);
+  return true;
+}
+
+void OvDrawingPaper::StrokeStep(bool leftDown, bool hit, float u, float v) {
+  if (!m_target || (m_startGuard && leftDown)) return;
+  m_startGuard = false;
+  if (!leftDown || !hit) {
+    m_stroke = false;
+    return;
+  }
+  if (!m_film.BeginFilmDrawing()) return;
+  if (m_stroke) {
+    DrawLine(m_last[0], m_last[1], u, v);
+  } else {
+    StampDot(u, v);
+  }
+  m_film.EndFilmDrawing();
+  m_last[0] = u;
+  m_last[1] = v;
+  m_stroke = true;
+}
+
+void OvDrawingPaper::StampDot(float u, float v) {
+  const bool bracket = !m_film.IsDrawing();
+  if (bracket && !m_film.BeginFilmDrawing()) return;
+  Stamp(u, v);
+  if (bracket) m_film.EndFilmDrawing();
+}
+
+void OvDrawingPaper::DrawLine(float au, float av, float bu, float bv) {
+  const bool bracket = !m_film.IsDrawing();
+  if (bracket && !m_film.BeginFilmDrawing()) return;
+  const float du = bu - au, dv = bv - av;
+  const float d = std::sqrt(du * du + dv * dv);
+  if (!(d > 0.0f)) {
+    Stamp(au, av);
+  } else {
+    // One stamp per film pixel; b itself is stamped by the next segment.
+    // A wild point (far off the film) is bounded to the film's diagonal.
+    const float size = float(m_film.Width() > m_film.Height() ? m_film.Width() : m_film.Height());
+    const float pixels = std::fmin(d * size, 2.0f * size);
+    const int count = int(std::floor(pixels)) + 1;
+    const float step = 1.0f / size;
+    for (int i = 0; i < count; ++i) Stamp(au + du / d * step * float(i), av + dv / d * step * float(i));
+  }
+  if (bracket) m_film.EndFilmDrawing();
+}
+
+void OvDrawingPaper::Stamp(float u, float v) {
+  OvRendererGL& r = *m_renderer;
+  const uint32_t srcColour = m_drawing ? BLEND_SRCALPHA : BLEND_ZERO;
+  const uint32_t dstColour = m_drawing ? BLEND_INVSRCALPHA : BLEND_ONE;
+  const uint32_t alphaOp = m_drawing ? BLENDOP_MAX : BLENDOP_MIN;
+  OvStatePair states[] = {
+      {RS_ALPHABLENDENABLE, 1},
+      {RS_ALPHATESTENABLE, 0},
+      {RS_SRCBLEND, srcColour},
+      {RS_DESTBLEND, dstColour},
+      {RS_SEPARATEALPHABLENDENABLE, 1},
+      {RS_SRCBLENDALPHA, BLEND_ONE},
+      {RS_DESTBLENDALPHA, BLEND_ONE},
+      {RS_BLENDOPALPHA, alphaOp},
+      {RS_BLENDOP, BLENDOP_ADD},
+      {RS_ZENABLE, 0},
+      {RS_ZWRITEENABLE, 0},
+      {RS_CULLMODE, CULL_NONE},
+      {RS_FOGENABLE, 0},
+      {RS_STENCILENABLE, 0},
+      {RS_COLORWRITEENABLE, 0xF},
+  };
+  constexpr int kStates = int(sizeof(states) / sizeof(states[0]));
+  OvStatePair saved[kStates];
+  std::memcpy(saved, states, sizeof(states));
+  r.GetRenderStates(saved, kStates);
+  const uint32_t stageStates[][2] = {{TSS_COLOROP, TOP_MODULATE}, {TSS_COLORARG1, TA_TEXTURE}, {TSS_COLORARG2, TA_DIFFUSE},
+                                     {TSS_ALPHAOP, TOP_MODULATE}, {TSS_ALPHAARG1, TA_TEXTURE}, {TSS_ALPHAARG2, TA_DIFFUSE},
+                                     {TSS_TEXCOORDINDEX, 0},      {TSS_TEXTURETRANSFORMFLAGS, TTFF_DISABLE}};
+  uint32_t savedStage[8];
+  for (int i = 0; i < 8; ++i) savedStage[i] = r.GetTextureStageState(0, stageStates[i][0]);
+  const uint32_t savedStage1 = r.GetTextureStageState(1, TSS_COLOROP);
+  const uint32_t samplerStates[][2] = {{SAMP_MINFILTER, TEXF_LINEAR}, {SAMP_MAGFILTER, TEXF_LINEAR},
+                                       {SAMP_MIPFILTER, TEXF_NONE},   {SAMP_ADDRESSU, TADDRESS_CLAMP},
+                                       {SAMP_ADDRESSV, TADDRESS_CLAMP}};
+  uint32_t savedSampler[5];
+  for (int i = 0; i < 5; ++i) savedSampler[i] = r.GetSamplerState(0, samplerStates[i][0]);
+  void* savedTexture = r.Texture(0);
+
+  r.SetRenderStates(states, kStates);
+  for (const auto& s : stageStates) r.SetTextureStageState(0, s[0], s[1]);
+  r.SetTextureStageState(1, TSS_COLOROP, TOP_DISABLE);
+  for (const auto& s : samplerStates) r.SetSamplerState(0, s[0], s[1]);
+  r.SetTexture(0, m_brush);
+
+  const float w = m_width;
+  const float x = float(m_film.Width()) * u - w / 2, y = float(m_film.Height()) * v - w / 2;
+  const ScreenTexVertex quad[4] = {{x, y, 0, 1, 0xFFFFFFFFu, 0, 0},
+                                   {x + w, y, 0, 1, 0xFFFFFFFFu, 1, 0},
+                                   {x, y + w, 0, 1, 0xFFFFFFFFu, 0, 1},
+                                   {x + w, y + w, 0, 1, 0xFFFFFFFFu, 1, 1}};
+  if (r.DrawUser(OvMakeVertexFormat(VF_XYZRHW | VF_DIFFUSE, 1), quad, PRIM_TRIANGLESTRIP, 2)) ++m_stamps;
+
+  r.SetTexture(0, savedTexture);
+  for (int i = 0; i < 5; ++i) r.SetSamplerState(0, samplerStates[i][0], savedSampler[i]);
+  r.SetTextureStageState(1, TSS_COLOROP, savedStage1);
+  for (int i = 0; i < 8; ++i) r.SetTextureStageState(0, stageStates[i][0], savedStage[i]);
+  r.SetRenderStates(saved, kStates);
+}
+
+OvGLTexture* OvDrawingPaper::Save(const char* notePath) {
+  if (m_image.size() != size_t(kFilmSize) * kFilmSize * 4) m_image.assign(size_t(kFilmSize) * kFilmSize * 4, 0);
+  if (!m_film.Download(m_image.data())) return nullptr;
+  if (notePath) {
+    std::vector<uint8_t> file;
+    std::string path = notePath, reason;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!OvEncodeNoteImage(m_image.data(), file) ||
+        !OvWriteFileAtomic(folder, name, file.data(), file.size(), reason)) {
+      _TraceFormat("note file %s not saved: %s\n", notePath, reason.empty() ? "cannot encode" : reason.c_str());
+    }
+  }
+  // 512 -> 256 -> 128 by 2 x 2 averages. BGRA bytes are ARGB words here.
+  std::vector<uint32_t> full(size_t(kFilmSize) * kFilmSize), half(full.size() / 4), quarter(full.size() / 16);
+  std::memcpy(full.data(), m_image.data(), m_image.size());
+  HalveImage32(half.data(), full.data(), kFilmSize, kFilmSize);
+  HalveImage32(quarter.data(), half.data(), kFilmSize / 2, kFilmSize / 2);
+
+  OvImageDesc desc;
+  desc.pixels32 = quarter.data();
+  desc.width = kNoteTextureSize;
+  desc.height = kNoteTextureSize;
+  desc.alphaBits = desc.redBits = desc.greenBits = desc.blueBits = 8;
+  OvTextureBuilder builder(m_renderer);
+  OvGLTexture* texture = LoadTexture(desc, builder);
+  builder.EndBuilding();
+  return texture;
+}
+
+void OvDrawingPaper::Destroy() {
+  if (m_film.IsDrawing()) m_film.EndFilmDrawing();
+  ReleaseTarget();
+  m_stroke = false;
+  m_startGuard = false;
+}
