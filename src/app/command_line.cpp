@@ -105,6 +105,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, const
       const char* v = value(a);
       if (!v) return false;
       out.screenshot = v;
+    } else if (std::strcmp(a, "--replay") == 0 || std::strcmp(a, "--record") == 0) {
+      const char* v = value(a);
+      if (!v) return false;
+      (std::strcmp(a, "--replay") == 0 ? out.replay : out.record) = v;
     } else if (rules.exportNotes && std::strcmp(a, "--export") == 0) {
       const char* v = value(a);
       if (!v) return false;
@@ -117,6 +121,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, const
       out.error = std::string("unknown option '") + a + "'";
       return false;
     }
+  }
+  if (!out.replay.empty() && !out.record.empty()) {
+    out.error = "--replay and --record cannot be used together";
+    return false;
   }
   ApplyWindowText(windowText, out);
   return true;
@@ -139,6 +147,10 @@ std::string UsageText(const char* program) {
          "  --frames N      stop after N frames\n"
          "  --fixed-step U  advance the clock by exactly U time units per frame\n"
          "  --screenshot F  write the last frame to F as PNG\n"
+         "  --replay FILE   play recorded input from FILE instead of the mouse and\n"
+         "                  keyboard; without --frames the run ends 60 frames after\n"
+         "                  the last event\n"
+         "  --record FILE   write the mouse and keyboard input to FILE in that form\n"
          "  --allow-exec    let content from outside the program folder start programs\n"
          "  --trace FILE    append the diagnostic trace to FILE as well as standard error\n"
          "  --export DIR    write every note (board and bin) to DIR as PNG and exit\n"
@@ -162,6 +174,10 @@ std::string PlayerUsageText(const char* program) {
          "  --fixed-step U   advance the clock by exactly U time units per frame\n"
          "  --screenshot F   write the last frame to F as PNG\n"
          "  --dump-scene F   write the scene after the last frame to F as JSON\n"
+         "  --replay FILE    play recorded input from FILE instead of the mouse and\n"
+         "                   keyboard; without --frames the run ends 60 frames after\n"
+         "                   the last event\n"
+         "  --record FILE    write the mouse and keyboard input to FILE in that form\n"
          "  --allow-exec     let the content start programs\n"
          "  --trace FILE     append the diagnostic trace to FILE as well as standard error\n"
          "  --help           show this text and exit\n"

@@ -26,6 +26,8 @@ struct CommandLine {
   std::string dumpScene;  // --dump-scene FILE (orvplay)
   bool allowExec = false; // --allow-exec: any content may start programs
   std::string exportDir;  // --export DIR: every note as PNG, then exit
+  std::string replay;     // --replay FILE: recorded input instead of the real one
+  std::string record;     // --record FILE: write the real input in that form
   bool help = false;     // --help
 
   std::string error;     // set when the command line is unusable

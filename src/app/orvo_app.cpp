@@ -1,5 +1,6 @@
 #include "orvo_app.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,6 +18,7 @@
 #include "ov_std_material.h"
 #include "ov_scene.h"
 #include "ov_scene_nodes.h"
+#include "ov_screen_point.h"
 #include "ov_script_host.h"
 #include "ov_sound_system.h"
 #include "ov_trace.h"
@@ -67,7 +69,69 @@ bool OrvoApp::ChooseContentFile(std::string& chosen, unsigned long* errorCode) {
   return OvChooseFile(chosen, "Load file", kFilter, errorCode);
 }
 
-OvInputDevice* OrvoApp::CreateInputDevice() { return OvCreateSdlInputDevice(m_window ? *m_window : nullptr); }
+OvInputDevice* OrvoApp::CreateInputDevice() {
+  if (m_replayPlanned) {
+    m_replay = new OvReplayInputDevice(std::move(m_replayEvents), m_replaySource, this);
+    return m_replay;
+  }
+  OvInputDevice* real = OvCreateSdlInputDevice(m_window ? *m_window : nullptr);
+  if (real != nullptr && m_recordOut != nullptr) {
+    m_recorder = new OvRecordingInputDevice(real, m_recordOut);
+    if (m_recorder == nullptr) delete real;
+    return m_recorder;
+  }
+  return real;
+}
+
+void OrvoApp::SetInputReplay(std::vector<OvInputEvent> events, const std::string& source) {
+  m_replayPlanned = true;
+  m_replayEvents = std::move(events);
+  m_replaySource = source;
+}
+
+int OrvoApp::InputActivity() const { return m_inputActivity != 0 || (m_replay && m_replay->EventsDue()) ? 1 : 0; }
+
+void OrvoApp::FeedWheel(int delta) {
+  if (m_input != nullptr) m_input->FeedWheel(delta);
+}
+
+void OrvoApp::RecordQuit() {
+  if (m_recorder != nullptr) m_recorder->RecordQuit();
+}
+
+bool OrvoApp::Locate(const std::string& name, int32_t& x, int32_t& y, std::string& why) {
+  const std::string quoted = "'" + name + "'";
+  if (m_scene == nullptr) {
+    why = "no scene is loaded to find " + quoted + " in";
+    return false;
+  }
+  OvClump* clump = OvFindClumpForPointer(*m_scene, name.c_str());
+  if (clump == nullptr) {
+    why = "no clump is named " + quoted + " or has it in its name";
+    return false;
+  }
+  float fx = 0.0f, fy = 0.0f;
+  switch (OvClumpScreenPoint(*m_scene, *clump, fx, fy)) {
+    case OvScreenPointResult::Ok: break;
+    case OvScreenPointResult::NoView:
+      why = "no frame has been drawn through a camera yet to find " + quoted + " on";
+      return false;
+    case OvScreenPointResult::NoPlacement:
+      why = "the clump " + quoted + " has no place in the world yet";
+      return false;
+    case OvScreenPointResult::BehindCamera:
+      why = "the clump " + quoted + " is behind the camera";
+      return false;
+  }
+  // Far outside any window: a pointer cannot go there.
+  if (!(std::fabs(fx) < 1.0e6f && std::fabs(fy) < 1.0e6f)) {
+    why = "the clump " + quoted + " projects far outside the window";
+    return false;
+  }
+  x = int32_t(std::lround(fx));
+  y = int32_t(std::lround(fy));
+  return true;
+}
 
 bool OrvoApp::Initialise(SDL_Window** window, bool flag, const char* contentName) {
   std::string candidate;
@@ -278,6 +342,8 @@ bool OrvoApp::Terminate() {
     if (OvGetInputDevice() == m_input) OvSetInputDevice(nullptr);
     delete m_input;
     m_input = nullptr;
+    m_replay = nullptr;
+    m_recorder = nullptr;
   }
 
   m_engineStarted = false;

@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
+#include "ov_input_replay.h"
 #include "ov_memory.h"
 
 struct SDL_Window;
@@ -18,7 +21,7 @@ class OvDatabase;
 class SceneSoundSink;
 class OvContentUploader;
 
-class OrvoApp : public OvAllocated {
+class OrvoApp : public OvAllocated, private OvPointerLocator {
  public:
   OrvoApp();
   virtual ~OrvoApp();
@@ -56,6 +59,26 @@ class OrvoApp : public OvAllocated {
   // Whether a requested screenshot could not be written.
   bool ScreenshotFailed() const { return m_screenshotFailed; }
 
+  // Recorded input, chosen before Initialise: play these events instead of
+  // the real device (`source` names the file in messages), or write what
+  // the real device samples to `out` (not owned).
+  void SetInputReplay(std::vector<OvInputEvent> events, const std::string& source);
+  void SetInputRecord(FILE* out) { m_recordOut = out; }
+  // The loop's input-activity flag (1 while user input waits), set by the
+  // shell once per pass; replayed events due this frame count as input.
+  void SetInputActivity(int activity) { m_inputActivity = activity; }
+  int InputActivity() const;
+  // The replay reached its "quit": the run ends before the next frame.
+  bool ReplayQuitDue() const { return m_replay != nullptr && m_replay->QuitDue(); }
+  // A replayed event could not be played; the message names its line.
+  std::string ReplayError() const { return m_replay != nullptr ? m_replay->Error() : std::string(); }
+  // A wheel turn seen by the window, 120 per notch.
+  void FeedWheel(int delta);
+  // The run is ending: a record says "quit" at the next frame.
+  void RecordQuit();
+  // False once writing the record failed.
+  bool RecordOk() const { return m_recorder == nullptr || m_recorder->Ok(); }
+
  protected:
   // The choose-file dialog; false with an error code when no file was chosen.
   virtual bool ChooseContentFile(std::string& chosen, unsigned long* errorCode);
@@ -70,6 +93,8 @@ class OrvoApp : public OvAllocated {
 
  private:
   bool StartEngine(SDL_Window** window, bool flag);
+  // "move @NAME": the named clump's pixel through the last frame's camera.
+  bool Locate(const std::string& name, int32_t& x, int32_t& y, std::string& why) override;
 
   SDL_Window** m_window = nullptr;
   OvRendererGL* m_renderer = nullptr;
@@ -88,4 +113,11 @@ class OrvoApp : public OvAllocated {
   bool m_screenshotFailed = false;
   std::string m_contentPath;
   std::string m_screenshot;
+  bool m_replayPlanned = false;
+  std::vector<OvInputEvent> m_replayEvents;
+  std::string m_replaySource;
+  FILE* m_recordOut = nullptr;
+  OvReplayInputDevice* m_replay = nullptr;       // m_input when replaying
+  OvRecordingInputDevice* m_recorder = nullptr;  // m_input when recording
+  int m_inputActivity = 0;
 };

@@ -17,6 +17,7 @@
 #include "ov_scene.h"
 #include "scene_dump.h"
 #include "ov_clock.h"
+#include "ov_input_replay.h"
 #include "ov_paths.h"
 #include "ov_renderer_gl.h"
 #include "ov_spawn.h"
@@ -70,9 +71,9 @@ std::string WithSlash(std::string p) {
 class Shell {
  public:
   Shell(const CommandLine& cl, const char* title, const char* contentName,
-        const std::function<OrvoApp*(bool)>& makeApp, bool contentMustLoad)
+        const std::function<OrvoApp*(bool)>& makeApp, bool contentMustLoad, const char* program)
       : m_cl(cl), m_title(title), m_contentName(contentName), m_makeApp(makeApp),
-        m_contentMustLoad(contentMustLoad) {}
+        m_contentMustLoad(contentMustLoad), m_program(program ? program : title), m_frameLimit(cl.frames) {}
 
   int Run(SingleInstance* instance);
 
@@ -83,6 +84,8 @@ class Shell {
   void WindowMessage(const SDL_Event& e);
   void Shutdown();
   bool HasRealDisplay() const;
+  bool PrepareRecordedInput();
+  void PaceFrame();
 
   const CommandLine& m_cl;
   const char* m_title;
@@ -99,7 +102,63 @@ class Shell {
   bool m_screenSaverWasOn = false;
   bool m_cursorHidden = false;
   int64_t m_frames = 0;
+  const char* m_program;
+  int64_t m_frameLimit;  // 0: until the user quits
+  std::vector<OvInputEvent> m_replayEvents;
+  FILE* m_recordFile = nullptr;
+  bool m_inputFailed = false;  // the replay could not be played
+  bool m_paced = false;        // the loop keeps to 60 frames a second itself
+  bool m_watchSwap = false;    // checking that presenting really waits
+  int m_watchedFrames = 0;
+  double m_watchStart = 0.0;
+  double m_nextFrameAt = 0.0;
 };
+
+// Recorded input is read, and the record file made, before any window: a
+// malformed line ends the run before the first frame.
+bool Shell::PrepareRecordedInput() {
+  if (!m_cl.replay.empty()) {
+    std::string error;
+    if (!OvLoadInputEvents(m_cl.replay.c_str(), m_replayEvents, error)) {
+      std::fprintf(stderr, "%s: %s\n", m_program, error.c_str());
+      return false;
+    }
+    if (m_frameLimit == 0) m_frameLimit = (m_replayEvents.empty() ? 0 : m_replayEvents.back().frame + 1) + 60;
+  }
+  if (!m_cl.record.empty()) {
+    m_recordFile = std::fopen(m_cl.record.c_str(), "w");
+    if (m_recordFile == nullptr) {
+      std::fprintf(stderr, "%s: cannot write the record file '%s': %s\n", m_program, m_cl.record.c_str(),
+                   std::strerror(errno));
+      return false;
+    }
+  }
+  return true;
+}
+
+// Without a retrace to wait for, frames would come as fast as they can be
+// drawn: sleep out the rest of a 60th of a second. Some servers accept a
+// swap interval and never wait (a virtual X server): frames much faster
+// than any display switch the pacing on.
+void Shell::PaceFrame() {
+  if (m_watchSwap) {
+    constexpr int kWatch = 30;
+    if (m_watchedFrames++ == 0) m_watchStart = Seconds();
+    if (m_watchedFrames <= kWatch) return;
+    m_watchSwap = false;
+    if (Seconds() - m_watchStart >= kWatch / 240.0) return;
+    Trace("Presenting does not wait for the retrace: frames are paced to 60 a second.\n");
+    m_paced = true;
+  }
+  constexpr double kPeriod = 1.0 / 60.0;
+  double now = Seconds();
+  if (m_nextFrameAt > now) {
+    OvSleep(uint32_t((m_nextFrameAt - now) * 1000.0 + 0.5));
+    now = Seconds();
+  }
+  // A late frame starts a new beat rather than making the next ones hurry.
+  m_nextFrameAt = now - m_nextFrameAt > kPeriod ? now + kPeriod : m_nextFrameAt + kPeriod;
+}
 
 bool Shell::HasRealDisplay() const {
   const char* driver = SDL_GetCurrentVideoDriver();
@@ -179,12 +238,17 @@ void Shell::Loop(SingleInstance* instance) {
   m_loop.quitRequested = false;
   while (!m_loop.quitRequested) {
     ProbeActivity();
+    m_app->SetInputActivity(m_probe.Activity());
 
     SDL_Event e;
     while (SDL_PollEvent(&e)) {
       if (e.type == SDL_QUIT) {
         m_loop.quitRequested = true;
         break;
+      }
+      if (e.type == SDL_MOUSEWHEEL) {
+        const int notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+        m_app->FeedWheel(notches * 120);
       }
       WindowMessage(e);
     }
@@ -199,21 +263,30 @@ void Shell::Loop(SingleInstance* instance) {
     }
 
     if (m_loop.ShouldRunFrame()) {
-      if (!m_cl.screenshot.empty() && m_cl.frames > 0 && m_frames + 1 == m_cl.frames)
+      if (m_app->ReplayQuitDue()) break;
+      if (!m_cl.screenshot.empty() && m_frameLimit > 0 && m_frames + 1 == m_frameLimit)
         m_app->RequestScreenshot(m_cl.screenshot.c_str());
       if (!m_app->Frame()) m_loop.quitRequested = true;
+      if (const std::string error = m_app->ReplayError(); !error.empty()) {
+        std::fprintf(stderr, "%s: %s\n", m_program, error.c_str());
+        _TraceFormat("!!! %s\n", error.c_str());
+        m_inputFailed = true;
+        m_loop.quitRequested = true;
+      }
       m_loop.repaintRequested = false;
       if (TitleNeedsReset(SDL_GetWindowTitle(m_window))) SDL_SetWindowTitle(m_window, m_title);
-      if (m_cl.frames > 0 && ++m_frames >= m_cl.frames) m_loop.quitRequested = true;
+      if (m_frameLimit > 0 && ++m_frames >= m_frameLimit) m_loop.quitRequested = true;
+      if ((m_paced || m_watchSwap) && !m_loop.quitRequested) PaceFrame();
     } else {
       OvSleep(500);
     }
   }
+  m_app->RecordQuit();
 }
 
 void Shell::Shutdown() {
   // Without a frame count the last frame is one more, drawn for the picture.
-  if (m_app != nullptr && m_app->EngineStarted() && !m_cl.screenshot.empty() && m_cl.frames == 0) {
+  if (m_app != nullptr && m_app->EngineStarted() && !m_cl.screenshot.empty() && m_frameLimit == 0) {
     m_app->RequestScreenshot(m_cl.screenshot.c_str());
     m_app->Frame();
   }
@@ -228,10 +301,21 @@ void Shell::Shutdown() {
   }
   if (m_app != nullptr) {
     if (m_app->ScreenshotFailed()) m_outputFailed = true;
+    if (!m_app->RecordOk()) {
+      std::fprintf(stderr, "%s: cannot write the record file '%s'\n", m_program, m_cl.record.c_str());
+      m_outputFailed = true;
+    }
     if (m_contentMustLoad && m_app->EngineStarted() && !m_app->ContentLoaded()) m_outputFailed = true;
     m_app->Terminate();
     delete m_app;
     m_app = nullptr;
+  }
+  if (m_recordFile != nullptr) {
+    if (std::fclose(m_recordFile) != 0) {
+      std::fprintf(stderr, "%s: cannot write the record file '%s'\n", m_program, m_cl.record.c_str());
+      m_outputFailed = true;
+    }
+    m_recordFile = nullptr;
   }
   if (m_screenSaverWasOn) SDL_EnableScreenSaver();
   if (m_window != nullptr) {
@@ -241,6 +325,7 @@ void Shell::Shutdown() {
 }
 
 int Shell::Run(SingleInstance* instance) {
+  if (!PrepareRecordedInput()) return 2;
   OvTimerResolutionReport();
 
   if (m_cl.headless) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
@@ -249,6 +334,7 @@ int Shell::Run(SingleInstance* instance) {
     return 1;
   }
   if (!CreateWindow()) {
+    if (m_recordFile != nullptr) std::fclose(m_recordFile);
     SDL_Quit();
     return 1;
   }
@@ -262,11 +348,21 @@ int Shell::Run(SingleInstance* instance) {
   if (m_app != nullptr) {
     m_app->SetFixedStep(m_cl.fixedStep);
     m_app->SetAllowExec(m_cl.allowExec);
+    if (!m_cl.replay.empty()) m_app->SetInputReplay(std::move(m_replayEvents), m_cl.replay);
+    m_app->SetInputRecord(m_recordFile);
   }
   bool ok = m_app != nullptr && m_app->Initialise(&m_window, !kWindowedAllowed, m_contentName);
   int status = 0;
   if (ok) {
     Trace("Floating point version.\n");
+    // Only a run off screen with a fixed step goes as fast as it can: nobody
+    // watches it and its clock does not depend on the frame rate.
+    const bool pace = !(m_cl.fixedStep > 0 && !HasRealDisplay());
+    const OvRendererGL* renderer = m_app->Renderer();
+    const bool swapPaced = HasRealDisplay() && renderer != nullptr && renderer->SwapPaced();
+    m_paced = pace && !swapPaced;
+    m_watchSwap = pace && swapPaced;
+    if (m_paced) Trace("No retrace to wait for: frames are paced to 60 a second.\n");
     if (m_cl.hideCursor) {
       SDL_ShowCursor(SDL_DISABLE);
       m_cursorHidden = true;
@@ -278,6 +374,7 @@ int Shell::Run(SingleInstance* instance) {
   }
   Shutdown();
   SDL_Quit();
+  if (m_inputFailed) return 2;
   return m_outputFailed ? 1 : status;
 }
 
@@ -316,7 +413,9 @@ std::string ResolveDataFolder(const std::string& programFolder, const std::strin
 
 int KiwaMemoMain(int argc, char** argv) {
   CommandLine cl;
-  if (!ParseCommandLine(argc, argv, cl)) {
+  CommandLineRules rules;
+  rules.dumpScene = true;
+  if (!ParseCommandLine(argc, argv, cl, rules)) {
     std::fprintf(stderr, "kiwa-memo: %s\nTry 'kiwa-memo --help'.\n", cl.error.c_str());
     return 2;
   }
@@ -366,15 +465,16 @@ int KiwaMemoMain(int argc, char** argv) {
     options.allowDialog = hasDisplay;
     return new MainApp(options);
   };
-  int status = OvRunShell(cl, kWindowTitle, kContentName, makeApp, &instance);
+  int status = OvRunShell(cl, kWindowTitle, kContentName, makeApp, &instance, false, "kiwa-memo");
   instance.Release();
   OvTraceSetFile(nullptr);
   return status;
 }
 
 int OvRunShell(const CommandLine& cl, const char* title, const char* contentName,
-               const std::function<OrvoApp*(bool)>& makeApp, SingleInstance* instance, bool contentMustLoad) {
-  Shell shell(cl, title, contentName, makeApp, contentMustLoad);
+               const std::function<OrvoApp*(bool)>& makeApp, SingleInstance* instance, bool contentMustLoad,
+               const char* program) {
+  Shell shell(cl, title, contentName, makeApp, contentMustLoad, program);
   return shell.Run(instance);
 }
 
@@ -427,7 +527,7 @@ int OrvPlayMain(int argc, char** argv) {
     return 2;
   }
   auto makeApp = [](bool hasDisplay) -> OrvoApp* { return new PlayerApp(hasDisplay); };
-  int status = OvRunShell(cl, kPlayerTitle, cl.content.c_str(), makeApp, nullptr, true);
+  int status = OvRunShell(cl, kPlayerTitle, cl.content.c_str(), makeApp, nullptr, true, "orvplay");
   if (status == 1)
     std::fprintf(stderr, "orvplay: '%s' did not play completely; the trace above says why\n", cl.content.c_str());
   OvTraceSetFile(nullptr);

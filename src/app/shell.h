@@ -24,7 +24,7 @@ int OrvPlayMain(int argc, char** argv);
 // contentMustLoad, when the content did not load completely.
 int OvRunShell(const CommandLine& cl, const char* title, const char* contentName,
                const std::function<OrvoApp*(bool hasDisplay)>& makeApp, SingleInstance* instance,
-               bool contentMustLoad = false);
+               bool contentMustLoad = false, const char* program = nullptr);
 
 // The folder that holds notes and the instance lock: the --data folder, else
 // programFolder + "/data/" when it can be created and written, else

@@ -15,6 +15,7 @@ void OvPolledInputDevice::Reset() {
   m_prevCursorX = m_prevCursorY = 0;
   m_moveX = m_moveY = 0;
   m_relative = false;
+  m_pendingWheel = m_wheel = 0;
 }
 
 void OvPolledInputDevice::Update() {
@@ -22,6 +23,8 @@ void OvPolledInputDevice::Update() {
   std::memcpy(m_previous, m_current, sizeof(m_current));
   m_prevCursorX = m_cursorX;
   m_prevCursorY = m_cursorY;
+  m_wheel = m_pendingWheel;
+  m_pendingWheel = 0;
 
   // 2. Keyboard state, then the mouse-button copies.
   m_source->ReadKeyState(m_current);

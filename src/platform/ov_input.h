@@ -26,6 +26,11 @@ class OvInputDevice : public OvAllocated {
   virtual bool IsDown(int index) = 0;
   virtual void GetPos(int& x, int& y) = 0;
   virtual void GetMove(int& dx, int& dy) = 0;
+  // Wheel turned before the last update, 120 per notch (positive away from
+  // the user); 0 for devices without a wheel.
+  virtual int GetWheel() { return 0; }
+  // Wheel events arrive as window events, not as polled state.
+  virtual void FeedWheel(int delta) { (void)delta; }
 };
 
 // The system services the polled device samples (GetKeyboardState,
@@ -66,6 +71,8 @@ class OvPolledInputDevice : public OvInputDevice {
   bool IsDown(int index) override;
   void GetPos(int& x, int& y) override;
   void GetMove(int& dx, int& dy) override;
+  int GetWheel() override { return m_wheel; }
+  void FeedWheel(int delta) override { m_pendingWheel += delta; }
 
   // Introspection for tests and diagnostics.
   bool RelativeMode() const { return m_relative; }
@@ -84,6 +91,8 @@ class OvPolledInputDevice : public OvInputDevice {
   int32_t m_moveX = 0;
   int32_t m_moveY = 0;
   bool m_relative = false;
+  int32_t m_pendingWheel = 0;
+  int32_t m_wheel = 0;
 };
 
 // The process-wide input device (the application creates, owns

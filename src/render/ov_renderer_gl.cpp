@@ -109,7 +109,9 @@ bool OvRendererGL::Init(bool useFirstAdapter) {
     return false;
   }
   // Windowed presentation follows the retrace option; full screen always does.
-  SDL_GL_SetSwapInterval((m_waitVRetrace || m_fullScreen) ? 1 : 0);
+  const int interval = (m_waitVRetrace || m_fullScreen) ? 1 : 0;
+  m_swapPaced = interval != 0 && SDL_GL_SetSwapInterval(interval) == 0 && SDL_GL_GetSwapInterval() != 0;
+  if (interval == 0) SDL_GL_SetSwapInterval(0);
 
   // Core profile draws nothing without a bound vertex array.
   glGenVertexArrays(1, &m_vao);

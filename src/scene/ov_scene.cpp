@@ -396,10 +396,17 @@ void OvScene::AdvanceTime() {
   const float minFrame = 1.0f / float(m_maxFrameRate);
   uint32_t now;
   float elapsed;
-  do {
+  const float due = minFrame > m_secPerUnit ? minFrame : m_secPerUnit;
+  for (;;) {
     now = WallClock();
     elapsed = float(uint32_t(now - m_clockRef)) * 0.001f + m_carry;
-  } while (elapsed < minFrame || elapsed < m_secPerUnit);
+    if (elapsed >= minFrame && elapsed >= m_secPerUnit) break;
+    // Sleep until the step is due rather than spinning on the clock.
+    const float ms = std::ceil((due - elapsed) * 1000.0f);
+    const uint32_t wait = ms < 1.0f ? 1u : ms > 1000.0f ? 1000u : uint32_t(ms);
+    if (m_sleepFn != nullptr) m_sleepFn(m_sleepContext, wait);
+    else if (m_clockFn == nullptr) OvSleep(wait);
+  }
   m_clockRef = now;
   if (elapsed > OV_MAX_FRAME_STEP_SEC) elapsed = OV_MAX_FRAME_STEP_SEC;
   const float unitsPerSec = float(TimePerSec());

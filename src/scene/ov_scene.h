@@ -45,6 +45,8 @@ class OvSceneSoundSink {
 
 // Milliseconds of the wall clock (wrapping at 2^32).
 using OvWallClockFn = uint32_t (*)(void* context);
+// Waits about `ms` milliseconds of that wall clock.
+using OvWallSleepFn = void (*)(void* context, uint32_t ms);
 
 // One frame registration: {controller, clump, value}.
 struct OvPassNode {
@@ -80,6 +82,12 @@ class OvScene : public OvAllocated {
   OvSceneSoundSink* GetSoundSink() const { return m_sound; }
   // Replaces the millisecond wall clock (null restores the tick counter).
   void SetWallClock(OvWallClockFn fn, void* context);
+  // How the time advance waits for its step: the thread sleeps by default;
+  // with a replaced clock and no sleeper it only reads the clock again.
+  void SetWallSleep(OvWallSleepFn fn, void* context) {
+    m_sleepFn = fn;
+    m_sleepContext = context;
+  }
 
   // -------------------------------------------------------------------------
   // Per frame.
@@ -267,6 +275,8 @@ class OvScene : public OvAllocated {
   int32_t m_maxFrameRate = 1000;
   OvWallClockFn m_clockFn = nullptr;
   void* m_clockContext = nullptr;
+  OvWallSleepFn m_sleepFn = nullptr;
+  void* m_sleepContext = nullptr;
 
   OvLogObj* m_firstLogObj = nullptr;
   OvLogObj* m_leading[OV_LEADING_SLOTS] = {};

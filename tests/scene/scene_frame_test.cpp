@@ -275,6 +275,34 @@ TEST(SceneTime, ShortFrameWaitsForOneUnit) {
   EXPECT_EQ(scene.GetTime(), 1);
 }
 
+TEST(SceneTime, ShortFrameSleepsUntilTheStepIsDue) {
+  struct SleepingClock {
+    FakeClock clock;
+    uint32_t slept = 0;
+    static void Sleep(void* self, uint32_t ms) {
+      auto* c = static_cast<SleepingClock*>(self);
+      c->slept += ms;
+      c->clock.now += ms;
+    }
+  };
+  struct Case {
+    uint32_t frameMs;  // how long the frame itself took
+    uint32_t sleptMs;
+  } cases[] = {{0, 17}, {5, 12}, {16, 1}, {17, 0}, {40, 0}};
+  for (const Case& c : cases) {
+    SleepingClock s;
+    s.clock.step = 0;
+    OvScene scene;
+    scene.SetWallClock(&FakeClock::Read, &s.clock);
+    scene.SetWallSleep(&SleepingClock::Sleep, &s);
+    scene.ResetClock();
+    s.clock.now += c.frameMs;
+    scene.AdvanceTime();
+    EXPECT_EQ(s.slept, c.sleptMs) << "frame of " << c.frameMs << " ms";
+    EXPECT_LE(s.clock.reads, 3) << "frame of " << c.frameMs << " ms";
+  }
+}
+
 TEST(SceneTime, StallIsClampedAndFractionCarried) {
   OvScene scene;
   FakeClock clock;
