@@ -359,6 +359,9 @@ TEST_F(ScriptApi, OperatorsAndDegrees) {
       {"atan2(1, 1)", 45, 0, 0},
       {"(function() local q = QuatI() local v = GetOvQuat_v(q) SetVec_x(v, 0.5) return GetVec_x(GetOvQuat_v(q)) end)()",
        0.5, 0, 0},
+      // The alias keeps its quaternion: nothing else refers to it here.
+      {"(function() local v = GetOvQuat_v(QuatI()) collectgarbage() collectgarbage() SetVec_y(v, 2) return v end)()", 0,
+       2, 0},
   };
   for (const auto& k : cases) {
     ASSERT_TRUE(Run(std::string("R = ") + k.expr)) << k.expr;

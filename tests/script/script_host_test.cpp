@@ -217,6 +217,23 @@ TEST_F(ScriptHost, KeptHandlesGoStaleWhenTheirObjectsGo) {
   EXPECT_EQ(after.allocCount - after.freeCount, before.allocCount - before.freeCount);
 }
 
+// NeedTick2Pass and NeedTickHrchy act only inside the OnTick that is running:
+// afterwards the clump it ran for may be gone.
+TEST_F(ScriptHost, RequestsOutsideOnTickDoNothing) {
+  Start();
+  ASSERT_TRUE(
+      Run("PASS, HR = 0, 0 T = { OnTick = function() end, OnTick2Pass = function() PASS = PASS + 1 end,"
+          "                      OnTickHrchy = function() HR = HR + 1 end }"));
+  OvClump* c = nullptr;
+  ASSERT_NE(Attach(Node("T"), &c), nullptr);
+  StepFrame(scene);
+  scene.DelLogObj(c->GetLogObj());
+  ASSERT_TRUE(Run("NeedTick2Pass(T2PA_BEFORE_CULL) NeedTickHrchy()"));
+  StepFrame(scene);
+  EXPECT_EQ(Num("PASS"), 0.0);
+  EXPECT_EQ(Num("HR"), 0.0);
+}
+
 // The controller removes itself from inside its own call.
 TEST_F(ScriptHost, ControllerMayRemoveItselfWhileRunning) {
   Start();
