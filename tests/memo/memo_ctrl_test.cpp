@@ -77,6 +77,20 @@ TEST(MoveTo, ArrivalWithCarriedObject) {
   }
 }
 
+TEST(MoveTo, ACutShortFlightGivesBackWhatItCarried) {
+  FlightScene s;
+  OvAcMoveTo flyer(OvAcMoveTo::kBoardDuration);
+  ASSERT_TRUE(s.paper->AddAniCtrl(&flyer));
+  flyer.FlyToObject(s.noteObject, false);
+  StepFrame(s.scene, kStep);
+  flyer.FlyTo({0, 0, 0}, nullptr, false);
+  EXPECT_FALSE(s.note->IsInvisible());
+  EXPECT_EQ(s.noteObject->RefCount(), 1);
+  for (int i = 0; i < 12; ++i) StepFrame(s.scene, kStep);
+  EXPECT_TRUE(Near(s.paper->GetPos(), {0, 0, 0}));
+  EXPECT_FALSE(s.paper->IsInvisible());
+}
+
 struct FakeInput : OvInputDevice {
   bool down = false;
   bool pressed = false;  // went down since the last frame
