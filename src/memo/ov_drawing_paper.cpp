@@ -183,10 +183,84 @@ void OvDrawingPaper::StrokeStep(bool leftDown, bool hit, float u, float v) {
   m_stroke = true;
 }
 
+namespace {
+
+// The states of one run of stamps, set once and given back afterwards: the
+// blend of the mode, no depth, no culling, brush x vertex colour.
+class StampStates {
+ public:
+  StampStates(OvRendererGL& r, OvGLTexture* brush, bool pen) : m_r(r) {
+    const OvStatePair states[kStates] = {
+        {RS_ALPHABLENDENABLE, 1},
+        {RS_ALPHATESTENABLE, 0},
+        {RS_SRCBLEND, pen ? BLEND_SRCALPHA : BLEND_ZERO},
+        {RS_DESTBLEND, pen ? BLEND_INVSRCALPHA : BLEND_ONE},
+        {RS_SEPARATEALPHABLENDENABLE, 1},
+        {RS_SRCBLENDALPHA, BLEND_ONE},
+        {RS_DESTBLENDALPHA, BLEND_ONE},
+        {RS_BLENDOPALPHA, pen ? BLENDOP_MAX : BLENDOP_MIN},
+        {RS_BLENDOP, BLENDOP_ADD},
+        {RS_ZENABLE, 0},
+        {RS_ZWRITEENABLE, 0},
+        {RS_CULLMODE, CULL_NONE},
+        {RS_FOGENABLE, 0},
+        {RS_STENCILENABLE, 0},
+        {RS_COLORWRITEENABLE, 0xF},
+    };
+    std::memcpy(m_saved, states, sizeof(states));
+    r.GetRenderStates(m_saved, kStates);
+    for (int i = 0; i < kStage; ++i) m_savedStage[i] = r.GetTextureStageState(0, kStageStates[i][0]);
+    m_savedStage1 = r.GetTextureStageState(1, TSS_COLOROP);
+    for (int i = 0; i < kSampler; ++i) m_savedSampler[i] = r.GetSamplerState(0, kSamplerStates[i][0]);
+    m_savedTexture = r.Texture(0);
+
+    r.SetRenderStates(states, kStates);
+    for (const auto& st : kStageStates) r.SetTextureStageState(0, st[0], st[1]);
+    r.SetTextureStageState(1, TSS_COLOROP, TOP_DISABLE);
+    for (const auto& st : kSamplerStates) r.SetSamplerState(0, st[0], st[1]);
+    r.SetTexture(0, brush);
+  }
+  ~StampStates() {
+    m_r.SetTexture(0, m_savedTexture);
+    for (int i = 0; i < kSampler; ++i) m_r.SetSamplerState(0, kSamplerStates[i][0], m_savedSampler[i]);
+    m_r.SetTextureStageState(1, TSS_COLOROP, m_savedStage1);
+    for (int i = 0; i < kStage; ++i) m_r.SetTextureStageState(0, kStageStates[i][0], m_savedStage[i]);
+    // Separate alpha blending ends with the run.
+    m_r.SetRenderStates(m_saved, kStates);
+  }
+  StampStates(const StampStates&) = delete;
+  StampStates& operator=(const StampStates&) = delete;
+
+ private:
+  static constexpr int kStates = 15;
+  static constexpr int kStage = 8;
+  static constexpr int kSampler = 5;
+  static constexpr uint32_t kStageStates[kStage][2] = {
+      {TSS_COLOROP, TOP_MODULATE}, {TSS_COLORARG1, TA_TEXTURE}, {TSS_COLORARG2, TA_DIFFUSE},
+      {TSS_ALPHAOP, TOP_MODULATE}, {TSS_ALPHAARG1, TA_TEXTURE}, {TSS_ALPHAARG2, TA_DIFFUSE},
+      {TSS_TEXCOORDINDEX, 0},      {TSS_TEXTURETRANSFORMFLAGS, TTFF_DISABLE}};
+  static constexpr uint32_t kSamplerStates[kSampler][2] = {{SAMP_MINFILTER, TEXF_LINEAR},
+                                                           {SAMP_MAGFILTER, TEXF_LINEAR},
+                                                           {SAMP_MIPFILTER, TEXF_LINEAR},
+                                                           {SAMP_ADDRESSU, TADDRESS_CLAMP},
+                                                           {SAMP_ADDRESSV, TADDRESS_CLAMP}};
+  OvRendererGL& m_r;
+  OvStatePair m_saved[kStates];
+  uint32_t m_savedStage[kStage];
+  uint32_t m_savedStage1;
+  uint32_t m_savedSampler[kSampler];
+  void* m_savedTexture;
+};
+
+}  // namespace
+
 void OvDrawingPaper::StampDot(float u, float v) {
   const bool bracket = !m_film.IsDrawing();
   if (bracket && !m_film.BeginFilmDrawing()) return;
-  Stamp(u, v);
+  {
+    StampStates states(*m_renderer, m_brush, m_drawing);
+    Stamp(u, v);
+  }
   if (bracket) m_film.EndFilmDrawing();
 }
 
@@ -195,78 +269,31 @@ void OvDrawingPaper::DrawLine(float au, float av, float bu, float bv) {
   if (bracket && !m_film.BeginFilmDrawing()) return;
   const float du = bu - au, dv = bv - av;
   const float d = std::sqrt(du * du + dv * dv);
-  if (!(d > 0.0f)) {
-    Stamp(au, av);
-  } else {
-    // One stamp per film pixel; b itself is stamped by the next segment.
-    // A wild point (far off the film) is bounded to the film's diagonal.
-    const float size = float(m_film.Width() > m_film.Height() ? m_film.Width() : m_film.Height());
-    const float pixels = std::fmin(d * size, 2.0f * size);
-    const int count = int(std::floor(pixels)) + 1;
-    const float step = 1.0f / size;
-    for (int i = 0; i < count; ++i) Stamp(au + du / d * step * float(i), av + dv / d * step * float(i));
+  {
+    StampStates states(*m_renderer, m_brush, m_drawing);
+    if (!(d > 0.0f)) {
+      Stamp(au, av);
+    } else {
+      // One stamp per film pixel; b itself is stamped by the next segment.
+      // A wild point (far off the film) is bounded to twice the film's side.
+      const float size = float(m_film.Width() > m_film.Height() ? m_film.Width() : m_film.Height());
+      const float pixels = std::fmin(d * size, 2.0f * size);
+      const int count = int(std::floor(pixels)) + 1;
+      const float step = 1.0f / size;
+      for (int i = 0; i < count; ++i) Stamp(au + du / d * step * float(i), av + dv / d * step * float(i));
+    }
   }
   if (bracket) m_film.EndFilmDrawing();
 }
 
 void OvDrawingPaper::Stamp(float u, float v) {
-  OvRendererGL& r = *m_renderer;
-  const uint32_t srcColour = m_drawing ? BLEND_SRCALPHA : BLEND_ZERO;
-  const uint32_t dstColour = m_drawing ? BLEND_INVSRCALPHA : BLEND_ONE;
-  const uint32_t alphaOp = m_drawing ? BLENDOP_MAX : BLENDOP_MIN;
-  OvStatePair states[] = {
-      {RS_ALPHABLENDENABLE, 1},
-      {RS_ALPHATESTENABLE, 0},
-      {RS_SRCBLEND, srcColour},
-      {RS_DESTBLEND, dstColour},
-      {RS_SEPARATEALPHABLENDENABLE, 1},
-      {RS_SRCBLENDALPHA, BLEND_ONE},
-      {RS_DESTBLENDALPHA, BLEND_ONE},
-      {RS_BLENDOPALPHA, alphaOp},
-      {RS_BLENDOP, BLENDOP_ADD},
-      {RS_ZENABLE, 0},
-      {RS_ZWRITEENABLE, 0},
-      {RS_CULLMODE, CULL_NONE},
-      {RS_FOGENABLE, 0},
-      {RS_STENCILENABLE, 0},
-      {RS_COLORWRITEENABLE, 0xF},
-  };
-  constexpr int kStates = int(sizeof(states) / sizeof(states[0]));
-  OvStatePair saved[kStates];
-  std::memcpy(saved, states, sizeof(states));
-  r.GetRenderStates(saved, kStates);
-  const uint32_t stageStates[][2] = {{TSS_COLOROP, TOP_MODULATE}, {TSS_COLORARG1, TA_TEXTURE}, {TSS_COLORARG2, TA_DIFFUSE},
-                                     {TSS_ALPHAOP, TOP_MODULATE}, {TSS_ALPHAARG1, TA_TEXTURE}, {TSS_ALPHAARG2, TA_DIFFUSE},
-                                     {TSS_TEXCOORDINDEX, 0},      {TSS_TEXTURETRANSFORMFLAGS, TTFF_DISABLE}};
-  uint32_t savedStage[8];
-  for (int i = 0; i < 8; ++i) savedStage[i] = r.GetTextureStageState(0, stageStates[i][0]);
-  const uint32_t savedStage1 = r.GetTextureStageState(1, TSS_COLOROP);
-  const uint32_t samplerStates[][2] = {{SAMP_MINFILTER, TEXF_LINEAR}, {SAMP_MAGFILTER, TEXF_LINEAR},
-                                       {SAMP_MIPFILTER, TEXF_NONE},   {SAMP_ADDRESSU, TADDRESS_CLAMP},
-                                       {SAMP_ADDRESSV, TADDRESS_CLAMP}};
-  uint32_t savedSampler[5];
-  for (int i = 0; i < 5; ++i) savedSampler[i] = r.GetSamplerState(0, samplerStates[i][0]);
-  void* savedTexture = r.Texture(0);
-
-  r.SetRenderStates(states, kStates);
-  for (const auto& s : stageStates) r.SetTextureStageState(0, s[0], s[1]);
-  r.SetTextureStageState(1, TSS_COLOROP, TOP_DISABLE);
-  for (const auto& s : samplerStates) r.SetSamplerState(0, s[0], s[1]);
-  r.SetTexture(0, m_brush);
-
   const float w = m_width;
   const float x = float(m_film.Width()) * u - w / 2, y = float(m_film.Height()) * v - w / 2;
   const ScreenTexVertex quad[4] = {{x, y, 0, 1, 0xFFFFFFFFu, 0, 0},
                                    {x + w, y, 0, 1, 0xFFFFFFFFu, 1, 0},
                                    {x, y + w, 0, 1, 0xFFFFFFFFu, 0, 1},
                                    {x + w, y + w, 0, 1, 0xFFFFFFFFu, 1, 1}};
-  if (r.DrawUser(OvMakeVertexFormat(VF_XYZRHW | VF_DIFFUSE, 1), quad, PRIM_TRIANGLESTRIP, 2)) ++m_stamps;
-
-  r.SetTexture(0, savedTexture);
-  for (int i = 0; i < 5; ++i) r.SetSamplerState(0, samplerStates[i][0], savedSampler[i]);
-  r.SetTextureStageState(1, TSS_COLOROP, savedStage1);
-  for (int i = 0; i < 8; ++i) r.SetTextureStageState(0, stageStates[i][0], savedStage[i]);
-  r.SetRenderStates(saved, kStates);
+  if (m_renderer->DrawUser(OvMakeVertexFormat(VF_XYZRHW | VF_DIFFUSE, 1), quad, PRIM_TRIANGLESTRIP, 2)) ++m_stamps;
 }
 
 OvGLTexture* OvDrawingPaper::Save(const char* notePath) {

@@ -78,8 +78,8 @@ class OvDrawingPaper : public OvAllocated {
   const std::vector<uint8_t>& Image() const { return m_image; }
 
  private:
+  // One quad with the states of the current run (see StampStates).
   void Stamp(float u, float v);
-  void SetBlendStates();
   void ReleaseTarget();
 
   OvRendererGL* m_renderer;
