@@ -1,5 +1,7 @@
 #include "ov_script_host.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -418,7 +420,7 @@ void CollectFiles(const std::filesystem::path& folder, const char* extension, in
     if (it->is_directory(ec2)) {
       // Links could make the walk a loop.
       if (!name.empty() && name[0] != '.' && !it->is_symlink(ec2)) folders.push_back(p);
-    } else if (it->is_regular_file(ec2) && p.extension() == extension) {
+    } else if (it->is_regular_file(ec2) && strcasecmp(p.extension().c_str(), extension) == 0) {
       files.push_back(p);
     }
   }

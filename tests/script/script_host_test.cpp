@@ -123,10 +123,11 @@ TEST_F(ScriptHost, ControllerCreationAndInstanceNumbers) {
 TEST_F(ScriptHost, ScriptFolderRunsTextFilesBeforePrecompiledOnes) {
   WriteScript("a.out", Precompiled("ORDER = (ORDER or '') .. 'a'"));
   WriteScript("z.lua", "ORDER = (ORDER or '') .. 'z'");
+  WriteScript("y.LUA", "ORDER = (ORDER or '') .. 'y'");
   WriteScript("sub/m.lua", "ORDER = (ORDER or '') .. 'm'");
   WriteScript(".hidden/h.lua", "ORDER = (ORDER or '') .. 'h'");
   Start();
-  EXPECT_EQ(Str("ORDER"), "zma");
+  EXPECT_EQ(Str("ORDER"), "yzma");
 }
 
 TEST_F(ScriptHost, HostileContentChunksFailAlone) {
