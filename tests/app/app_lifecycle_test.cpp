@@ -88,6 +88,32 @@ TEST_F(AppTest, StartFramesAndStopTraceInOrderWithBalancedMemory) {
   EXPECT_GT(c.allocCount, 0);
 }
 
+TEST_F(AppTest, InputActivityReadsTheLoopFlagAndReplayedEvents) {
+  TraceCapture trace;
+  std::vector<OvInputEvent> events;
+  std::string error;
+  ASSERT_TRUE(OvParseInputEvents("1 key 65 down\n3 quit\n", events, error)) << error;
+  MainApp* app = new MainApp(options);
+  app->SetInputReplay(events, "in.txt");
+  ASSERT_TRUE(app->Initialise(&window, false, "stage.orv"));
+  struct Step {
+    int loopFlag;
+    int activity;  // before the frame
+    bool quitDue;
+  } steps[] = {{0, 0, false}, {0, 1, false}, {1, 1, false}, {0, 1, true}};
+  for (const Step& s : steps) {
+    app->SetInputActivity(s.loopFlag);
+    EXPECT_EQ(app->InputActivity(), s.activity);
+    EXPECT_EQ(app->ReplayQuitDue(), s.quitDue);
+    app->Frame();
+  }
+  EXPECT_TRUE(app->ReplayError().empty());
+  EXPECT_TRUE(app->Terminate());
+  delete app;
+  OvMemoryCounters c = OvMemoryGetCounters();
+  EXPECT_EQ(c.allocCount, c.freeCount);
+}
+
 TEST_F(AppTest, MissingContentTracesTheDialogErrorAndStillStarts) {
   TraceCapture trace;
   options.contentOverride = (dir / "absent.orv").string();

@@ -137,6 +137,8 @@ TEST(CommandLine, OptionsDoNotDisturbTheSize) {
   EXPECT_EQ(cl.dataDir, "/tmp/d");
   EXPECT_EQ(cl.content, "a.orv");
   EXPECT_EQ(cl.traceFile, "t.log");
+  EXPECT_EQ(Parse({"--replay", "in.txt"}).replay, "in.txt");
+  EXPECT_EQ(Parse({"--record", "out.txt"}).record, "out.txt");
 
   CommandLine headlessOnly = Parse({"--headless", "--frames", "5"});
   EXPECT_TRUE(headlessOnly.fullScreen);
@@ -150,9 +152,10 @@ TEST(CommandLine, BadInputIsRejectedWithAReason) {
   EXPECT_EQ(Parse({"--fixed-step", "1000000"}).fixedStep, 1000000);
   EXPECT_NE(Parse({"--fixed-step", "1000001"}, false).error.find("1 to 1000000"), std::string::npos);
   EXPECT_NE(Parse({"--fullscreen"}, false).error.find("--fullscreen"), std::string::npos);
+  EXPECT_NE(Parse({"--replay", "a.txt", "--record", "b.txt"}, false).error.find("together"), std::string::npos);
   EXPECT_TRUE(Parse({"--help"}).help);
   std::string usage = UsageText("kiwa-memo");
-  for (const char* opt : {"--content", "--data", "--headless", "--frames", "--trace", "--help"})
+  for (const char* opt : {"--content", "--data", "--headless", "--frames", "--trace", "--replay", "--record", "--help"})
     EXPECT_NE(usage.find(opt), std::string::npos) << opt;
 }
 
