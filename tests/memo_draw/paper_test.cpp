@@ -18,6 +18,7 @@
 #include "ov_mesh.h"
 #include "ov_note_files.h"
 #include "ov_render_list.h"
+#include "ov_std_material.h"
 
 namespace {
 
@@ -223,6 +224,47 @@ TEST_F(PaperTest, NoteTextureGoesWithItsClump) {
   EXPECT_TRUE(glIsTexture(secondName));
   note->Release();
   EXPECT_FALSE(glIsTexture(secondName));
+}
+
+TEST_F(PaperTest, TheEditPaperShowsTheFilmUntilTheEditEnds) {
+  OvGLTexture* own = Brush(0xFF00FF00u);
+  OvDatabase* db = OvDatabase::Create();
+  OvTextureEntry* entry = db->AddTexture(OvTextureRecord());
+  entry->handle = own;
+  OvStdMaterial* material = OvArenaNew<OvStdMaterial>(db->Arena());
+  const OvStdLayer layer;
+  const int32_t slot = 0;
+  ASSERT_TRUE(material->SetLayers(db->Arena(), &layer, 1));
+  ASSERT_TRUE(material->SetTextureIndices(db->Arena(), &slot, 1));
+  material->Bind(db);
+  OvPassPlan* plan = OvPassPlan::Build(*material, 2);
+  ASSERT_NE(plan, nullptr);
+  void* resources[1] = {plan};
+  OvMesh* mesh = db->AddMesh();
+  mesh->subsetCount = 1;
+  mesh->resources = resources;
+  OvClump* sheet = OvClump::Create();
+  sheet->SetMesh(mesh);
+  OvClump* holder = OvClump::Create();  // the pen object's root shows nothing itself
+  holder->AttachChild(sheet);
+
+  EXPECT_EQ(OvClumpShownTexture(holder), own);
+  paper->Begin(sheet, nullptr);
+  EXPECT_EQ(material->Texture(0), paper->Film().FilmTexture());
+  EXPECT_EQ(sheet->RefCount(), 2);
+  paper->Begin(target, nullptr);  // another sheet: this one gets its own back
+  EXPECT_EQ(material->Texture(0), own);
+  paper->Begin(sheet, nullptr);
+  paper->Destroy();
+  EXPECT_EQ(material->Texture(0), own);
+  EXPECT_EQ(sheet->RefCount(), 1);
+
+  sheet->SetMesh(nullptr);
+  holder->Release();
+  plan->Release();
+  material->~OvStdMaterial();
+  entry->handle = nullptr;
+  db->Destroy();
 }
 
 TEST(FilmCoord, HitOnAQuadMapsToItsTextureCoordinates) {
