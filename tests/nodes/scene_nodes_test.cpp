@@ -20,14 +20,14 @@
 
 namespace {
 
-struct ShellLog {
+struct ExecLog {
   std::vector<std::string> runs, messages;
   static void Execute(void* self, const OvExecRequest& r) {
-    static_cast<ShellLog*>(self)->runs.push_back(std::string(r.file) + "|" + r.parameters + "|" +
+    static_cast<ExecLog*>(self)->runs.push_back(std::string(r.file) + "|" + r.parameters + "|" +
                                                  (r.directory ? r.directory : "-") + "|" + r.baseFolder);
   }
   static void Message(void* self, const char* text, const char*) {
-    static_cast<ShellLog*>(self)->messages.push_back(text);
+    static_cast<ExecLog*>(self)->messages.push_back(text);
   }
 };
 
@@ -37,7 +37,7 @@ class SceneNodes : public ::testing::Test {
     renderer.quiet = true;
     scene.SetRenderer(&renderer);
     firstCamera = AddCamera(scene);
-    OvSetExecHandlers(ShellLog::Execute, ShellLog::Message, &shell);
+    OvSetExecHandlers(ExecLog::Execute, ExecLog::Message, &exec);
     OvSetExecPolicy(true, "/content/");
     OvClearContentChange();
   }
@@ -68,7 +68,7 @@ class SceneNodes : public ::testing::Test {
   RecordingRenderer renderer{nullptr};
   OvScene scene;
   OvClump* firstCamera = nullptr;
-  ShellLog shell;
+  ExecLog exec;
 };
 
 TEST_F(SceneNodes, ChangeCameraPicksThisClumpOrTheIdWithinItsDatabase) {
@@ -121,21 +121,21 @@ TEST_F(SceneNodes, ExternalExecutionRunsEveryFrameTheTestPasses) {
   run->checkMask = run->checkValue = 0x1;
   Attach(run, c);
   Step();
-  EXPECT_TRUE(shell.runs.empty());
+  EXPECT_TRUE(exec.runs.empty());
   c->SetSwitch(0x1, 0x1);
   Step(3);
   // Empty directory: none; names are relative to the content's folder.
-  EXPECT_EQ(shell.runs, std::vector<std::string>(3, "tool|-x \"a b\"|-|/content/"));
+  EXPECT_EQ(exec.runs, std::vector<std::string>(3, "tool|-x \"a b\"|-|/content/"));
   // No file: silent without the error dialog, a message with it.
   auto* empty = Make<OvExternalExecutionNode>();
   empty->options = 0;
   Attach(empty, c);
   run->checkMask = run->checkValue = 0x2;
   Step(2);
-  EXPECT_TRUE(shell.runs.size() == 3 && shell.messages.empty());
+  EXPECT_TRUE(exec.runs.size() == 3 && exec.messages.empty());
   empty->options = OvExternalExecutionNode::kErrorDialog;
   Step(2);
-  EXPECT_EQ(shell.messages, std::vector<std::string>(2, "No executable file or object."));
+  EXPECT_EQ(exec.messages, std::vector<std::string>(2, "No executable file or object."));
 }
 
 TEST_F(SceneNodes, ExternalExecutionOfUntrustedContentIsRefusedWithOneTraceLine) {
@@ -147,7 +147,7 @@ TEST_F(SceneNodes, ExternalExecutionOfUntrustedContentIsRefusedWithOneTraceLine)
   run->file = file;
   Attach(run, c);
   Step(3);
-  EXPECT_TRUE(shell.runs.empty());
+  EXPECT_TRUE(exec.runs.empty());
   const std::string& text = trace.Text();
   const std::string line = "External Execution of 'tool' refused";
   const size_t first = text.find(line);
