@@ -4,15 +4,19 @@
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
+#include "ov_paths.h"
 #include "ov_vkeys.h"
 
 namespace {
 
 // Frame numbers beyond this are a typing error, not a plan.
 constexpr int64_t kMaxFrame = int64_t(1) << 40;
+// A session of hours is a few megabytes; anything far larger is not one.
+constexpr size_t kMaxFileBytes = size_t(64) << 20;
 
 bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t& out) {
   if (text.empty()) return false;
@@ -131,7 +135,8 @@ bool ParseEvent(const std::vector<std::string>& t, OvInputEvent& e, std::string&
 
 bool OvParseInputEvents(const std::string& text, std::vector<OvInputEvent>& out, std::string& error) {
   out.clear();
-  size_t pos = 0;
+  // A byte-order mark some editors write is not part of the first line.
+  size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   int line = 0;
   int64_t lastFrame = 0;
   while (pos < text.size()) {
@@ -164,19 +169,37 @@ bool OvParseInputEvents(const std::string& text, std::vector<OvInputEvent>& out,
 }
 
 bool OvLoadInputEvents(const char* path, std::vector<OvInputEvent>& out, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  int openError = 0;
+  const int fd = OvOpenRegularFile(path, &openError);
+  if (fd < 0) {
+    error = std::string(path) + ": cannot read it: " +
+            (openError == EISDIR ? "it is a folder" : openError == EINVAL ? "it is not a regular file" : std::strerror(openError));
+    return false;
+  }
+  std::string text;
+  char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    if (text.size() + size_t(n) > kMaxFileBytes) {
+      ::close(fd);
+      error = std::string(path) + ": larger than " + std::to_string(kMaxFileBytes >> 20) + " MB";
+      return false;
+    }
+    text.append(buffer, size_t(n));
+  }
+  ::close(fd);
+  if (!ok) {
     error = std::string(path) + ": cannot read it: " + std::strerror(errno);
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    error = std::string(path) + ": cannot read it";
-    return false;
-  }
   std::string why;
-  if (!OvParseInputEvents(text.str(), out, why)) {
+  if (!OvParseInputEvents(text, out, why)) {
     // "line N: ..." becomes "FILE:N: ...".
     error = std::string(path) + ":" + why.substr(5);
     return false;

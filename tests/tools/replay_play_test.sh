@@ -45,8 +45,10 @@ done <<'CASES'
 # no frame yet\n0 move @right_box\n|2
 1 move 5 5\n2 move @no_such_clump\n|2
 CASES
-"$player" --headless --replay "$tmp/missing.txt" "$tmp/click.orv" >/dev/null 2>&1
-[ $? -eq 2 ] || fail "a missing replay file should exit 2"
+for file in "$tmp/missing.txt" "$tmp" /dev/zero; do
+  "$player" --headless --replay "$file" "$tmp/click.orv" >/dev/null 2>&1
+  [ $? -eq 2 ] || fail "replaying '$file' should exit 2"
+done
 
 # CPU use of a paced run, start-up left out: the difference between a short
 # and a two seconds longer run. One stage paces by its clock step (one unit
