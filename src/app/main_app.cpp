@@ -4,16 +4,36 @@
 
 #include <cstdlib>
 
+#include <cstdio>
+
 #include "file_dialog.h"
 #include "ov_clock.h"
+#include "ov_database.h"
+#include "ov_json_writer.h"
+#include "ov_memo_board.h"
 #include "ov_renderer_gl.h"
+#include "ov_trace.h"
+
+namespace {
+
+// Forwards the scene's new objects to the application.
+class ObjectAddedToApp : public OvObjectAddedSink {
+ public:
+  explicit ObjectAddedToApp(MainApp& app) : m_app(app) {}
+  void OnObjectAdded(OvLogObj* object) override { m_app.OnObjectAdded(object); }
+
+ private:
+  MainApp& m_app;
+};
+
+}  // namespace
 
 MainApp::MainApp(const MainAppOptions& options) : m_options(options) {
   if (!m_options.dataFolder.empty() && m_options.dataFolder.back() != '/') m_options.dataFolder.push_back('/');
   m_recycleFolder = m_options.dataFolder + "recycle/";
 }
 
-MainApp::~MainApp() = default;
+MainApp::~MainApp() { delete m_sink; }
 
 bool MainApp::Initialise(SDL_Window** window, bool flag, const char* contentName) {
   m_lastActivityMs = OvTickCount();
@@ -27,12 +47,63 @@ bool MainApp::Initialise(SDL_Window** window, bool flag, const char* contentName
                             : m_options.contentOverride;
   if (!OrvoApp::Initialise(window, flag, content.c_str())) return false;
   std::srand(OvTickCount());
-  return true;
+  // Content without the memo cursor plays as a plain scene.
+  if (Scene() == nullptr || Database() == nullptr || !OvMemoBoard::IsBoardContent(*Scene())) return true;
+
+  const std::vector<std::string> missing = OvMemoBoard::MissingNames(*Scene(), *Database());
+  if (!missing.empty()) {
+    std::string list;
+    for (const std::string& name : missing) list += (list.empty() ? "" : ", ") + name;
+    std::fprintf(stderr, "kiwa-memo: the board content '%s' lacks the named objects: %s\n", ContentPath(),
+                 list.c_str());
+    _TraceFormat("!!! The board content lacks the named objects: %s\n", list.c_str());
+    return false;
+  }
+  m_board = new OvMemoBoard();
+  if (m_board == nullptr) return false;
+  OvMemoBoard::Services services;
+  services.scene = Scene();
+  services.database = Database();
+  services.localised = LocalisedDatabase();
+  services.renderer = Renderer();
+  services.input = Input();
+  services.dataFolder = m_options.dataFolder;
+  m_dumpExtras.screenPoints = true;
+  m_dumpExtras.members = [this](JsonWriter& j) {
+    if (m_board == nullptr) return;
+    j.Key("memo");
+    m_board->WriteJson(j);
+  };
+  OvSetSceneDumpExtras(&m_dumpExtras);
+  return m_board->Start(services);
 }
 
-bool MainApp::Terminate() { return OrvoApp::Terminate(); }
+void MainApp::OnObjectAdded(OvLogObj* object) {
+  if (m_board != nullptr) m_board->OnObjectAdded(object);
+}
 
-bool MainApp::Frame() { return OrvoApp::Frame(); }
+OvScene* MainApp::CreateScene() {
+  if (m_sink == nullptr) m_sink = new ObjectAddedToApp(*this);
+  return new _CStageScene(m_sink);
+}
+
+bool MainApp::Terminate() {
+  if (m_board != nullptr) {
+    m_board->Terminate();
+    delete m_board;
+    m_board = nullptr;
+  }
+  OvSetSceneDumpExtras(nullptr);
+  return OrvoApp::Terminate();
+}
+
+bool MainApp::Frame() {
+  if (m_board == nullptr || !m_board->Started()) return OrvoApp::Frame();
+  if (!EngineStarted()) return false;
+  // The board holds objects of this scene: it runs the scene itself and
+  // ends only through its close button.
+  return m_board->Frame(InputActivity(), [this] { RunSceneFrame(); });
+}
 
 OvRendererGL* MainApp::CreateRenderer() { return new OvRendererGL(); }
 

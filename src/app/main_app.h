@@ -5,6 +5,11 @@
 #include <string>
 
 #include "orvo_app.h"
+#include "scene_dump.h"
+
+class OvMemoBoard;
+class OvLogObj;
+class OvObjectAddedSink;
 
 struct MainAppOptions {
   std::string programFolder;  // without a trailing separator
@@ -22,6 +27,10 @@ class MainApp : public OrvoApp {
   bool Terminate() override;
   bool Frame() override;
   OvRendererGL* CreateRenderer() override;
+  // Objects the content makes while it runs.
+  void OnObjectAdded(OvLogObj* object);
+  // Null while the content is not a board.
+  OvMemoBoard* Board() const { return m_board; }
   void DestroyRenderer(OvRendererGL* renderer) override;
 
   uint32_t LastActivityMs() const { return m_lastActivityMs; }
@@ -30,9 +39,13 @@ class MainApp : public OrvoApp {
 
  protected:
   bool ChooseContentFile(std::string& chosen, unsigned long* errorCode) override;
+  OvScene* CreateScene() override;
 
  private:
   MainAppOptions m_options;
   std::string m_recycleFolder;
   uint32_t m_lastActivityMs = 0;
+  OvMemoBoard* m_board = nullptr;
+  OvObjectAddedSink* m_sink = nullptr;
+  OvSceneDumpExtras m_dumpExtras;
 };

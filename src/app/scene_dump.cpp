@@ -7,9 +7,12 @@
 #include "ov_clump.h"
 #include "ov_logobj.h"
 #include "ov_scene.h"
+#include "ov_screen_point.h"
 #include "ov_trace.h"
 
 namespace {
+
+const OvSceneDumpExtras* g_extras = nullptr;
 
 // Content trees can be deep; the walk refuses to recurse beyond this.
 constexpr int kMaxDepth = 512;
@@ -19,7 +22,7 @@ void Vec(JsonWriter& j, const char* key, const OvVector& v) {
   j.MemberReals(key, f, 3);
 }
 
-void ClumpChain(JsonWriter& j, const OvClump* first, int depth) {
+void ClumpChain(JsonWriter& j, const OvScene& scene, const OvClump* first, int depth) {
   for (const OvClump* c = first; c != nullptr; c = c->GetNextBrother()) {
     j.BeginObject();
     j.Member("id", c->GetID());
@@ -46,13 +49,26 @@ void ClumpChain(JsonWriter& j, const OvClump* first, int depth) {
     j.EndArray();
     j.Key("children");
     j.BeginArray();
-    if (depth < kMaxDepth) ClumpChain(j, c->GetChild(), depth + 1);
+    if (depth < kMaxDepth) ClumpChain(j, scene, c->GetChild(), depth + 1);
     j.EndArray();
+    if (g_extras != nullptr && g_extras->screenPoints) {
+      // The pixel "move @NAME" points at; null when it has none.
+      float xy[2] = {0, 0};
+      j.Key("screen");
+      if (OvClumpScreenPoint(scene, *c, xy[0], xy[1]) == OvScreenPointResult::Ok) {
+        j.BeginArray();
+        j.Real(xy[0]);
+        j.Real(xy[1]);
+        j.EndArray();
+      } else {
+        j.Null();
+      }
+    }
     j.EndObject();
   }
 }
 
-void ObjectChain(JsonWriter& j, const OvLogObj* first, int depth) {
+void ObjectChain(JsonWriter& j, const OvScene& scene, const OvLogObj* first, int depth) {
   for (const OvLogObj* o = first; o != nullptr; o = o->LoGetNextBrother()) {
     j.BeginObject();
     j.Member("id", o->LoGetID());
@@ -62,17 +78,19 @@ void ObjectChain(JsonWriter& j, const OvLogObj* first, int depth) {
     j.MemberU("stateFlags", o->GetStateFlags());
     j.Key("clumps");
     j.BeginArray();
-    ClumpChain(j, o->GetClumps(), 0);
+    ClumpChain(j, scene, o->GetClumps(), 0);
     j.EndArray();
     j.Key("children");
     j.BeginArray();
-    if (depth < kMaxDepth) ObjectChain(j, o->LoGetChild(), depth + 1);
+    if (depth < kMaxDepth) ObjectChain(j, scene, o->LoGetChild(), depth + 1);
     j.EndArray();
     j.EndObject();
   }
 }
 
 }  // namespace
+
+void OvSetSceneDumpExtras(const OvSceneDumpExtras* extras) { g_extras = extras; }
 
 std::string OvSceneToJson(const OvScene& scene) {
   std::string out;
@@ -104,8 +122,9 @@ std::string OvSceneToJson(const OvScene& scene) {
   }
   j.Key("objects");
   j.BeginArray();
-  ObjectChain(j, scene.GetLogObjs(), 0);
+  ObjectChain(j, scene, scene.GetLogObjs(), 0);
   j.EndArray();
+  if (g_extras != nullptr && g_extras->members) g_extras->members(j);
   j.EndObject();
   out += "\n";
   return out;

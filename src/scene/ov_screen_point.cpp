@@ -61,10 +61,9 @@ OvScreenPointResult OvClumpScreenPoint(const OvScene& scene, const OvClump& clum
   const float cy = w.x * m.m[0][1] + w.y * m.m[1][1] + w.z * m.m[2][1] + m.m[3][1];
   const float cw = w.x * m.m[0][3] + w.y * m.m[1][3] + w.z * m.m[2][3] + m.m[3][3];
   if (!(cw > 0.0f)) return OvScreenPointResult::BehindCamera;
-  // The inverse of the film-coordinate mapping: both axes scale with half
-  // the viewport width.
-  const float half = width * 0.5f;
-  x = half + cx / cw * half;
-  y = scene.ViewportHeight() * 0.5f - cy / cw * half;
+  // Clip space spans the viewport on each axis (the projection carries the
+  // aspect), as drawing and picking see it.
+  x = width * 0.5f + cx / cw * width * 0.5f;
+  y = scene.ViewportHeight() * 0.5f - cy / cw * scene.ViewportHeight() * 0.5f;
   return OvScreenPointResult::Ok;
 }
