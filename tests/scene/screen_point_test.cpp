@@ -33,7 +33,7 @@ TEST(ScreenPoint, NamedClumpsProjectThroughTheLastFrame) {
   } cases[] = {
       {"lid", "lid", OvScreenPointResult::Ok, 640, 240},  // exact, though "lid_frame" comes first
       {"frame", "lid_frame", OvScreenPointResult::Ok, 320, 240},
-      {"hig", "high", OvScreenPointResult::Ok, 320, 0},  // both axes scale with the width
+      {"hig", "high", OvScreenPointResult::Ok, 320, 0},  // the top edge of the 4:3 view
       {"back", "back", OvScreenPointResult::BehindCamera, 0, 0},
       {"nothing", nullptr, OvScreenPointResult::Ok, 0, 0},
       {"", nullptr, OvScreenPointResult::Ok, 0, 0},
