@@ -10,6 +10,7 @@
 #include "ov_mesh_nodes.h"
 #include "ov_misc_nodes.h"
 #include "ov_opaque_node.h"
+#include "ov_particle_nodes.h"
 #include "ov_scene_nodes.h"
 #include "ov_script_node.h"
 
@@ -135,6 +136,7 @@ OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (OvNodeType* type = OvFlightNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvSceneNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvGenNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvParticleNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvConditionNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvAnimNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvScriptNodeTypeCreate(entry.pair, entry.name)) return type;
