@@ -616,6 +616,8 @@ void OvMemoBoard::HandleDrag() {
     OvLogObj* note = dragged->GetLogObj();
     OvClump* root = note ? note->GetClumps() : nullptr;
     if (root) {
+      // The cursor moved the note after the world matrices were made.
+      root->CalcToWorldMatrix();
       OvVector p;
       if (!root->GetWorldPos(p)) p = root->GetPos();
       if (IsAllowedPosition(p)) {
