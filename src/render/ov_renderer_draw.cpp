@@ -384,6 +384,13 @@ void OvRendererGL::ReleaseEffectTargets() {
 
 bool OvRendererGL::PrepareDraw(const OvVertexFormat& fmt) {
   if (!m_context || m_deviceLost || !m_programs) return false;
+  if (m_shaderProgram) {
+    if (m_boundProgram != m_shaderProgram) {
+      glUseProgram(m_shaderProgram);
+      m_boundProgram = m_shaderProgram;
+    }
+    return true;
+  }
   const uint32_t sig = fmt.flags | uint32_t(fmt.texSets) << 16;
   if (m_keyDirty || sig != m_keyFormat || !m_program) {
     OvProgramKey k;

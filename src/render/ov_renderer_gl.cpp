@@ -9,6 +9,7 @@
 #include "ov_clock.h"
 #include "ov_font.h"
 #include "ov_gl_program.h"
+#include "ov_shader_gen.h"
 #include "ov_render_list.h"
 #include "ov_trace.h"
 
@@ -292,6 +293,9 @@ void OvRendererGL::ReleaseAll() {
     DestroyBuffer(m_stream);
     DestroyBuffer(m_streamIndex);
     for (int s = 0; s < OV_MAX_STAGES; ++s) DeviceSetTexture(s, nullptr);
+    delete m_shaders;
+    m_shaders = nullptr;
+    m_shaderProgram = 0;
     if (m_programs) m_programs->Clear();
     glUseProgram(0);
     glDeleteSamplers(OV_MAX_STAGES, m_samplers);
@@ -444,6 +448,7 @@ void OvRendererGL::RemoveVolatile(OvVolatileRes* res) {
 
 void OvRendererGL::DeviceLostStep() {
   ReleaseEffectTargets();
+  UseShaderProgram(0);
   for (OvVolatileRes* r = m_volatiles; r;) {
     OvVolatileRes* next = r->m_next;
     r->OnDeviceLost();

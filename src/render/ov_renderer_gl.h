@@ -24,6 +24,7 @@ struct SDL_Window;
 typedef void* SDL_GLContext;
 class OvProgramCache;
 struct OvProgram;
+class OvShaderCache;
 
 // Every capability the renderer and its users test; filled once by Init
 // from the GL context. Tests may narrow it with SetCaps (e.g. drop texture
@@ -236,6 +237,14 @@ class OvRendererGL : public OvAllocated, public OvRenderer {
   // The frame's visible clumps with their lights (OvDrawRenderList).
   void RenderList(OvScene& scene, const OvRenderItem* items, const OvLightItem* lights) override;
 
+  // ---- Run-time shader programs (ov_shader_gen.h) -----------------------------
+  // The renderer's shader cache, made on first use (null without a context).
+  OvShaderCache* ShaderCache();
+  // Draws use this linked program instead of the generated ones; 0 returns
+  // to the generated programs. Binds it at once so constants can be set.
+  void UseShaderProgram(unsigned program);
+  unsigned ShaderProgram() const { return m_shaderProgram; }
+
   // ---- Effects and debug drawing ----------------------------------------------
   // The effect render-target pair, made on first request; false when the
   // device is lost or a previous attempt failed.
@@ -404,6 +413,8 @@ class OvRendererGL : public OvAllocated, public OvRenderer {
   uint32_t m_keyFormat = 0;
   OvProgram* m_program = nullptr;
   unsigned m_boundProgram = 0;
+  OvShaderCache* m_shaders = nullptr;
+  unsigned m_shaderProgram = 0;
   unsigned m_boundVbo = 0;
   uintptr_t m_boundBase = ~uintptr_t(0);
   uint32_t m_boundLayout = 0;
