@@ -582,11 +582,6 @@ class ParticleType final : public OvNodeType {
 
 }  // namespace
 
-OvParticleSet* OvParticleSetOf(const OvClump* clump) {
-  OvClumpExt* ext = clump ? clump->GetExtension() : nullptr;
-  return ext && ext->Kind() == OV_EXT_PARTICLES ? static_cast<OvParticleSet*>(ext) : nullptr;
-}
-
 // ---------------------------------------------------------------------------
 // Stored blocks.
 

@@ -120,8 +120,5 @@ class OvParticleSmokeNode : public OvParticleNode {
   bool Write(OvStream& stream) const override;
 };
 
-// The set an effect's clump carries, or null.
-OvParticleSet* OvParticleSetOf(const OvClump* clump);
-
 // The descriptor of one of the types above, or null for any other pair.
 OvNodeType* OvParticleNodeTypeCreate(const OvTypeId& pair, const char* name);

@@ -7,6 +7,7 @@
 #include "ov_assert.h"
 #include "ov_clump.h"
 #include "ov_mesh_draw.h"
+#include "ov_particle_draw.h"
 #include "ov_renderer_gl.h"
 #include "ov_std_material.h"
 #include "ov_texture_builder.h"
@@ -115,6 +116,10 @@ void OvDrawRenderList(OvRendererGL& renderer, const OvRenderItem* items, const O
     OvClump* clump = it->clump;
     OV_ASSERT(clump);  // culling lists only live clumps
     if (!clump) continue;
+    if (OvParticleSet* particles = OvParticleSetOf(clump)) {
+      OvDrawParticleSet(renderer, *particles);
+      continue;
+    }
     OvMesh* mesh = clump->GetMesh();
     const OvMatrix* world = clump->GetToWorldMatrix();
     if (!mesh || !world) continue;

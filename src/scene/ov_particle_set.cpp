@@ -4,7 +4,16 @@
 #include <bit>
 #include <cstring>
 
-OvParticleSet::~OvParticleSet() { OvMFree(m_records); }
+OvParticleSet::~OvParticleSet() {
+  delete m_drawCache;
+  OvMFree(m_records);
+}
+
+void OvParticleSet::SetDrawCache(OvParticleDrawCache* cache) {
+  if (cache == m_drawCache) return;
+  delete m_drawCache;
+  m_drawCache = cache;
+}
 
 bool OvParticleSet::IsFree(const OvParticle& p) { return std::bit_cast<uint32_t>(p.pos.x) == OV_PARTICLE_FREE_BITS; }
 

@@ -42,6 +42,13 @@ static_assert(sizeof(OvParticle) == 52);
 
 inline constexpr uint32_t OV_PARTICLE_FREE_BITS = 0x7FFFFFFFu;
 
+// What a renderer keeps for drawing one set (its vertex buffer); the set
+// owns it and frees it with itself.
+class OvParticleDrawCache {
+ public:
+  virtual ~OvParticleDrawCache() = default;
+};
+
 class OvParticleSet : public OvClumpExt, public OvAllocated {
  public:
   OvParticleSet(uint32_t typeCode, void* texture, int32_t transparency)
@@ -78,6 +85,10 @@ class OvParticleSet : public OvClumpExt, public OvAllocated {
   const OvVector& Centre() const { return m_centre; }
   float Radius() const { return m_radius; }
 
+  OvParticleDrawCache* DrawCache() const { return m_drawCache; }
+  // Takes ownership; a previous cache is freed.
+  void SetDrawCache(OvParticleDrawCache* cache);
+
  private:
   uint32_t m_type;
   void* m_texture;
@@ -89,4 +100,11 @@ class OvParticleSet : public OvClumpExt, public OvAllocated {
   int32_t m_freeHead = -1;
   OvVector m_min{}, m_max{}, m_centre{};
   float m_radius = 0.0f;
+  OvParticleDrawCache* m_drawCache = nullptr;
 };
+
+// The set a clump carries as its extension, or null.
+inline OvParticleSet* OvParticleSetOf(const OvClump* clump) {
+  OvClumpExt* ext = clump ? clump->GetExtension() : nullptr;
+  return ext && ext->Kind() == OV_EXT_PARTICLES ? static_cast<OvParticleSet*>(ext) : nullptr;
+}
