@@ -1,36 +1,118 @@
--- The wall clock: a dial with three hands. In the dial's own frame the face
--- looks along +z and twelve o'clock is +y; the hands turn about z, clockwise
--- as seen from the front, so their angles are negative.
+-- The wall clock above the board: a dial with three hands and a date line
+-- (month, day) beside it. The memo program's clock controller sets the time
+-- of each hand's object to the value shown (hours 0-24, minutes, seconds)
+-- and pulses bit d of a digit's switch when that digit becomes d. Hands and
+-- digits are objects of their own hung below "_clock", made by its
+-- generators when the board starts.
 
-local face = disc{ radius = 22, segments = 48, material = dialMat }
-local rim = cylinder{ radius = 23, height = 3, segments = 48, bottom = false, material = woodMat }
+local clockAt = { 0, 250, 141 }
+local face = euler(90, 0, 0)
 
--- A hand is a pivot at the centre with the blade offset towards twelve.
-local function hand(name, length, width, depth, mat, angle, animation)
-  local blade = box{ size = { width, length, 0.4 }, material = mat }
-  return clump{
-    name = name, position = { 0, 0, depth }, rotation = rotation("z", angle),
-    animation = animation,
-    children = { clump{ name = name .. "_blade", position = { 0, length * 0.4, 0 }, mesh = blade } },
-  }
+local dial = texture{
+  name = "dial", width = 128, height = 128, format = "argb4444", compress = true,
+  pixels = function(x, y, u, v)
+    local dx, dy = u - 0.5, v - 0.5
+    local r = math.sqrt(dx * dx + dy * dy)
+    if r > 0.5 then return 0x00000000 end
+    if r > 0.47 then return "#FF2A2A2A" end
+    local a = math.deg(math.atan(dy, dx)) % 30
+    if r > 0.36 and r < 0.44 and (a < 2.5 or a > 27.5) then return "#FF2A2A2A" end
+    a = math.deg(math.atan(dy, dx)) % 6
+    if r > 0.41 and r < 0.44 and (a < 1.2 or a > 4.8) then return "#FF6A6A6A" end
+    return "#FFF8F8F4"
+  end,
+}
+local dialMat = material{ name = "dial", texture = dial, alpha_test = true }
+local rimMat = material{ name = "clock rim", diffuse = "#4A3524", specular = { 0.3, 0.3, 0.3 }, power = 20 }
+local handMat = material{ name = "hand", diffuse = "#202020" }
+local redMat = material{ name = "second hand", diffuse = "#C02020" }
+
+-- Every hand and digit is placed with the clock's whole matrix, so its
+-- clumps are in the dial's frame: the face looks along +z, twelve is +y.
+local function part(record, build)
+  local o = object{ name = record, template = true }
+  local root = build()
+  return clump{ name = record .. "Part", emit_object = o, children = { root } }
 end
 
--- A quarter turn every 15 seconds, repeating: one turn a minute.
-local tick = {}
-for k = 0, 4 do
-  tick[#tick + 1] = { seconds(15 * k), rotation("z", -90 * k) }
+-- A hand turns about z, clockwise seen from the front; its object's time in
+-- seconds is the value shown, one turn per `turn` seconds.
+local function hand(name, length, width, depth, mat, turn)
+  local keys = {}
+  for q = 0, 4 do keys[#keys + 1] = { seconds(turn * q / 4), rotation("z", -90 * q) } end
+  return part(name, function()
+    return clump{
+      name = name, position = { 0, 0, depth },
+      animation = { track{ kind = "rotation", keys = keys } },
+      children = { clump{ name = name .. "_blade", position = { 0, length * 0.4, 0 },
+                          mesh = box{ size = { width, length, 0.4 }, material = mat } } },
+    }
+  end)
+end
+
+-- A digit is a quad over a strip of the ten glyphs; its time picks the
+-- glyph (10 units each) and bit d of its switch sends it to glyph d.
+local digitStrip = texture{
+  name = "digits", width = 16, height = 256, format = "argb4444",
+  pixels = function(x, y, u, v)
+    local d = math.floor(v * 10)
+    local gy = math.floor((v * 10 - d) * 11) - 2
+    local gx = x - 5
+    local g = GLYPHS[tostring(d)]
+    if gx >= 0 and gx < 5 and gy >= 0 and gy < 7 and g[gy + 1]:sub(gx + 1, gx + 1) == "1" then return "#FF202020" end
+    return "#FFF2EEE2"
+  end,
+}
+local digitMat = material{ name = "digit", texture = digitStrip }
+local function digit(name, x)
+  local keys = {}
+  for d = 0, 9 do
+    local v0, v1 = d / 10, (d + 1) / 10
+    keys[#keys + 1] = { d * 10, 0, v1, 1, v1, 1, v0, 0, v0 }
+  end
+  local flips = { track{ kind = "uv_step", keys = keys } }
+  for d = 0, 9 do
+    flips[#flips + 1] = node{ "Go to Frame", ["Check Flag"] = { 1 << d, 1 << d }, ["Check Valid Time"] = false,
+                              ["Absolute Go to"] = true, ["Go to:"] = d * 10 }
+  end
+  return part(name, function()
+    return clump{
+      name = name, position = { x, 0, 1.0 },
+      mesh = mesh{ positions = { -2.2, -3.5, 0, 2.2, -3.5, 0, 2.2, 3.5, 0, -2.2, 3.5, 0 },
+                   indices = { 0, 1, 2, 0, 2, 3 }, normals = "smooth",
+                   uv = { 0, 0.1, 1, 0.1, 1, 0, 0, 0 }, material = digitMat },
+      animation = flips,
+    }
+  end)
+end
+
+local parts = {
+  hand("hour_hand", 12, 1.6, 0.5, handMat, 12),
+  hand("minute_hand", 18, 1.1, 0.8, handMat, 60),
+  hand("second_hand", 19, 0.5, 1.1, redMat, 60),
+  digit("month_digit1", 27),
+  digit("month_digit", 32),
+  digit("mday_digit1", 42),
+  digit("mday_digit", 47),
+}
+local makers = {}
+for _, p in ipairs(parts) do
+  makers[#makers + 1] = node{ "Generator", ["Check Flag"] = { 0, 0 }, ["Check in Camera"] = false,
+    ["Generated Object"] = p, ["Life Time:"] = -1, ["Unlink Time:"] = -1, ["Total #:"] = 1,
+    ["Align Orientation"] = true }
 end
 
 object{
   name = "_clock",
   clump = clump{
-    name = "_clock", position = { 0, 14, 150 }, rotation = euler(90, 0, 0),
+    name = "_clock", position = clockAt, rotation = face,
+    animation = makers,
     children = {
-      clump{ name = "_clockRim", position = { 0, 0, -1.4 }, mesh = rim },
-      clump{ name = "_clockFace", position = { 0, 0, 0.2 }, mesh = face },
-      hand("hour_hand", 12, 1.6, 0.5, handMat, 60),
-      hand("minute_hand", 18, 1.1, 0.8, handMat, -60),
-      hand("second_hand", 19, 0.5, 1.1, redMat, 0, { track{ kind = "rotation", keys = tick, after = "repeat" } }),
+      clump{ name = "_clockRim", position = { 0, 0, -1.4 },
+             mesh = cylinder{ radius = 19, height = 3, segments = 36, bottom = false, material = rimMat } },
+      clump{ name = "_clockFace", position = { 0, 0, 0.2 }, mesh = disc{ radius = 18, segments = 36, material = dialMat } },
+      clump{ name = "_clockDate", position = { 37, 0, -0.2 },
+             mesh = rounded_box{ size = { 28, 10, 2 }, radius = 0.8, segments = 1, material = rimMat } },
     },
   },
 }
