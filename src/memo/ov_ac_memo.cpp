@@ -55,7 +55,17 @@ const void* OvAcMoveTo::ClassTag() {
 OvAcMoveTo::OvAcMoveTo(float duration, OvFlightHost* host) : m_host(host), m_duration(duration > 0 ? duration : 0) {}
 
 OvAcMoveTo::~OvAcMoveTo() {
+  // Still in a list: leave it, so the list never calls a dead controller.
+  if (OvClump* clump = m_clump) {
+    SetOwned(false);  // being destroyed already
+    clump->DelAniCtrl(this);
+  }
   if (m_carried) m_carried->Release();
+}
+
+void OvAcMoveTo::Release() {
+  m_clump = nullptr;
+  OvHrchyAniCtrl::Release();
 }
 
 OvAcMoveTo* OvAcMoveTo::Create(float duration, OvFlightHost* host) {
@@ -160,7 +170,16 @@ const void* OvAcNoteMCursor::ClassTag() {
 
 OvAcNoteMCursor::OvAcNoteMCursor(OvInputDevice* input) : m_input(input) {}
 
+void OvAcNoteMCursor::Release() {
+  m_clump = nullptr;
+  OvAniCtrl::Release();
+}
+
 OvAcNoteMCursor::~OvAcNoteMCursor() {
+  if (OvClump* clump = m_clump) {
+    SetOwned(false);  // being destroyed already
+    clump->DelAniCtrl(this);
+  }
   SetRef(m_held, nullptr);
   SetRef(m_lastClicked, nullptr);
   SetRef(m_dragged, nullptr);

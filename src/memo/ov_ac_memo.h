@@ -45,6 +45,9 @@ class OvAcMoveTo : public OvHrchyAniCtrl {
   uint32_t GetChannelMask() const override { return ACF_LOG_OBJ_LINK | ACF_POS; }
   void Hierarchy(OvClump* clump, int32_t value) override;
   bool RefersTo(const void* object) const override { return object && object == m_carried; }
+  // An embedded flight leaves its clump when it ends before the clump.
+  void Attached(OvClump* clump) override { m_clump = clump; }
+  void Release() override;
 
   // A new flight from wherever the clump is at its next tick. A carried
   // object is hidden now and shown on arrival; with deleteAtEnd the flying
@@ -75,6 +78,7 @@ class OvAcMoveTo : public OvHrchyAniCtrl {
   bool m_deleteAtEnd = false;
   bool m_arrived = false;  // the object is on its way out: nothing more to do
   OvLogObj* m_carried = nullptr;  // referenced
+  OvClump* m_clump = nullptr;     // the clump whose list holds this flight
 };
 
 class OvAcNoteMCursor : public OvAniCtrl {
@@ -94,6 +98,8 @@ class OvAcNoteMCursor : public OvAniCtrl {
   void Animate(OvClump* clump, int32_t time) override;
   void Hierarchy(OvClump* clump, int32_t value) override;
   bool RefersTo(const void* object) const override;
+  void Attached(OvClump* clump) override { m_clump = clump; }
+  void Release() override;
 
   // Inputs.
   void SetIncludeFilter(const char* filter);
@@ -141,4 +147,5 @@ class OvAcNoteMCursor : public OvAniCtrl {
   OvVector m_grabOffset{0, 0, 0};
   bool m_dragRefused = false;
   bool m_firstClick = false;
+  OvClump* m_clump = nullptr;  // the clump whose list holds this cursor
 };

@@ -89,6 +89,13 @@ TEST(MoveTo, ACutShortFlightGivesBackWhatItCarried) {
   for (int i = 0; i < 12; ++i) StepFrame(s.scene, kStep);
   EXPECT_TRUE(Near(s.paper->GetPos(), {0, 0, 0}));
   EXPECT_FALSE(s.paper->IsInvisible());
+  {
+    OvAcMoveTo gone(OvAcMoveTo::kBoardDuration);  // ends while still attached
+    ASSERT_TRUE(s.paper->AddAniCtrl(&gone));
+    gone.FlyTo({1, 1, 1}, nullptr, false);
+  }
+  EXPECT_EQ(s.paper->GetAniCtrlCount(), 0);
+  StepFrame(s.scene, kStep);
 }
 
 struct FakeInput : OvInputDevice {
@@ -106,10 +113,16 @@ struct FakeInput : OvInputDevice {
 
 // Camera at the origin looking along -z on a 640 x 480 view: at depth 10
 // one pixel is 1/32 of a unit.
+struct DbHolder {
+  OvDatabase* db = OvDatabase::Create();
+  ~DbHolder() { db->Destroy(); }
+};
+
 struct CursorScene {
+  DbHolder holder;  // goes last: the cursor's clumps use its meshes
+  OvDatabase* db = holder.db;
   CallLog log;
   RecordingRenderer renderer{&log};
-  OvDatabase* db = OvDatabase::Create();
   OvScene* scene = new OvScene();
   FakeInput input;
   OvAcNoteMCursor cursor{&input};
@@ -134,7 +147,6 @@ struct CursorScene {
   ~CursorScene() {
     pointer->DelAniCtrl(&cursor);
     delete scene;
-    db->Destroy();
   }
   void Tick(int32_t units = 10) {
     StepFrame(*scene, units);
