@@ -9,6 +9,7 @@
 #include "ov_mesh_draw.h"
 #include "ov_particle_draw.h"
 #include "ov_renderer_gl.h"
+#include "ov_shader_material.h"
 #include "ov_std_material.h"
 #include "ov_texture_builder.h"
 #include "ov_trace.h"
@@ -32,6 +33,7 @@ OvContentUploader::OvContentUploader(OvRendererGL& renderer) : m_renderer(render
   m_builder = new OvTextureBuilder(&renderer);
   OvRegisterStdMaterialType();
   OvAddShaderResourceFactory(OvStdMaterialFactory);
+  OvRegisterShaderMaterialTypes();
 }
 
 OvContentUploader::~OvContentUploader() { delete m_builder; }

@@ -317,6 +317,7 @@ OvShaderCache::~OvShaderCache() {
   std::free(m_vs);
   std::free(m_ps);
   std::free(m_linked);
+  std::free(m_dead);
 }
 
 void OvShaderCache::Clear() {
@@ -327,7 +328,13 @@ void OvShaderCache::Clear() {
     if (m_ps[i].shader) glDeleteShader(m_ps[i].shader);
   if (m_defaultPixel) glDeleteShader(m_defaultPixel);
   m_defaultPixel = 0;
-  m_vsCount = m_psCount = m_linkedCount = 0;
+  m_vsCount = m_psCount = m_linkedCount = m_deadCount = 0;
+}
+
+bool OvShaderCache::IsDead(uintptr_t source) const {
+  for (int i = 0; i < m_deadCount; ++i)
+    if (m_dead[i] == source) return true;
+  return false;
 }
 
 template <typename T>
@@ -372,6 +379,16 @@ unsigned OvShaderCache::CompileText(bool vertex, const char* text, size_t size, 
 }
 
 unsigned OvShaderCache::Build(bool vertex, const char* source, const std::string& defines, const char* owner) {
+  const int compiles = m_compiles;
+  bool textCompiled = false;
+  const unsigned shader = BuildOnce(vertex, source, defines, owner, textCompiled);
+  if (!shader && !textCompiled && m_compiles != compiles && Reserve(m_dead, m_deadCount, m_deadCap))
+    m_dead[m_deadCount++] = reinterpret_cast<uintptr_t>(source);
+  return shader;
+}
+
+unsigned OvShaderCache::BuildOnce(bool vertex, const char* source, const std::string& defines, const char* owner,
+                                  bool& textCompiled) {
   const char* deflt = vertex ? "vs_1_1" : "ps_1_1";
   char profile[10];
   switch (OvClassifyShaderSource(source)) {
@@ -381,6 +398,7 @@ unsigned OvShaderCache::Build(bool vertex, const char* source, const std::string
       return 0;
     case OvShaderSourceKind::HighLevelText: {
       if (!OvShaderTarget(source, 30, profile)) std::strcpy(profile, deflt);
+      textCompiled = true;
       return CompileText(vertex, source, std::strlen(source), profile, defines, kCompileFailed, owner);
     }
     default: break;
@@ -405,6 +423,7 @@ unsigned OvShaderCache::Build(bool vertex, const char* source, const std::string
     return 0;
   }
   if (!OvShaderTarget(text.c_str(), text.size() < 99 ? text.size() : 99, profile)) std::strcpy(profile, deflt);
+  textCompiled = true;
   return CompileText(vertex, text.data(), text.size(), profile, defines, message, owner);
 }
 
@@ -420,7 +439,9 @@ unsigned OvShaderCache::GetVertexShader(uint32_t lightCode, int lightCount, int 
   }
   std::string defines;
   unsigned shader = 0;
-  if (!OvVertexShaderDefines(lightCode, lightCount, texCount, extra, defines)) {
+  if (IsDead(src)) {
+    // Known to fail for every key.
+  } else if (!OvVertexShaderDefines(lightCode, lightCount, texCount, extra, defines)) {
     ++m_compiles;
     TraceFailure(kCompileFailed, owner, "more than 127 macros");
   } else {
@@ -441,7 +462,7 @@ unsigned OvShaderCache::GetPixelShader(const char* source, const OvShaderMacro* 
   int count = 0;
   for (const OvShaderMacro* p = macros; p && p->name && count < OV_MAX_SHADER_MACROS; ++p, ++count)
     defines += std::string("#define ") + p->name + " " + FirstLine(p->value) + "\n";
-  const unsigned shader = Build(false, source, defines, owner);
+  const unsigned shader = IsDead(src) ? 0 : Build(false, source, defines, owner);
   if (!Reserve(m_ps, m_psCount, m_psCap)) return shader;
   m_ps[m_psCount++] = {m, src, shader};
   return shader;

@@ -103,6 +103,8 @@ class OvShaderCache : public OvAllocated, public OvVolatileRes {
   };
   // Builds (or fails) one shader from a source with the given definitions.
   unsigned Build(bool vertex, const char* source, const std::string& defines, const char* owner);
+  unsigned BuildOnce(bool vertex, const char* source, const std::string& defines, const char* owner,
+                     bool& textCompiled);
   unsigned CompileText(bool vertex, const char* text, size_t size, const char* profile, const std::string& defines,
                        const char* message, const char* owner);
 
@@ -112,6 +114,11 @@ class OvShaderCache : public OvAllocated, public OvVolatileRes {
   int m_psCount = 0, m_psCap = 0;
   Linked* m_linked = nullptr;
   int m_linkedCount = 0, m_linkedCap = 0;
+  // Sources that fail whatever the definitions (assembly, missing files):
+  // every further key of theirs fails without a build or a trace line.
+  bool IsDead(uintptr_t source) const;
+  uintptr_t* m_dead = nullptr;
+  int m_deadCount = 0, m_deadCap = 0;
   unsigned m_defaultPixel = 0;
   std::string m_folder;
   int m_compiles = 0;
