@@ -142,7 +142,7 @@ std::string UsageText(const char* program) {
          "  --content FILE  content file to run (default: stage.orv next to the program)\n"
          "  --data DIR      folder for notes and the instance lock (default: data/ next to\n"
          "                  the program, or $XDG_DATA_HOME/kiwa-memo/data/ when that is not\n"
-         "                  writable)\n"
+         "                  writable or the program is installed)\n"
          "  --headless      render off screen, without a display\n"
          "  --frames N      stop after N frames\n"
          "  --fixed-step U  advance the clock by exactly U time units per frame\n"

@@ -130,8 +130,11 @@ std::string OvLanguageFileName(const std::string& contentPath, const std::string
 
 OvDatabase* SelectLanguage(const char* contentPath, const LanguageEnvironment& env, OvDbRenderer* renderer,
                            std::string* codeOut) {
-  // Diagnostic only: a folder that cannot be written loses nothing else.
-  FILE* record = std::fopen(Join(env.programFolder, "locale.txt").c_str(), "w");
+  // Diagnostic only: a folder that cannot be written loses nothing else. An
+  // installed copy leaves its program folder as installed.
+  FILE* record = FileExists(Join(env.programFolder, "installed").c_str())
+                     ? nullptr
+                     : std::fopen(Join(env.programFolder, "locale.txt").c_str(), "w");
   if (record) std::fprintf(record, "%x, %x\n", env.userLcid, env.systemLcid);
 
   std::string code;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "command_line.h"
@@ -61,6 +62,27 @@ bool ContentReadable(const char* program, const std::string& path) {
                                              : std::strerror(openError);
   std::fprintf(stderr, "%s: cannot read the content file '%s': %s\n", program, path.c_str(), reason);
   return false;
+}
+
+// Milliseconds since the kernel started this process (clock-tick resolution,
+// so the time before main counts too); negative when unreadable.
+double MsSinceProcessStart() {
+  char text[1024] = {};
+  FILE* f = std::fopen("/proc/self/stat", "r");
+  if (f == nullptr) return -1;
+  const size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  text[n] = 0;
+  // The command name may hold spaces and brackets: fields count from the last ')'.
+  const char* p = std::strrchr(text, ')');
+  unsigned long long start = 0;
+  if (p == nullptr || std::sscanf(p + 1, " %*c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
+                                  &start) != 1)
+    return -1;
+  timespec now{};
+  const long ticks = sysconf(_SC_CLK_TCK);
+  if (ticks <= 0 || clock_gettime(CLOCK_BOOTTIME, &now) != 0) return -1;
+  return (double(now.tv_sec) + now.tv_nsec * 1e-9 - double(start) / double(ticks)) * 1000.0;
 }
 
 std::string WithSlash(std::string p) {
@@ -236,6 +258,7 @@ void Shell::WindowMessage(const SDL_Event& e) {
 
 void Shell::Loop(SingleInstance* instance) {
   m_loop.quitRequested = false;
+  bool firstFrame = true;
   while (!m_loop.quitRequested) {
     ProbeActivity();
     m_app->SetInputActivity(m_probe.Activity());
@@ -267,6 +290,11 @@ void Shell::Loop(SingleInstance* instance) {
       if (!m_cl.screenshot.empty() && m_frameLimit > 0 && m_frames + 1 == m_frameLimit)
         m_app->RequestScreenshot(m_cl.screenshot.c_str());
       if (!m_app->Frame()) m_loop.quitRequested = true;
+      if (firstFrame) {
+        // Start-up cost as the user sees it: from exec to the first presented picture.
+        _TraceFormat("First frame presented %.0f ms after start.\n", MsSinceProcessStart());
+        firstFrame = false;
+      }
       if (const std::string error = m_app->ReplayError(); !error.empty()) {
         std::fprintf(stderr, "%s: %s\n", m_program, error.c_str());
         _TraceFormat("!!! %s\n", error.c_str());
@@ -390,8 +418,12 @@ std::string ResolveDataFolder(const std::string& programFolder, const std::strin
     return WithSlash(requested);
   }
   std::string beside = programFolder + "/data";
+  // An installed copy never writes into its program folder, even where it could
+  // (run as root, or installed under the user's own prefix).
+  std::error_code ec;
+  const bool installed = std::filesystem::exists(programFolder + "/installed", ec);
   std::string ignored;
-  if (MakeFolders(beside, ignored) && Writable(beside)) return WithSlash(beside);
+  if (!installed && MakeFolders(beside, ignored) && Writable(beside)) return WithSlash(beside);
 
   std::string base;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/') {

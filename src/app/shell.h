@@ -27,7 +27,8 @@ int OvRunShell(const CommandLine& cl, const char* title, const char* contentName
                bool contentMustLoad = false, const char* program = nullptr);
 
 // The folder that holds notes and the instance lock: the --data folder, else
-// programFolder + "/data/" when it can be created and written, else
+// programFolder + "/data/" when it can be created and written and the program
+// folder holds no "installed" mark, else
 // $XDG_DATA_HOME/kiwa-memo/data/ (default ~/.local/share). Creates it. Returns
 // the folder with a trailing "/", or an empty string with error set.
 std::string ResolveDataFolder(const std::string& programFolder, const std::string& requested, std::string& error);

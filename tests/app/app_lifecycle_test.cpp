@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -263,6 +264,28 @@ TEST(DataFolderTest, RequestedFolderIsCreatedAndBesideTheProgramByDefault) {
   got = ResolveDataFolder("/unused", (d / "file").string(), error);
   EXPECT_TRUE(got.empty());
   EXPECT_NE(error.find("file"), std::string::npos);
+  fs::remove_all(d);
+}
+
+TEST(DataFolderTest, InstalledMarkKeepsTheNotesOutOfTheProgramFolder) {
+  fs::path d = fs::temp_directory_path() / ("ov_installed_" + std::to_string(::getpid()));
+  struct Case {
+    bool mark;
+    const char* expected;  // under d
+  } cases[] = {{false, "prog/data/"}, {true, "xdg/kiwa-memo/data/"}};
+  const char* oldXdg = std::getenv("XDG_DATA_HOME");
+  const std::string savedXdg = oldXdg ? oldXdg : "";
+  for (const Case& c : cases) {
+    fs::remove_all(d);
+    fs::create_directories(d / "prog");
+    if (c.mark) std::ofstream(d / "prog" / "installed") << "x";
+    ::setenv("XDG_DATA_HOME", (d / "xdg").c_str(), 1);
+    std::string error;
+    EXPECT_EQ(ResolveDataFolder((d / "prog").string(), "", error), (d / c.expected).string()) << c.mark;
+    EXPECT_EQ(fs::exists(d / "prog" / "data"), !c.mark);
+  }
+  if (oldXdg) ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
+  else ::unsetenv("XDG_DATA_HOME");
   fs::remove_all(d);
 }
 
