@@ -222,6 +222,35 @@ OvGLTexture* OvMemoBoard::TextureFromImage(const std::vector<uint8_t>& bgra) {
   return texture;
 }
 
+const void* OvMemoBoard::MaterialKey(OvClump* clump) {
+  OvMesh* mesh = clump ? clump->GetMesh() : nullptr;
+  return mesh && mesh->sharedMesh ? mesh->sharedMesh : mesh;
+}
+
+bool OvMemoBoard::ShowTexture(OvClump* clump, OvGLTexture* texture) {
+  const void* key = MaterialKey(clump);
+  if (!key) return false;
+  // Clumps of one mesh share its material: the content's own texture is
+  // kept so a note texture is never left there once it is destroyed.
+  if (!m_baseTextures.count(key)) m_baseTextures[key] = OvClumpShownTexture(clump);
+  return OvSetClumpTexture(clump, texture, nullptr);
+}
+
+void OvMemoBoard::ForgetTextures(OvLogObj* object) {
+  if (!object) return;
+  OvClump* clump = object->LoSearchClump("_pick1_drag_paper");
+  if (!clump) clump = object->GetClumps();
+  OvAcDelTexWithClump* holder = clump ? OvAcDelTexWithClump::FindOn(clump) : nullptr;
+  auto base = m_baseTextures.find(MaterialKey(clump));
+  if (holder && base != m_baseTextures.end() && OvClumpShownTexture(clump) == holder->Texture())
+    OvSetClumpTexture(clump, base->second, nullptr);
+}
+
+void OvMemoBoard::DeleteObject(OvLogObj* object) {
+  ForgetTextures(object);
+  m_s.scene->DelLogObj(object);
+}
+
 void OvMemoBoard::SetNoteTexture(OvLogObj* note, OvGLTexture* texture) {
   OvClump* clump = NoteClump(note);
   if (!clump || !texture) {
@@ -229,6 +258,7 @@ void OvMemoBoard::SetNoteTexture(OvLogObj* note, OvGLTexture* texture) {
     return;
   }
   if (OvAcDelTexWithClump* holder = OvAcDelTexWithClump::FindOn(clump)) {
+    ShowTexture(clump, texture);
     holder->ReplaceTexture(texture);
   } else {
     OvAcDelTexWithClump* ctrl = OvAcDelTexWithClump::Create(m_s.renderer, texture);
@@ -238,7 +268,7 @@ void OvMemoBoard::SetNoteTexture(OvLogObj* note, OvGLTexture* texture) {
       return;
     }
   }
-  OvSetClumpTexture(clump, texture, nullptr);
+  ShowTexture(clump, texture);
 }
 
 void OvMemoBoard::BringToFront(OvLogObj* note) {
@@ -412,7 +442,7 @@ void OvMemoBoard::RecycleFront() {
   if (it != m_noteFiles.end()) m_noteFiles.erase(it);
   note->AddRef();
   RemoveFromStack(note);
-  m_s.scene->DelLogObj(note);
+  DeleteObject(note);
   note->Release();
   SaveIndex();
 }
@@ -504,6 +534,13 @@ bool OvMemoBoard::AfterScene() {
   waiting.swap(m_showPending);
   for (OvLogObj* note : waiting) Show(note);
 
+  std::vector<OvLogObj*> added;
+  added.swap(m_addedPending);
+  for (OvLogObj* object : added) {
+    OnObjectAdded(object);
+    object->Release();
+  }
+
   if (m_cursor) m_cursor->SetSuspended(!m_idleView);
   if (leftClick && std::strchr(PickFilter(), '1')) {
     OvClump* clicked = m_cursor && m_cursor->Click() ? m_cursor->Clicked() : nullptr;
@@ -586,11 +623,14 @@ void OvMemoBoard::Dispatch(OvClump* clicked) {
     auto it = m_recycled.end();
     for (OvLogObj* o = owner; o && it == m_recycled.end(); o = o->LoGetParent()) it = m_recycled.find(o);
     if (Contains(name, "delnote") && it != m_recycled.end()) {
-      if (m_store.DeleteRecycled(it->second)) m_s.scene->DelLogObj(it->first);
+      if (m_store.DeleteRecycled(it->second)) {
+        DeleteObject(it->first);
+        it->first->Release();
+        m_recycled.erase(it);
+      }
     } else if (Contains(name, "RreturnNote") && it != m_recycled.end()) {
       const std::string file = it->second;
       if (m_store.ReturnNote(file)) {
-        m_s.scene->DelLogObj(it->first);
         int kind = 0;
         uint64_t time = 0;
         OvParseNoteFileName(file, kind, time);
@@ -601,6 +641,9 @@ void OvMemoBoard::Dispatch(OvClump* clicked) {
           BringToFront(note);
           note->Release();
         }
+        DeleteObject(it->first);
+        it->first->Release();
+        m_recycled.erase(it);
         SaveIndex();
       }
     } else if (Contains(name, "RecycleBinBk") && m_recycleBin) {
@@ -755,6 +798,13 @@ void OvMemoBoard::FinishEdit() {
 
 void OvMemoBoard::OnObjectAdded(OvLogObj* object) {
   if (!m_started || !object) return;
+  // Objects made while the scene ticks are handled once it is done: only
+  // then can trees be re-linked and textures made.
+  if (m_s.scene->Ticking()) {
+    object->AddRef();
+    m_addedPending.push_back(object);
+    return;
+  }
   const char* name = object->LoGetName();
   if (!name || !*name) return;
   if (std::strncmp(name, "del_", 4) == 0) {
@@ -767,7 +817,7 @@ void OvMemoBoard::OnObjectAdded(OvLogObj* object) {
       clump->AddRef();
       m_trashMarkers.push_back(clump);
     } else {
-      m_s.scene->DelLogObj(object);
+      DeleteObject(object);
     }
     return;
   }
@@ -811,7 +861,7 @@ void OvMemoBoard::OpenRecycleView(OvLogObj* bin) {
       if (!paper) paper = shown->GetClumps();
       if (texture) {
         if (OvAcDelTexWithClump* ctrl = OvAcDelTexWithClump::Create(m_s.renderer, texture)) {
-          if (paper && paper->AddAniCtrl(ctrl)) OvSetClumpTexture(paper, texture, nullptr);
+          if (paper && paper->AddAniCtrl(ctrl)) ShowTexture(paper, texture);
           else ctrl->Release();
         } else {
           OvReleaseTexture(*m_s.renderer, texture);
@@ -829,7 +879,7 @@ void OvMemoBoard::OpenRecycleView(OvLogObj* bin) {
 
 void OvMemoBoard::CloseRecycleView() {
   for (auto& e : m_recycled) {
-    m_s.scene->DelLogObj(e.first);
+    DeleteObject(e.first);
     e.first->Release();
   }
   m_recycled.clear();
@@ -842,8 +892,12 @@ void OvMemoBoard::Terminate() {
   SaveIndex();
   FlushPulses();
   ShowAll();
-  for (OvLogObj* note : m_showPending) (void)note;
+  // The scene frees the note textures after this.
+  for (OvLogObj* note : m_noteStack) ForgetTextures(note);
+  for (auto& e : m_recycled) ForgetTextures(e.first);
   m_showPending.clear();
+  for (OvLogObj* object : m_addedPending) object->Release();
+  m_addedPending.clear();
   for (OvLogObj* note : m_noteStack) note->Release();
   m_noteStack.clear();
   m_noteFiles.clear();

@@ -9,7 +9,7 @@ orvc=$1
 memo=$2
 stage=$3
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+trap "rm -rf $tmp" EXIT; [ -n "${KEEP:-}" ] && trap - EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 "$orvc" "$stage" -o "$tmp/board.orv" >/dev/null || fail "orvc could not compile $stage"
@@ -89,6 +89,36 @@ done <<'CASES'
 @_BkBoard 90 -20|[83, -60, 0]
 @_0XBkBoard|[60, -60, 0]
 CASES
+
+# --- a double click opens the front note; ok writes the same file again -------
+run "$tmp/data" 5 "$tmp/idle.txt" || fail "reload: exit status $?"
+front=$(memo 'm["notes"][0]["file"]')
+sum=$(md5sum <"$tmp/data/$front")
+printf '20 move @_BkBoard -65 -33\n21 down left\n22 up left\n26 down left\n27 up left\n' >"$tmp/open.txt"
+printf '60 move @_editPaper00 0 -10\n61 down left\n62 move @_editPaper00 0 10\n63 up left\n' >>"$tmp/open.txt"
+run "$tmp/data" 40 "$tmp/open.txt" || fail "open: exit status $?"
+[ "$(memo 'm["pickFilter"] + " " + str(m["editNote"] is not None)')" = "_pick2_ True" ] ||
+  fail "a double click did not open the note: $(memo m)"
+printf '70 move @_pick2_ok\n71 down left\n72 up left\n' >>"$tmp/open.txt"
+run "$tmp/data" 130 "$tmp/open.txt" || fail "open and ok: exit status $?"
+[ "$(memo 'len(m["notes"]), m["notes"][0]["file"], m["pickFilter"], m["editNote"]')" = "3 $front pick1 None" ] ||
+  fail "after ok: $(memo m)"
+[ "$(md5sum <"$tmp/data/$front")" != "$sum" ] || fail "the opened note's file was not written again"
+
+# --- the trash can and the recycle view ----------------------------------------
+printf '20 move @_pick1_TrashCan\n21 down left\n22 up left\n' >"$tmp/trash.txt"
+run "$tmp/data" 30 "$tmp/trash.txt" || fail "trash: exit status $?"
+[ "$(memo 'len(m["notes"]), m["recycleCount"]')" = "2 1" ] || fail "after the trash can: $(memo m)"
+[ -s "$tmp/data/recycle/$front" ] && [ ! -e "$tmp/data/$front" ] || fail "$front was not moved into the bin"
+printf '20 move @_pick1_ReturnBtn\n21 down left\n22 up left\n40 move @_pick3_RreturnNote\n41 down left\n42 up left\n' \
+  >"$tmp/return.txt"
+printf '60 move @_pick1_pick3_CancelBtn\n61 down left\n62 up left\n' >>"$tmp/return.txt"
+run "$tmp/data" 70 "$tmp/return.txt" || fail "return: exit status $?"
+[ "$(memo 'len(m["notes"]), m["notes"][0]["file"], m["recycleCount"], m["pickFilter"]')" = "3 $front 0 _pick1_" ] ||
+  fail "after putting the note back: $(memo m)"
+[ -s "$tmp/data/$front" ] || fail "$front is not back in the data folder"
+balanced "return"
+grep -q '!!!' "$tmp/trace.log" && fail "trouble in the trace: $(grep '!!!' "$tmp/trace.log")"
 
 # --- the close button ends the run before its frames ---------------------------
 printf '20 move @_pick1_CloseBtn\n21 down left\n22 up left\n' >"$tmp/close.txt"

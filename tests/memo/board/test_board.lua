@@ -40,7 +40,7 @@ for k = 0, 3 do
     panel("_pick1_drag_paper", { 0, 0, 0 }, { 30, 30 }, paperMat, { children = { clump{ name = "kind" .. k } } }) } }
   local shown = object{ name = "recycled" .. k, template = true }
   clump{ name = string.format("_%02dnoteXRoot", k), emit_object = shown, children = {
-    panel("_pick3_RreturnNote", { 0, 0, 0 }, { 20, 20 }, paperMat) } }
+    panel("_pick3_RreturnNote", { 40, 0, -30 }, { 10, 10 }, paperMat) } }
   object{ name = "_editPaper" .. k, clump = panel(string.format("_editPaper%02d", k), { 0, 50, 0 }, { 40, 40 }, paperMat) }
 end
 
@@ -56,9 +56,21 @@ for k = 0, 3 do
 end
 object{ name = "rubber", clump = panel("_exp_pick2_rubber", { -45, 50, -24 }, { 6, 6 }, clearMat) }
 object{ name = "ok", clump = panel("_pick2_ok", { 45, 50, -24 }, { 6, 6 }, grey) }
-object{ name = "cancel", clump = panel("_pick1_pick3_CancelBtn", { 45, 50, 12 }, { 6, 6 }, grey, { invisible = true }) }
+object{ name = "cancel", clump = panel("_pick1_pick3_CancelBtn", { 45, 50, 12 }, { 6, 6 }, grey) }
 object{ name = "close", clump = panel("_pick1_CloseBtn", { 45, 50, 0 }, { 6, 6 }, grey, { animation = {
   node{ "Script", ["Check Flag"] = { 0, 0 }, Script = "Closer" } } }) }
+-- The trash can throws the front note away when clicked; the recycle
+-- button opens the recycle view.
+local del = object{ name = "del_note", template = true }
+local delRoot = clump{ name = "delRoot", emit_object = del }
+object{ name = "TrashCan", clump = panel("_pick1_TrashCan", { 45, 50, -12 }, { 6, 6 }, grey, { animation = {
+  node{ "Generator", ["Check Flag"] = { 1, 1 }, ["Check in Camera"] = false, ["Generated Object"] = delRoot,
+        ["Total #"] = 1000, ["Life Time:"] = 1, ["Align Orientation"] = false } } }) }
+local bin = object{ name = "_pick3_recycleBk", template = true }
+local binRoot = clump{ name = "_pick3_RecycleBinBk", emit_object = bin }
+object{ name = "recycle", clump = panel("_pick1_ReturnBtn", { -45, 50, 30 }, { 6, 6 }, grey, { animation = {
+  node{ "Generator", ["Check Flag"] = { 1, 1 }, ["Check in Camera"] = false, ["Generated Object"] = binRoot,
+        ["Total #"] = 1000, ["Align Orientation"] = false } } }) }
 object{ name = "_editUIRoot", clump = clump{ name = "_editUIRoot", position = { 0, 50, 0 } } }
 object{ name = "_InvisiblePlace", clump = clump{ name = "_InvisiblePlace" } }
 object{ name = "D_CamRote", clump = clump{ name = "D_CamRote", animation = {
