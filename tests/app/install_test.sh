@@ -7,7 +7,8 @@ build=$1
 tmp=$(mktemp -d)
 trap 'chmod -R u+w "$tmp"; rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; cat "$tmp/trace.log" 2>/dev/null; exit 1; }
-prefix=$tmp/prefix
+# A space in the prefix, as in many a chosen folder.
+prefix="$tmp/my apps"
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install"; }
 
 for f in lib/kiwa-memo/kiwa-memo lib/kiwa-memo/stage.orv lib/kiwa-memo/installed bin/orvc bin/orvplay bin/orvdump \
@@ -16,7 +17,7 @@ for f in lib/kiwa-memo/kiwa-memo lib/kiwa-memo/stage.orv lib/kiwa-memo/installed
 done
 [ "$(readlink -f "$prefix/bin/kiwa-memo")" = "$(readlink -f "$prefix/lib/kiwa-memo/kiwa-memo")" ] ||
   fail "bin/kiwa-memo does not lead to the program"
-grep -qx "Exec=$prefix/bin/kiwa-memo" "$prefix/share/applications/kiwa-memo.desktop" || fail "launcher Exec line"
+grep -qxF "Exec=\"$prefix/bin/kiwa-memo\"" "$prefix/share/applications/kiwa-memo.desktop" || fail "launcher Exec line"
 grep -qx "Icon=kiwa-memo" "$prefix/share/applications/kiwa-memo.desktop" || fail "launcher Icon line"
 for size in 16 24 32 48 64 128 256; do
   png=$prefix/share/icons/hicolor/${size}x${size}/apps/kiwa-memo.png
@@ -35,8 +36,8 @@ find "$prefix" | sort >"$tmp/tree.before"
 while read -r env notes; do
   rm -rf "$tmp/home" "$tmp/xdg" "$tmp/trace.log"
   mkdir -p "$tmp/home"
-  eval "env -u DISPLAY -u XDG_DATA_HOME HOME=$tmp/home $env timeout 60 $prefix/bin/kiwa-memo --headless 320 240 \
-    --frames 5 --trace $tmp/trace.log" >"$tmp/out" 2>&1
+  env -u DISPLAY -u XDG_DATA_HOME HOME="$tmp/home" "$env" timeout 60 "$prefix/bin/kiwa-memo" --headless 320 240 \
+    --frames 5 --trace "$tmp/trace.log" >"$tmp/out" 2>&1
   rc=$?
   [ "$rc" -eq 0 ] || { cat "$tmp/out"; fail "installed run ($env): exit status $rc"; }
   [ -d "$tmp/$notes/recycle" ] || fail "installed run ($env): no notes folder $tmp/$notes"
