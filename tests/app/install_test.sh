@@ -3,13 +3,14 @@
 # icons under any prefix; the installed board runs from a read-only tree and
 # keeps its notes in the XDG data folder.
 set -u
-build=$1
+cmake=$1
+build=$2
 tmp=$(mktemp -d)
 trap 'chmod -R u+w "$tmp"; rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; cat "$tmp/trace.log" 2>/dev/null; exit 1; }
 # A space in the prefix, as in many a chosen folder.
 prefix="$tmp/my apps"
-cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install"; }
+"$cmake" --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install"; }
 
 for f in lib/kiwa-memo/kiwa-memo lib/kiwa-memo/stage.orv lib/kiwa-memo/installed bin/orvc bin/orvplay bin/orvdump \
   share/applications/kiwa-memo.desktop share/icons/hicolor/scalable/apps/kiwa-memo.svg; do
