@@ -12,12 +12,14 @@ fail() { echo "FAIL: $*"; cat "$tmp/trace.log" 2>/dev/null; exit 1; }
 prefix="$tmp/my apps"
 "$cmake" --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install"; }
 
-for f in lib/kiwa-memo/kiwa-memo lib/kiwa-memo/stage.orv lib/kiwa-memo/installed bin/orvc bin/orvplay bin/orvdump \
-  share/applications/kiwa-memo.desktop share/icons/hicolor/scalable/apps/kiwa-memo.svg; do
+for f in lib/kiwa-memo/stage.orv lib/kiwa-memo/installed share/applications/kiwa-memo.desktop \
+  share/icons/hicolor/scalable/apps/kiwa-memo.svg; do
   [ -s "$prefix/$f" ] || fail "missing $f"
 done
-[ "$(readlink -f "$prefix/bin/kiwa-memo")" = "$(readlink -f "$prefix/lib/kiwa-memo/kiwa-memo")" ] ||
-  fail "bin/kiwa-memo does not lead to the program"
+for program in kiwa-memo orvc orvplay orvdump; do
+  [ -x "$prefix/lib/kiwa-memo/$program" ] && [ "$(readlink -f "$prefix/bin/$program")" = "$prefix/lib/kiwa-memo/$program" ] ||
+    fail "bin/$program does not lead to lib/kiwa-memo/$program"
+done
 grep -qxF "Exec=\"$prefix/bin/kiwa-memo\"" "$prefix/share/applications/kiwa-memo.desktop" || fail "launcher Exec line"
 grep -qx "Icon=kiwa-memo" "$prefix/share/applications/kiwa-memo.desktop" || fail "launcher Icon line"
 for size in 16 24 32 48 64 128 256; do
