@@ -3,10 +3,12 @@
 // polygon; fill as #rrggbb, fill-opacity) so the PNG sizes follow the one
 // drawing without an outside rasteriser.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -69,7 +71,7 @@ bool Parse(const std::string& text, std::vector<Shape>& shapes, double& viewWidt
     Attributes attributes;
     for (size_t eq = tag.find('='); eq != std::string::npos; eq = tag.find('=', eq + 1)) {
       size_t key = eq;
-      while (key > 0 && tag[key - 1] != ' ' && tag[key - 1] != '\n') --key;
+      while (key > 0 && !std::isspace(static_cast<unsigned char>(tag[key - 1]))) --key;
       if (eq + 1 >= tag.size() || tag[eq + 1] != '"') return error = "unquoted value in <" + name + ">", false;
       const size_t end = tag.find('"', eq + 2);
       if (end == std::string::npos) return error = "unterminated value in <" + name + ">", false;
@@ -90,12 +92,14 @@ bool Parse(const std::string& text, std::vector<Shape>& shapes, double& viewWidt
       if (!Number(attributes, "x", s.x) || !Number(attributes, "y", s.y) || !Number(attributes, "width", s.w) ||
           !Number(attributes, "height", s.h))
         return error = "<rect> needs x, y, width and height", false;
+      if (!(s.w >= 0) || !(s.h >= 0)) return error = "<rect> with a negative size", false;
       Number(attributes, "rx", s.r);
       s.r = std::clamp(s.r, 0.0, std::min(s.w, s.h) / 2);
     } else if (name == "circle") {
       s.kind = Shape::Kind::Circle;
       if (!Number(attributes, "cx", s.x) || !Number(attributes, "cy", s.y) || !Number(attributes, "r", s.r))
         return error = "<circle> needs cx, cy and r", false;
+      if (!(s.r >= 0)) return error = "<circle> with a negative radius", false;
     } else if (name == "polygon") {
       s.kind = Shape::Kind::Polygon;
       std::string list = attributes["points"];
@@ -148,6 +152,15 @@ int main(int argc, char** argv) {
   if (size < 8 || size > 1024) {
     std::fprintf(stderr, "ov_make_icon: the size '%s' is not 8 to 1024\n", argv[2]);
     return 2;
+  }
+  // An icon is a few kilobytes: anything else is refused before reading.
+  std::error_code ec;
+  const bool regular = std::filesystem::is_regular_file(argv[1], ec);
+  const uintmax_t bytes = regular ? std::filesystem::file_size(argv[1], ec) : 0;
+  if (!regular || ec || bytes > (1u << 20)) {
+    std::fprintf(stderr, "ov_make_icon: cannot read '%s': %s\n", argv[1],
+                 !regular ? "not a regular file" : ec ? ec.message().c_str() : "larger than 1 MB");
+    return 1;
   }
   std::ifstream file(argv[1], std::ios::binary);
   std::stringstream text;
