@@ -13,6 +13,7 @@
 #include "ov_particle_nodes.h"
 #include "ov_scene_nodes.h"
 #include "ov_script_node.h"
+#include "ov_trail_nodes.h"
 
 namespace {
 
@@ -140,6 +141,7 @@ OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (OvNodeType* type = OvConditionNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvAnimNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvScriptNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvTrailNodeTypeCreate(entry.pair, entry.name)) return type;
   return new OvOpaqueNodeType(entry.pair, entry.name, entry.editorOnly);
 }
 
