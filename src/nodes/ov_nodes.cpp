@@ -3,7 +3,9 @@
 #include "ov_anim_nodes.h"
 #include "ov_collision_nodes.h"
 #include "ov_condition_nodes.h"
+#include "ov_cursor_node.h"
 #include "ov_flag_nodes.h"
+#include "ov_flare_node.h"
 #include "ov_flight_nodes.h"
 #include "ov_gen_nodes.h"
 #include "ov_keyframe.h"
@@ -138,10 +140,12 @@ OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (OvNodeType* type = OvSceneNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvGenNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvParticleNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvCursorNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvConditionNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvAnimNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvScriptNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvTrailNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvFlareNodeTypeCreate(entry.pair, entry.name)) return type;
   return new OvOpaqueNodeType(entry.pair, entry.name, entry.editorOnly);
 }
 

@@ -137,7 +137,7 @@ TEST_F(NodeRegistryTest, UnknownPairLoadsAsMissingAndWritesBack) {
 TEST_F(NodeRegistryTest, OpaqueTypesKeepTheirBytesAndYieldNothing) {
   Bytes payload(37);
   for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(i * 7 + 1);
-  const Bytes trigger = Record(0, 13000, payload);
+  const Bytes trigger = Record(0, 1285, payload);
   const Bytes shadow = Record(1100, 1, {});
   const Bytes slice = Record(0, 7000, {0xFF, 0, 0x80});
   std::vector<OvDbNode*> nodes = ReadAll(Concat({trigger, shadow, slice}));
@@ -147,7 +147,7 @@ TEST_F(NodeRegistryTest, OpaqueTypesKeepTheirBytesAndYieldNothing) {
     EXPECT_EQ(OvNodeController(n, nullptr), nullptr);
     n->Bind(nullptr);
   }
-  EXPECT_STREQ(OvTypedRecordName(*nodes[0], OvNodeClasses()), "Mouse Cursor");
+  EXPECT_STREQ(OvTypedRecordName(*nodes[0], OvNodeClasses()), "Set Sub-Object");
   EXPECT_STREQ(OvTypedRecordName(*nodes[1], OvNodeClasses()), "{c}Rigid Shadow");
   EXPECT_EQ(WriteBack(*nodes[0]), trigger);
   EXPECT_EQ(WriteBack(*nodes[1]), shadow);
@@ -163,7 +163,7 @@ TEST_F(NodeRegistryTest, EditorOnlyTypesCreateNothingAndTheNextRecordReads) {
     ASSERT_NE(OvFindNodeType(0, id), nullptr);
     EXPECT_EQ(OvFindNodeType(0, id)->Create(arena), nullptr) << id;
   }
-  const Bytes next = Record(0, 13000, {9, 9});
+  const Bytes next = Record(0, 1285, {9, 9});
   std::vector<OvDbNode*> nodes = ReadAll(Concat({Record(0, 1280, Bytes(20, 0xAB)), next}));
   ASSERT_EQ(nodes.size(), 2u);
   EXPECT_EQ(OvNodeController(nodes[0], nullptr), nullptr);
@@ -183,7 +183,7 @@ TEST_F(NodeRegistryTest, TrackRecordsBecomeSharedControllers) {
   }
   w.WriteU32(0xDEADBEEF);
   const Bytes payload(w.Image(), w.Image() + w.ImageSize());
-  const Bytes after = Record(0, 13000, {1});
+  const Bytes after = Record(0, 1285, {1});
   std::vector<OvDbNode*> nodes = ReadAll(Concat({Record(0, 100, payload), after}));
   ASSERT_EQ(nodes.size(), 2u);
   OvAniCtrl* ctrl = OvNodeController(nodes[0], nullptr);

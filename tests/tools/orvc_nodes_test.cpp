@@ -171,7 +171,7 @@ TEST_F(OrvcNodes, NodeRoundTripsByteForByte) {
     local t = clump{ name = "t", id = 2, animation = {
       node{ "Probe Node", ["Check Flag"] = { mask = 4, value = 0 }, ["Operation:"] = 0, ["Timing(sec):"] = -3 },
       track{ kind = "position", keys = { { 0, 1, 2, 3 }, { 30, 4, 5, 6 } }, after = "cycle" },
-      node{ "Mouse Cursor", block = { "iii z", 100, 1, 1, "next.orv" } },
+      node{ "Set Sub-Object", block = { "iii z", 100, 1, 1, "next.orv" } },
     } }
     object{ name = "o", clump = t }
   )~");
@@ -184,7 +184,7 @@ TEST_F(OrvcNodes, NodeRoundTripsByteForByte) {
 
 TEST_F(OrvcNodes, StoredBlocksForTypesWithoutATable) {
   Compiled c = Compile(R"~(
-    animation{ node{ "Mouse Cursor", block = { "iii z", 100, 0x1, 0x1, "memo.orv" } },
+    animation{ node{ "Set Sub-Object", block = { "iii z", 100, 0x1, 0x1, "memo.orv" } },
                node{ pair = { 0, 1110 }, block = { "i R s b", -1, 0.5, 65535, 7 } } }
   )~");
   ASSERT_TRUE(c.ok) << c.error;
@@ -193,7 +193,7 @@ TEST_F(OrvcNodes, StoredBlocksForTypesWithoutATable) {
   ASSERT_EQ(set->count, 2);
   OvTypeId type;
   set->nodes[0]->GetTypeId(type);
-  EXPECT_EQ(type, (OvTypeId{0, 13000}));
+  EXPECT_EQ(type, (OvTypeId{0, 1285}));
   const Bytes b = NodeBytes(*set->nodes[0]);
   ASSERT_EQ(b.size(), 12u + 2 + 8);
   EXPECT_EQ(U32(&b[0]), 100u);
@@ -307,10 +307,10 @@ TEST_F(OrvcNodes, ValueErrorsNameTheParameter) {
       {R"~(node{ "Probe Node", ["Timing(sec)"] = "fast" })~", "'Timing(sec):': expected a number"},
       {R"~(node{ "Probe Node", ["Var From"] = 1.5 })~", "expected a whole number"},
       {R"~(node{ "Probe Node", ["Var From"] = 1, ["\tVar From:"] = 2 })~", "given twice"},
-      {R"~(node{ "Mouse Cursor", ["Orvo File"] = "x" })~", "no parameter table"},
-      {R"~(node{ "Mouse Cursor", block = { "ii", 1 } })~", "more letters than there are values"},
-      {R"~(node{ "Mouse Cursor", block = { "i", 1, 2 } })~", "more values than the layout"},
-      {R"~(node{ "Mouse Cursor", block = { "s", 70000 } })~", "does not fit"},
+      {R"~(node{ "Set Sub-Object", ["Orvo File"] = "x" })~", "no parameter table"},
+      {R"~(node{ "Set Sub-Object", block = { "ii", 1 } })~", "more letters than there are values"},
+      {R"~(node{ "Set Sub-Object", block = { "i", 1, 2 } })~", "more values than the layout"},
+      {R"~(node{ "Set Sub-Object", block = { "s", 70000 } })~", "does not fit"},
       {R"~(node{ pair = { 5, 5 } })~", "no node type (5, 5)"},
       {R"~(node{ "Set Object Attribute", block = { "i", 1 } })~", "editor-only"},
       {R"~(animation{ node{ "Probe Node", ["Var From"] = 666 } })~", "made no node from these parameter values"},
