@@ -65,7 +65,7 @@ done
 # What the sources say shows in the dump.
 j=$work/stage.json
 expect_in "$j" '"name": "memo"'
-for n in _BkBoard _pick1_noteBox TrashCan _clock second_hand camera; do expect_in "$j" "\"name\": \"$n\""; done
+for n in _BkBoard _pick1_noteBox0 TrashCan _clock second_hand D_CamRote camera; do expect_in "$j" "\"name\": \"$n\""; done
 expect_in "$j" '"extension": "(hidden type) (0, 11010)"'
 expect_in "$j" '"extension": "(hidden type) (0, 11020)"'
 expect_in "$work/stage.d" "clock.lua"
