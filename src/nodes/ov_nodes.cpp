@@ -6,7 +6,6 @@
 #include "ov_cursor_node.h"
 #include "ov_flag_nodes.h"
 #include "ov_flare_node.h"
-#include "ov_flare_node.h"
 #include "ov_flight_nodes.h"
 #include "ov_gen_nodes.h"
 #include "ov_keyframe.h"
@@ -146,7 +145,6 @@ OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (OvNodeType* type = OvAnimNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvScriptNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvTrailNodeTypeCreate(entry.pair, entry.name)) return type;
-  if (OvNodeType* type = OvFlareNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvFlareNodeTypeCreate(entry.pair, entry.name)) return type;
   return new OvOpaqueNodeType(entry.pair, entry.name, entry.editorOnly);
 }
