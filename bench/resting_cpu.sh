@@ -35,17 +35,22 @@ first=$(sed -n 's/^First frame presented \(-\{0,1\}[0-9]*\) ms after start\.$/\1
 [ -n "$first" ] || { echo "resting_cpu: no first frame within 30 s" >&2; exit 1; }
 
 clk=$(getconf CLK_TCK)
-half=$(awk -v s="$seconds" 'BEGIN { print s / 2 }')
-c0=$(ticks); s0=$(now)
-sleep "$half"
-c1=$(ticks); s1=$(now)
-sleep "$half"
-c2=$(ticks); s2=$(now)
+# Four equal parts: the board throttles only after some seconds without input,
+# so the last part shows the cost once it rests.
+part=$(awk -v s="$seconds" 'BEGIN { print s / 4 }')
+c=("$(ticks)"); t=("$(now)")
+for i in 1 2 3 4; do
+  sleep "$part"
+  c+=("$(ticks)"); t+=("$(now)")
+done
 kill -0 "$pid" 2>/dev/null || { echo "resting_cpu: kiwa-memo ended during the measurement" >&2; exit 1; }
 
-percent() { awk -v c="$1" -v k="$clk" -v t="$2" 'BEGIN { printf "%.2f", 100 * c / k / t }'; }
-span() { awk -v a="$1" -v b="$2" 'BEGIN { print b - a }'; }
+percent() { awk -v c="$1" -v k="$clk" -v a="$2" -v b="$3" 'BEGIN { printf "%.2f", 100 * c / k / (b - a) }'; }
 echo "kiwa-memo at rest under Xvfb, 1024x768 window ($bin)"
 echo "  start to first presented frame: $first ms"
-echo "  CPU over ${seconds} s after the first frame: $(percent $((c2 - c0)) "$(span "$s0" "$s2")") % of one core"
-echo "  CPU over the last $half s: $(percent $((c2 - c1)) "$(span "$s1" "$s2")") % of one core"
+echo "  CPU over ${seconds} s after the first frame: $(percent $((c[4] - c[0])) "${t[0]}" "${t[4]}") % of one core"
+for i in 0 1 2 3; do
+  from=$(awk -v p="$part" -v i="$i" 'BEGIN { print p * i }')
+  to=$(awk -v p="$part" -v i="$i" 'BEGIN { print p * (i + 1) }')
+  echo "    ${from} to ${to} s: $(percent $((c[i + 1] - c[i])) "${t[i]}" "${t[i + 1]}") %"
+done
