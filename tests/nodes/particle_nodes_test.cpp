@@ -327,6 +327,62 @@ TEST_F(ParticleNodes, SmokeGrowsAndBlendsAfterItsFadeIn) {
   scene.DelLogObj(source->GetLogObj());
 }
 
+TEST_F(ParticleNodes, EmitAnglesMakeAConeAroundMinusZ) {
+  struct Case {
+    float angle1, angle2;
+    bool cone;  // every direction 0.5 radian off -Z, else some point upwards
+  };
+  const Case cases[] = {{0.5f, 0.5f, true}, {0.0f, 0.0f, false}};
+  for (const Case& c : cases) {
+    auto* n = Make<OvParticleSimpleNode>(600.0f, 100.0f);
+    n->p.angle1 = c.angle1, n->p.angle2 = c.angle2;
+    n->p.total = 40;
+    OvClump* source = Source(n);
+    Step(4);
+    ASSERT_EQ(Particles().size(), 40u);
+    bool someUp = false;
+    for (const OvParticle& p : Particles()) {
+      EXPECT_NEAR(OvLength(p.velocity), 100.0f, 1e-2f);
+      if (c.cone) {
+        EXPECT_NEAR(-p.velocity.z / 100.0f, std::cos(0.5f), 1e-4f);
+      }
+      someUp = someUp || p.velocity.z > 0.0f;
+    }
+    EXPECT_EQ(someUp, !c.cone);
+    scene.DelLogObj(source->GetLogObj());
+    while (Set()) Step();
+  }
+}
+
+TEST_F(ParticleNodes, DyingParticleLeavesItsTransitionObject) {
+  struct Case {
+    OvParticleNode* node;
+    int sparks;
+  };
+  const Case cases[] = {{Make<OvParticleSimpleNode>(600.0f, 60.0f), 0},
+                        {Make<OvParticleAttractionNode>(600.0f, 60.0f), 1},
+                        {Make<OvParticleSmokeNode>(600.0f, 60.0f), 1}};
+  for (const Case& c : cases) {
+    c.node->p.total = 1;
+    c.node->p.lifeTime = 0.1f;  // 6 units
+    c.node->p.transition = 0;
+    c.node->p.transitionLife = -1.0f;
+    OvClump* source = Source(c.node);
+    Step();  // the effect starts with its one particle
+    scene.DelLogObj(source->GetLogObj());
+    Step(8);
+    EXPECT_EQ(Set(), nullptr);
+    ASSERT_EQ(Sparks(), c.sparks);
+    for (OvLogObj* o = scene.GetLogObjs(); o; o = o->LoGetNextBrother()) {
+      OvVector at{};
+      if (std::string(o->LoGetName()) != "Spark" || !o->GetClumps()->CalcToWorldMatrix()) continue;
+      o->GetClumps()->GetWorldPos(at);
+      EXPECT_NEAR(at.z, -100.0f - 7.0f, 1e-3f);  // seven steps of one unit at 60 a second down
+      scene.DelLogObj(o);
+    }
+  }
+}
+
 TEST_F(ParticleNodes, ContentCannotAskForUnboundedParticles) {
   TraceCapture trace;
   auto* n = Make<OvParticleSimpleNode>(INFINITY);
