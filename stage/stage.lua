@@ -348,21 +348,51 @@ local function roundButton(name, pos, text, colour, extra)
 end
 
 -- The recycle tray is made on the desk while its view is open; the program
--- lays the recycled notes out on it and removes them when it closes.
+-- lays the recycled notes out on it and removes them when it closes. Rows of
+-- notes run along +x, 90 apart; the tray shows 480 of them. Dragging the
+-- tray (the program sets bit 2 of its root when its background is clicked)
+-- scrolls the rows: the tray object's time in seconds, between SecStart and
+-- SecEnd (which the program sets from the number of notes), is the scroll,
+-- and the background and the clear button move back so they stay in place.
+script{ source = [[
+TouchControlObjTime = { OnTick = function(self, t)
+  local c = self._Clump
+  local o = CpGetOwner(c)
+  if not self.frozen then LoFreezeTime(o) self.frozen = true end
+  local s = self.at or self.SecStart
+  if CpCheckSwitch(c, 4, 4) == 1 and IsMouseKeyDown("L") == 1 then
+    local dx = GetMouseMove(0, 0)
+    s = s - dx * self.PerPixel
+  end
+  s = max(self.SecStart, min(max(self.SecStart, self.SecEnd), s))
+  self.at = s
+  LoGotoFrame_Sec(o, s)
+  return 0
+end }
+]] }
 local tray = object{ name = "_pick3_recycleBk", template = true }
 local trayAt = { -30, 214, -39.5 }
+local trayScale = 0.3
+local scrollSeconds, scrollWidth = 37, 2220
+local function scrolled(p, sign)
+  return { { 0, p }, { seconds(scrollSeconds), p[1] + sign * scrollWidth, p[2], p[3] } }
+end
 local trayRoot = clump{
   name = "_pick3_recycleBkRoot", emit_object = tray,
   animation = {
-    track{ kind = "position", keys = { { 0, trayAt } } },
-    track{ kind = "scale", keys = { { 0, 0.3 } } },
+    track{ kind = "position", keys = scrolled(trayAt, -trayScale) },
+    track{ kind = "scale", keys = { { 0, trayScale } } },
+    node{ "Script", ["Check Flag"] = { 0, 0 }, Script = "TouchControlObjTime",
+          ["Init Value"] = string.format("SecStart = 0, SecEnd = %d, PerPixel = 0.0085", scrollSeconds) },
   },
   children = {
     clump{ name = "_pick3_RecycleBinBk", position = { 210, -95, 0 },
-           mesh = plane{ size = { 520, 300 }, material = glowing("tray", "#4A565C") } },
+           mesh = plane{ size = { 520, 300 }, material = glowing("tray", "#4A565C") },
+           animation = { track{ kind = "position", keys = scrolled({ 210, -95, 0 }, 1) } } },
     clump{ name = "_pick3_pick1_ClearBtn", position = { 120, -290, 2 },
            mesh = plane{ size = { 40 * 31 / 9, 40 }, material = glowing("clear", "#FFFFFF",
-             { { kind = "modulate", texture = label("clear", "CLEAR", "#FFFFFF", "#A03030") } }) } },
+             { { kind = "modulate", texture = label("clear", "CLEAR", "#FFFFFF", "#A03030") } }) },
+           animation = { track{ kind = "position", keys = scrolled({ 120, -290, 2 }, 1) } } },
   },
 }
 
