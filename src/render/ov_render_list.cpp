@@ -7,6 +7,7 @@
 #include "ov_assert.h"
 #include "ov_clump.h"
 #include "ov_mesh_draw.h"
+#include "ov_overlay.h"
 #include "ov_particle_draw.h"
 #include "ov_renderer_gl.h"
 #include "ov_shader_material.h"
@@ -34,6 +35,7 @@ OvContentUploader::OvContentUploader(OvRendererGL& renderer) : m_renderer(render
   OvRegisterStdMaterialType();
   OvAddShaderResourceFactory(OvStdMaterialFactory);
   OvRegisterShaderMaterialTypes();
+  OvRegisterOverlayNodeTypes();
 }
 
 OvContentUploader::~OvContentUploader() { delete m_builder; }

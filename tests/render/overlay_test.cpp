@@ -1,0 +1,114 @@
+// Overlay text: glyph placement of the screen-text writer, the clump-state
+// lines and the stored blocks of the two overlay node types.
+#include <bit>
+#include <vector>
+
+#include "device_fixture.h"
+#include "ov_clump.h"
+#include "ov_logobj.h"
+#include "ov_mesh.h"
+#include "ov_overlay.h"
+#include "ov_scene.h"
+#include "ov_stream.h"
+
+namespace device_test {
+namespace {
+
+using OverlayTest = DeviceTest;
+
+TEST_F(OverlayTest, GlyphsLandInTheirCells) {
+  struct Case {
+    const char* text;
+    float x, y;        // screen units
+    int left, top;     // first cell's pixel corner
+    int cells;
+  };
+  // 64 x 48 frame: half width 32 pixels; cells of 0.25 x 0.5 = 8 x 16 px.
+  const Case cases[] = {
+      {"M", 0.0f, 0.0f, 32, 24, 1},
+      {"MM", -1.0f, 0.75f, 0, 0, 2},
+      {"#", 0.5f, -0.25f, 48, 32, 1},
+  };
+  Open();
+  for (const Case& c : cases) {
+    Clear(0xFF000000u);
+    PlainStates();
+    OvScreenTextWriter w;
+    w.renderer = r;
+    w.charWidth = 0.25f;
+    w.charHeight = 0.5f;
+    ASSERT_TRUE(w.DrawText(c.text, c.x, c.y)) << c.text;
+    int inside = 0, outside = 0;
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        const bool lit = Pixel(x, y).r > 40;
+        const bool in = x >= c.left && x < c.left + 8 * c.cells && y >= c.top && y < c.top + 16;
+        (in ? inside : outside) += lit;
+      }
+    EXPECT_GT(inside, 4 * c.cells) << c.text;
+    EXPECT_EQ(outside, 0) << c.text;
+  }
+}
+
+TEST(OverlayLines, ClumpStateText) {
+  OvScene scene;  // 60 units a second
+  OvLogObj* o = OvLogObj::Create();
+  OvClump* c = OvClump::Create();
+  c->SetName("Lamp");
+  o->AppendClumps(c);
+  scene.AddLogObjs(o);
+  o->GotoFrame(63);  // 1.05 s
+  o->SetHealth(7);
+  o->LoSetID(42);
+  c->SetSwitch(0x0201, 0x0201);
+  c->SetInvisible();  // not a switch
+  char text[256];
+  OvClumpStateLines(*c, text, sizeof(text));
+  EXPECT_STREQ(text, "Lamp\n1.050\nO.......\n.O......\nAnim[0]\n\nH:7\nID:42");
+  OvMesh mesh;
+  mesh.triangleCount = 12;
+  c->SetMesh(&mesh);
+  OvClumpStateLines(*c, text, sizeof(text));
+  EXPECT_STREQ(text, "Lamp\n1.050\nO.......\n.O......\nAnim[0]\n\nH:7\nID:42\nf:12");
+  c->SetMesh(nullptr);
+}
+
+TEST(OverlayBlocks, RoundTripByteForByte) {
+  OvChunkArena arena;
+  OvSceneStateNode scene;
+  OvClumpStateNode clump;
+  const OvParamValue sceneValues[4] = {{{std::bit_cast<uint32_t>(160.0f)}},
+                                       {{std::bit_cast<uint32_t>(400.0f)}},
+                                       {{std::bit_cast<uint32_t>(8.0f)}},
+                                       {{std::bit_cast<uint32_t>(16.0f)}}};
+  scene.FromValues(sceneValues);
+  EXPECT_FLOAT_EQ(scene.x, -0.5f);
+  EXPECT_FLOAT_EQ(scene.y, -0.5f);
+  EXPECT_FLOAT_EQ(scene.charHeight, 0.05f);
+  clump.colour = 0x80FF0000u;
+  OvDbNode* nodes[2] = {&scene, &clump};
+  const size_t sizes[2] = {20, 32};
+  for (int i = 0; i < 2; ++i) {
+    OvStream out;
+    ASSERT_TRUE(out.OpenMemoryWrite());
+    ASSERT_TRUE(nodes[i]->Write(out));
+    const std::vector<uint8_t> block(out.Image(), out.Image() + out.ImageSize());
+    ASSERT_EQ(block.size(), sizes[i]);
+    OvStream in;
+    ASSERT_TRUE(in.OpenMemory(block.data(), block.size()));
+    OvSceneStateNode s2;
+    OvClumpStateNode c2;
+    OvDbNode* back = i == 0 ? static_cast<OvDbNode*>(&s2) : &c2;
+    ASSERT_TRUE(back->Read(in, arena));
+    OvStream again;
+    ASSERT_TRUE(again.OpenMemoryWrite());
+    ASSERT_TRUE(back->Write(again));
+    EXPECT_EQ(std::vector<uint8_t>(again.Image(), again.Image() + again.ImageSize()), block);
+    OvStream cut;
+    ASSERT_TRUE(cut.OpenMemory(block.data(), block.size() - 1));
+    EXPECT_FALSE(back->Read(cut, arena));
+  }
+}
+
+}  // namespace
+}  // namespace device_test
