@@ -20,8 +20,6 @@ void Hold(OvClump*& slot, OvClump* clump) {
   slot = clump;
 }
 
-float Dot(const OvVector& a, const OvVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
 OvVector UnitRow(const OvMatrix& m, int row) {
   OvVector v;
   OvMatrixGetRow(m, row, v);
@@ -51,10 +49,12 @@ class AcMouseCursor final : public OvAniCtrl {
       int x = 0, y = 0;
       input->GetPos(x, y);
       const OvVector d = scene->FilmCoordToWorldVector(float(x), float(y));
-      const float dz = Dot(d, UnitRow(*cameraWorld, 2));
+      const float dz = OvVectorDotProd(d, UnitRow(*cameraWorld, 2));
       if (dz != 0.0f) {
         const float f = -m_node.front / dz;
-        clump->SetPos({Dot(d, UnitRow(*cameraWorld, 0)) * f, Dot(d, UnitRow(*cameraWorld, 1)) * f, -m_node.front});
+        const float dx = OvVectorDotProd(d, UnitRow(*cameraWorld, 0));
+        const float dy = OvVectorDotProd(d, UnitRow(*cameraWorld, 1));
+        clump->SetPos({dx * f, dy * f, -m_node.front});
         clump->MarkChanged(ACF_POS);
       }
       if ((m_options & OV_CURSOR_PICK) && pass) {
@@ -140,7 +140,7 @@ class AcMouseCursor final : public OvAniCtrl {
     Hold(m_dragged, &picked);
     OvFlagChange(picked, m_node.dragMask, m_node.dragValue);
     m_offset = {rootPos.x - hit.x, rootPos.y - hit.y, rootPos.z - hit.z};
-    m_depth = Dot({hit.x - camPos.x, hit.y - camPos.y, hit.z - camPos.z}, axis);
+    m_depth = OvVectorDotProd(OvSub(hit, camPos), axis);
     root->SetVPMatrix(nullptr);
     root->DecomposeWorldToPRS();
     root->CalcToWorldMatrix();
@@ -153,7 +153,7 @@ class AcMouseCursor final : public OvAniCtrl {
     OvVector camPos, axis;
     if (root && OvFlagTest(self, m_node.checkMask, m_node.checkValue) && CameraFrame(scene, camPos, axis)) {
       const OvVector d = scene.FilmCoordToWorldVector(m_pixel[0], m_pixel[1]);
-      const float along = Dot(d, axis);
+      const float along = OvVectorDotProd(d, axis);
       if (along != 0.0f) {
         const float s = m_depth / along;
         root->SetPos({camPos.x + d.x * s + m_offset.x, camPos.y + d.y * s + m_offset.y, camPos.z + d.z * s + m_offset.z});

@@ -37,20 +37,6 @@ uint32_t BlendBytes(uint32_t a, uint32_t b, float x) {
   return out;
 }
 
-OvVector Scaled(OvVector v, float s) {
-  OvVectorScale(v, s);
-  return v;
-}
-OvVector Plus(OvVector a, const OvVector& b) {
-  OvVectorAdd(a, b);
-  return a;
-}
-OvVector Minus(OvVector a, const OvVector& b) {
-  OvVectorSub(a, b);
-  return a;
-}
-float Dot(const OvVector& a, const OvVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
 struct Force {
   OvVector point;
   OvVector axis;
@@ -156,12 +142,12 @@ class AcParticleEmitter final : public OvAniCtrl {
     if (count <= 0) return;
     OvVector here;
     OvMatrixGetPos(*world, here);
-    const OvVector step = Scaled(Minus(m_previous, here), 1.0f / float(count));
+    const OvVector step = OvScaled(OvSub(m_previous, here), 1.0f / float(count));
     m_previous = here;
     for (int32_t k = count - 1; k >= 0; --k) {
       OvVector shape = ShapePoint(), at;
       OvXformPoint(at, shape, *world);
-      const OvVector pos = Plus(Scaled(step, float(k)), at);
+      const OvVector pos = OvAdd(OvScaled(step, float(k)), at);
       const float size = m_p.sizeMin + Random() * (m_p.sizeMax - m_p.sizeMin);
       OvVector dir;
       if (m_p.angle1 != 0.0f || m_p.angle2 != 0.0f) {
@@ -176,7 +162,7 @@ class AcParticleEmitter final : public OvAniCtrl {
       }
       const float speed = m_p.speedMin + Random() * (m_p.speedMax - m_p.speedMin);
       const float length = OvLength(dir);
-      OvVector velocity = length > 0.0f ? Scaled(dir, speed / length) : OvVector{0.0f, 0.0f, 0.0f};
+      OvVector velocity = length > 0.0f ? OvScaled(dir, speed / length) : OvVector{0.0f, 0.0f, 0.0f};
       if (m_p.inertia != 0.0f) OvVectorAdd(velocity, carried);
       OvVector second = pos;
       if (m_rule == Rule::Smoke) {
@@ -220,27 +206,27 @@ class AcParticleEmitter final : public OvAniCtrl {
       const Force& f = forces[i];
       switch (m_p.attractionType) {
         case OV_ATTRACT_POINT: {
-          const OvVector d = Minus(f.point, q.pos);
+          const OvVector d = OvSub(f.point, q.pos);
           const float len = OvLength(d);
-          if (len >= 0.01f) OvVectorAdd(q.velocity, Scaled(d, s / len));
+          if (len >= 0.01f) OvVectorAdd(q.velocity, OvScaled(d, s / len));
           break;
         }
         case OV_ATTRACT_LINE: {
-          const OvVector nearest = Plus(f.point, Scaled(f.axis, Dot(Minus(q.pos, f.point), f.axis)));
-          const OvVector d = Minus(nearest, q.pos);
+          const OvVector nearest = OvAdd(f.point, OvScaled(f.axis, OvVectorDotProd(OvSub(q.pos, f.point), f.axis)));
+          const OvVector d = OvSub(nearest, q.pos);
           const float len = OvLength(d);
-          if (len > 0.0f) OvVectorAdd(q.velocity, Scaled(d, s / len));
+          if (len > 0.0f) OvVectorAdd(q.velocity, OvScaled(d, s / len));
           break;
         }
         case OV_ATTRACT_PLANE:
-          if (Dot(f.axis, Minus(q.pos, f.point)) > 0.0f) {
-            OvVectorSub(q.velocity, Scaled(f.axis, s));
+          if (OvVectorDotProd(f.axis, OvSub(q.pos, f.point)) > 0.0f) {
+            OvVectorSub(q.velocity, OvScaled(f.axis, s));
           } else {
-            OvVectorAdd(q.velocity, Scaled(f.axis, s));
+            OvVectorAdd(q.velocity, OvScaled(f.axis, s));
           }
           break;
         case OV_ATTRACT_PLANE_NEG_Z:
-          OvVectorSub(q.velocity, Scaled(f.axis, s));
+          OvVectorSub(q.velocity, OvScaled(f.axis, s));
           break;
         default:
           break;
@@ -253,7 +239,7 @@ class AcParticleEmitter final : public OvAniCtrl {
     OvMatrix m;
     const bool moving = OvSquareLength(q.velocity) > 0.0f;
     if (moving) {
-      OvMatrixLookAt(m, q.pos, Plus(q.pos, q.velocity));
+      OvMatrixLookAt(m, q.pos, OvAdd(q.pos, q.velocity));
     } else {
       OvMatrixIdentity(m);
       OvMatrixSetRow(m, 3, q.pos);
@@ -288,7 +274,7 @@ class AcParticleEmitter final : public OvAniCtrl {
       switch (m_rule) {
         case Rule::Simple:
           q.second = q.pos;
-          OvVectorAdd(q.pos, Scaled(q.velocity, dt));
+          OvVectorAdd(q.pos, OvScaled(q.velocity, dt));
           q.pos.z += 0.5f * m_p.strength * dt * dt;
           q.velocity.z += m_p.strength * dt;
           continue;
@@ -297,7 +283,7 @@ class AcParticleEmitter final : public OvAniCtrl {
           const float x = age - f0 > 0 ? (fade > 0 ? float(age - f0) / float(fade) : 1.0f) : 0.0f;
           q.colourA = BlendBytes(m_p.colour[0], 0, x);
           if (set.TypeCode() != OV_PARTICLE_SQUARE) {
-            q.second = m_p.lengthMin != 0.0f ? Minus(q.pos, Scaled(q.velocity, m_p.lengthMin)) : q.pos;
+            q.second = m_p.lengthMin != 0.0f ? OvSub(q.pos, OvScaled(q.velocity, m_p.lengthMin)) : q.pos;
             q.colourB = BlendBytes(m_p.colour[1], 0, x);
           }
           break;
@@ -315,7 +301,7 @@ class AcParticleEmitter final : public OvAniCtrl {
           break;
         }
       }
-      OvVectorAdd(q.pos, Scaled(q.velocity, dt));
+      OvVectorAdd(q.pos, OvScaled(q.velocity, dt));
       ApplyForces(q, forces, forceCount, s);
       if (m_p.resistance != 0.0f) OvVectorScale(q.velocity, keep);
     }

@@ -48,13 +48,6 @@ class GLParticleCache final : public OvParticleDrawCache, public OvAllocated {
   OvRendererGL& m_renderer;
 };
 
-OvVector Sub(const OvVector& a, const OvVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-OvVector Add(const OvVector& a, const OvVector& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-OvVector Mul(const OvVector& a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-OvVector Cross(const OvVector& a, const OvVector& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
 Vertex At(const OvVector& p, uint32_t colour, float u, float v) { return {p.x, p.y, p.z, colour, u, v}; }
 
 // Two triangles a b c, a c d.
@@ -88,22 +81,23 @@ uint32_t Fill(const OvParticleSet& set, Vertex* out, const OvVector& right, cons
     }
     if (type == OV_PARTICLE_BEAM || type == OV_PARTICLE_BEAM_TRIANGLE) {
       // Across the beam, facing the eye; a beam seen end on uses the screen.
-      OvVector side = Cross(Sub(p.pos, p.second), Sub(eye, p.pos));
-      const float len = std::sqrt(side.x * side.x + side.y * side.y + side.z * side.z);
-      side = len > 1e-12f ? Mul(side, half / len) : Mul(right, half);
+      OvVector side = OvCross(OvSub(p.pos, p.second), OvSub(eye, p.pos));
+      const float len = OvLength(side);
+      side = len > 1e-12f ? OvScaled(side, half / len) : OvScaled(right, half);
       if (type == OV_PARTICLE_BEAM_TRIANGLE) {
         *v++ = At(p.second, p.colourB, 0.5f, 1.0f);
-        *v++ = At(Sub(p.pos, side), p.colourA, 0.0f, 0.0f);
-        *v++ = At(Add(p.pos, side), p.colourA, 1.0f, 0.0f);
+        *v++ = At(OvSub(p.pos, side), p.colourA, 0.0f, 0.0f);
+        *v++ = At(OvAdd(p.pos, side), p.colourA, 1.0f, 0.0f);
         continue;
       }
-      v = Quad(v, At(Sub(p.second, side), p.colourB, 0.0f, 1.0f), At(Add(p.second, side), p.colourB, 1.0f, 1.0f),
-               At(Add(p.pos, side), p.colourA, 1.0f, 0.0f), At(Sub(p.pos, side), p.colourA, 0.0f, 0.0f));
+      v = Quad(v, At(OvSub(p.second, side), p.colourB, 0.0f, 1.0f), At(OvAdd(p.second, side), p.colourB, 1.0f, 1.0f),
+               At(OvAdd(p.pos, side), p.colourA, 1.0f, 0.0f), At(OvSub(p.pos, side), p.colourA, 0.0f, 0.0f));
       continue;
     }
-    const OvVector r = Mul(right, half), u = Mul(up, half);
-    v = Quad(v, At(Sub(Sub(p.pos, r), u), p.colourA, 0.0f, 1.0f), At(Sub(Add(p.pos, r), u), p.colourA, 1.0f, 1.0f),
-             At(Add(Add(p.pos, r), u), p.colourA, 1.0f, 0.0f), At(Add(Sub(p.pos, r), u), p.colourA, 0.0f, 0.0f));
+    const OvVector r = OvScaled(right, half), u = OvScaled(up, half);
+    const OvVector left = OvSub(p.pos, r), rightEdge = OvAdd(p.pos, r);
+    v = Quad(v, At(OvSub(left, u), p.colourA, 0.0f, 1.0f), At(OvSub(rightEdge, u), p.colourA, 1.0f, 1.0f),
+             At(OvAdd(rightEdge, u), p.colourA, 1.0f, 0.0f), At(OvAdd(left, u), p.colourA, 0.0f, 0.0f));
   }
   return uint32_t(v - out);
 }
