@@ -370,6 +370,10 @@ TouchControlObjTime = { OnTick = function(self, t)
   return 0
 end }
 ]] }
+local grip = texture{
+  name = "grip", width = 64, height = 8, format = "rgb565",
+  pixels = function(x, y) return (x % 4 == 0 and y > 1 and y < 6) and "#9AA6AC" or "#35424A" end,
+}
 local tray = object{ name = "_pick3_recycleBk", template = true }
 local trayAt = { -30, 214, -39.5 }
 local trayScale = 0.3
@@ -389,6 +393,11 @@ local trayRoot = clump{
     clump{ name = "_pick3_RecycleBinBk", position = { 210, -95, 0 },
            mesh = plane{ size = { 520, 300 }, material = glowing("tray", "#4A565C") },
            animation = { track{ kind = "position", keys = scrolled({ 210, -95, 0 }, 1) } } },
+    -- The grip along the back edge: the one place to drag that no note covers.
+    clump{ name = "_pick3_RecycleBinBkGrip", position = { 210, 75, 0.5 },
+           mesh = plane{ size = { 520, 40 }, material = glowing("tray grip", "#FFFFFF",
+             { { kind = "modulate", texture = grip } }) },
+           animation = { track{ kind = "position", keys = scrolled({ 210, 75, 0.5 }, 1) } } },
     clump{ name = "_pick3_pick1_ClearBtn", position = { 120, -290, 2 },
            mesh = plane{ size = { 40 * 31 / 9, 40 }, material = glowing("clear", "#FFFFFF",
              { { kind = "modulate", texture = label("clear", "CLEAR", "#FFFFFF", "#A03030") } }) },

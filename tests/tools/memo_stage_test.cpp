@@ -44,9 +44,10 @@ class MemoStage : public ::testing::Test {
 
   // kiwa-memo on the board with a fresh data folder, driven by `replay`.
   static Played Play(const std::string& replay, int frames, const std::string& shot = "",
-                     const char* window = "1024 768") {
+                     const char* window = "1024 768", bool freshData = true) {
     const std::string data = s_dir + "/data", input = s_dir + "/input.txt", dump = s_dir + "/dump.json";
-    Shell("rm -rf " + data + " " + dump);
+    Shell("rm -rf " + dump);
+    if (freshData) Shell("rm -rf " + data);
     std::ofstream(input) << replay;
     std::string cmd = std::string("timeout 120 ") + KIWA_MEMO_PATH + " --headless " + window + " --fixed-step 1 --frames " +
                       std::to_string(frames) + " --content " + s_dir + "/stage.orv --data " + data + " --replay " +
@@ -154,12 +155,17 @@ TEST_F(MemoStage, ContentAnswersTheProgram) {
   std::string toTrash = newNote + "140 move @_pick1_drag_paper\n141 down left\n";
   for (int f = 142; f <= 160; f += 2) toTrash += std::to_string(f) + " move @TrashCan 0 " + std::to_string(160 - f) + "\n";
   toTrash += "162 up left\n";
+  std::string scroll = "2 move @_pick1_ReturnBtn\n3 down left\n4 up left\n60 move @_pick3_RecycleBinBkGrip 90 0\n61 down left\n";
+  for (int f = 62; f <= 90; f += 2)
+    scroll += std::to_string(f) + " move @_pick3_RecycleBinBkGrip " + std::to_string(90 - (f - 62) * 6) + " 0\n";
+  scroll += "92 up left\n";
   struct Case {
     const char* what;
     std::string replay;
     int frames;
     std::vector<const char*> expected;  // texts the dump holds
     std::vector<const char*> absent;
+    bool manyInBin = false;  // 18 recycled notes (copies of the one from "trash")
   };
   const Case cases[] = {
       {"at rest", "", 40, {"\"pickFilter\": \"_pick1_\"", "\"idleView\": true"}, {"newPaper"}},
@@ -171,10 +177,19 @@ TEST_F(MemoStage, ContentAnswersTheProgram) {
       {"trash", toTrash, 200, {"\"notes\": []", "\"recycleCount\": 1", "\"name\": \"delfly_red\""}, {"\"kind\": 2"}},
       {"recycle view", toTrash + "220 move @_pick1_ReturnBtn\n221 down left\n222 up left\n", 280,
        {"\"pickFilter\": \"_pick3_\"", "\"name\": \"_pick3_recycleBk\"", "\"name\": \"_02noteXRoot\""}, {}},
+      // 84 pixels to the left on the grip slide the rows 25.5 units left.
+      {"tray scroll", scroll, 110, {"\"name\": \"_pick3_recycleBkRoot\", \"position\": [-55.5"}, {}, true},
       {"close", "2 move @_pick1_CloseBtn\n3 down left\n4 up left\n", 3000, {"\"frames\": 2"}, {}},
   };
   for (const Case& c : cases) {
-    const Played run = Play(c.replay, c.frames, "", "400 300");
+    if (c.manyInBin) {
+      // The bin as "trash" left it, with copies of its note under new names.
+      const std::string bin = s_dir + "/data/recycle/";
+      ASSERT_EQ(Shell("f=$(ls " + bin + " | head -1) && for i in $(seq 10 27); do cp " + bin + "$f " + bin +
+                      "$((i % 4))00000000000000$i; done"),
+                0);
+    }
+    const Played run = Play(c.replay, c.frames, "", "400 300", !c.manyInBin);
     EXPECT_EQ(run.status, 0) << c.what;
     for (const char* text : c.expected) EXPECT_NE(run.dump.find(text), std::string::npos) << c.what << ": " << text;
     for (const char* text : c.absent) EXPECT_EQ(run.dump.find(text), std::string::npos) << c.what << ": " << text;
