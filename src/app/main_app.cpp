@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include <SDL.h>
+
 #include <cstdio>
 
 #include "file_dialog.h"
@@ -36,6 +38,7 @@ MainApp::MainApp(const MainAppOptions& options) : m_options(options) {
 MainApp::~MainApp() { delete m_sink; }
 
 bool MainApp::Initialise(SDL_Window** window, bool flag, const char* contentName) {
+  m_window = window;
   m_lastActivityMs = OvTickCount();
   // One level each; an existing folder is fine and a failure shows up later
   // when notes are written.
@@ -102,7 +105,20 @@ bool MainApp::Frame() {
   if (!EngineStarted()) return false;
   // The board holds objects of this scene: it runs the scene itself and
   // ends only through its close button.
-  return m_board->Frame(InputActivity(), [this] { RunSceneFrame(); });
+  const bool go = m_board->Frame(InputActivity(), [this] { RunSceneFrame(); });
+  ShowSaveProblem();
+  return go;
+}
+
+void MainApp::ShowSaveProblem() {
+  SDL_Window* window = m_window ? *m_window : nullptr;
+  if (window == nullptr || m_board->SaveProblem() == m_titleProblem) return;
+  if (m_titleProblem.empty()) m_baseTitle = SDL_GetWindowTitle(window);
+  m_titleProblem = m_board->SaveProblem();
+  // The user sees it until a save works again.
+  const std::string title =
+      m_titleProblem.empty() ? m_baseTitle : m_baseTitle + " - notes are not being saved: " + m_titleProblem;
+  SDL_SetWindowTitle(window, title.c_str());
 }
 
 OvRendererGL* MainApp::CreateRenderer() { return new OvRendererGL(); }

@@ -42,10 +42,15 @@ class MainApp : public OrvoApp {
   OvScene* CreateScene() override;
 
  private:
+  void ShowSaveProblem();
+
   MainAppOptions m_options;
   std::string m_recycleFolder;
   uint32_t m_lastActivityMs = 0;
   OvMemoBoard* m_board = nullptr;
   OvObjectAddedSink* m_sink = nullptr;
+  SDL_Window** m_window = nullptr;
+  std::string m_baseTitle;
+  std::string m_titleProblem;  // what the window title says now
   OvSceneDumpExtras m_dumpExtras;
 };

@@ -20,6 +20,7 @@
 #include "ov_renderer_gl.h"
 #include "ov_content_switch.h"
 #include "ov_script_host.h"
+#include "ov_std_material.h"
 #include "ov_texture_builder.h"
 #include "ov_trace.h"
 
@@ -163,7 +164,8 @@ bool OvMemoBoard::Start(const Services& services) {
     }
   }
 
-  if (OvLogObj* clock = scene.SearchLogObj("_clock")) OvAcClock::AttachTo(clock);
+  if (OvClump* clock = scene.SearchClump("_clock"))
+    if (!OvAcClock::AttachTo(clock->GetLogObj())) Trace("!!! The clock could not be started.\n");
   // A language may give the weekday digit its own look; the digit itself
   // works without it.
   if (m_s.localised && m_s.localised->FindClumpRecordIndex("wday_digit") >= 0 && scene.SearchClump("wday_digit"))
@@ -223,8 +225,11 @@ OvGLTexture* OvMemoBoard::TextureFromImage(const std::vector<uint8_t>& bgra) {
 }
 
 const void* OvMemoBoard::MaterialKey(OvClump* clump) {
+  // The material the clump's first subset is drawn with.
   OvMesh* mesh = clump ? clump->GetMesh() : nullptr;
-  return mesh && mesh->sharedMesh ? mesh->sharedMesh : mesh;
+  if (!mesh || mesh->subsetCount < 1 || !mesh->resources) return nullptr;
+  auto* plan = dynamic_cast<OvPassPlan*>(static_cast<OvShaderResource*>(mesh->resources[0]));
+  return plan ? &plan->Material() : nullptr;
 }
 
 bool OvMemoBoard::ShowTexture(OvClump* clump, OvGLTexture* texture) {

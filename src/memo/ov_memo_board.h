@@ -128,6 +128,8 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   bool IdleView() const { return m_idleView; }
   OvLogObj* EditNote() const { return m_editNote; }
   const OvNoteStore& Store() const { return m_store; }
+  // Why notes are not being saved now; empty while saving works.
+  const std::string& SaveProblem() const { return m_shownProblem; }
 
  private:
   struct PulseEntry {
@@ -207,7 +209,7 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   std::vector<OvClump*> m_trashMarkers;          // referenced
   OvLogObj* m_recycleBin = nullptr;              // referenced
   std::vector<PulseEntry> m_pulses;
-  std::map<const void*, OvGLTexture*> m_baseTextures;  // mesh -> the content's texture
+  std::map<const void*, OvGLTexture*> m_baseTextures;  // material -> the content's texture
   std::vector<OvLogObj*> m_addedPending;  // referenced, made while the scene ticked
   std::vector<OvLogObj*> m_showPending;  // hidden notes to show once the tick is over
   bool m_idleView = false;

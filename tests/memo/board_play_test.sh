@@ -22,6 +22,8 @@ run() {
 }
 # memo FIELD...: the dump's memo section through a Python expression on m.
 memo() { python3 -c "import json,sys; m=json.load(open('$tmp/dump.json'))['memo']; print($1)"; }
+# Pixels of a note file with ink (alpha above half).
+ink() { python3 -c "import zlib; d = zlib.decompress(open('$1', 'rb').read()[12:]); print(sum(a > 128 for a in d[3::4]))"; }
 balanced() {
   tail -1 "$tmp/trace.log" | grep -q 'alloc: \([0-9]*\), free: \1$' || fail "$1: memory report not balanced"
 }
@@ -51,9 +53,17 @@ balanced "new notes"
 [ "$(memo '[round(n["position"][1], 3) for n in m["notes"]]')" = "[255.992, 255.996, 256]" ] ||
   fail "stack depths $(memo '[n["position"][1] for n in m["notes"]]')"
 [ "$(memo 'm["pickFilter"] + " " + str(m["editNote"])')" = "pick1 None" ] || fail "not back on the board: $(memo m)"
-for f in $(memo '" ".join(n["file"] for n in m["notes"])'); do
-  [ -s "$tmp/data/$f" ] || fail "note file $f missing"
-done
+first=$(memo 'm["notes"][-1]["file"]')
+[ "$(ink "$tmp/data/$first")" -gt 0 ] || fail "the first note $first has no ink"
+# The clock object runs the clock.
+python3 -c "
+import json
+def clumps(objs):
+    for o in objs:
+        yield from o['clumps']
+        yield from clumps(o['children'])
+print([c['controllers'] for c in clumps(json.load(open('$tmp/dump.json'))['objects']) if c['name'] == '_clock'])
+" | grep -q '^\[\[0\]\]$' || fail "no clock controller on _clock"
 before=$(memo '[(n["file"], [round(v, 3) for v in n["position"]]) for n in m["notes"]]')
 
 printf '1 move 0 0\n' >"$tmp/idle.txt"
@@ -93,7 +103,7 @@ CASES
 # --- a double click opens the front note; ok writes the same file again -------
 run "$tmp/data" 5 "$tmp/idle.txt" || fail "reload: exit status $?"
 front=$(memo 'm["notes"][0]["file"]')
-sum=$(md5sum <"$tmp/data/$front")
+cp "$tmp/data/$front" "$tmp/before.note"
 printf '20 move @_BkBoard -65 -33\n21 down left\n22 up left\n26 down left\n27 up left\n' >"$tmp/open.txt"
 printf '60 move @_editPaper00 0 -10\n61 down left\n62 move @_editPaper00 0 10\n63 up left\n' >>"$tmp/open.txt"
 run "$tmp/data" 40 "$tmp/open.txt" || fail "open: exit status $?"
@@ -103,7 +113,13 @@ printf '70 move @_pick2_ok\n71 down left\n72 up left\n' >>"$tmp/open.txt"
 run "$tmp/data" 130 "$tmp/open.txt" || fail "open and ok: exit status $?"
 [ "$(memo 'len(m["notes"]), m["notes"][0]["file"], m["pickFilter"], m["editNote"]')" = "3 $front pick1 None" ] ||
   fail "after ok: $(memo m)"
-[ "$(md5sum <"$tmp/data/$front")" != "$sum" ] || fail "the opened note's file was not written again"
+# Every inked pixel stays inked and the new stroke adds more.
+python3 - "$tmp/before.note" "$tmp/data/$front" <<'EOF' || fail "the opened note does not keep its ink and add the new stroke"
+import sys, zlib
+old, new = (zlib.decompress(open(p, 'rb').read()[12:])[3::4] for p in sys.argv[1:])
+assert all(b > 128 for a, b in zip(old, new) if a > 128)
+assert sum(b > 128 for b in new) > sum(a > 128 for a in old)
+EOF
 
 # --- the trash can and the recycle view ----------------------------------------
 printf '20 move @_pick1_TrashCan\n21 down left\n22 up left\n' >"$tmp/trash.txt"
@@ -119,6 +135,21 @@ run "$tmp/data" 70 "$tmp/return.txt" || fail "return: exit status $?"
 [ -s "$tmp/data/$front" ] || fail "$front is not back in the data folder"
 balanced "return"
 grep -q '!!!' "$tmp/trace.log" && fail "trouble in the trace: $(grep '!!!' "$tmp/trace.log")"
+
+# --- an index that cannot be replaced: the board goes on and says so ---------
+# (root ignores permissions; the immutable flag stops it too)
+if chattr +i "$tmp/data/inf.bin" 2>/dev/null; then
+  trap 'chattr -i "$tmp/data/inf.bin"; rm -rf "$tmp"' EXIT
+  new_notes 1 >"$tmp/one.txt"
+  run "$tmp/data" 130 "$tmp/one.txt"; rc=$?
+  chattr -i "$tmp/data/inf.bin"
+  [ "$rc" -eq 0 ] || fail "fixed index: exit status $rc: $(tail -3 "$tmp/out")"
+  [ "$(memo 'len(m["notes"]), m["saveProblem"] != ""')" = "4 True" ] || fail "fixed index: $(memo m)"
+  grep -q 'Notes are not being saved' "$tmp/trace.log" || fail "fixed index: no trace line"
+  # The new note's file was written: the next start puts it back.
+  run "$tmp/data" 5 "$tmp/idle.txt" || fail "after the fixed index: exit status $?"
+  [ "$(memo 'len(m["notes"]), m["saveProblem"]')" = "4 " ] || fail "after the fixed index: $(memo m)"
+fi
 
 # --- the close button ends the run before its frames ---------------------------
 printf '20 move @_pick1_CloseBtn\n21 down left\n22 up left\n' >"$tmp/close.txt"

@@ -16,7 +16,11 @@ end }
 local white = texture{ name = "white", width = 4, height = 4, solid = "#FFFFFFFF", format = "argb4444" }
 local ink = texture{ name = "ink", width = 8, height = 8, solid = "#FF000000", format = "argb4444" }
 local clear = texture{ name = "clear", width = 8, height = 8, solid = "#00000000", format = "argb4444" }
+-- Notes, recycled notes and edit papers each have their own material: the
+-- program sets the texture a material shows.
 local paperMat = material{ name = "paper", texture = white }
+local editMat = material{ name = "edit paper", texture = white }
+local binMat = material{ name = "recycled paper", texture = white }
 local inkMat = material{ name = "ink", texture = ink }
 local clearMat = material{ name = "clear", texture = clear }
 local grey = material{ name = "grey", diffuse = "#808080" }
@@ -40,8 +44,8 @@ for k = 0, 3 do
     panel("_pick1_drag_paper", { 0, 0, 0 }, { 30, 30 }, paperMat, { children = { clump{ name = "kind" .. k } } }) } }
   local shown = object{ name = "recycled" .. k, template = true }
   clump{ name = string.format("_%02dnoteXRoot", k), emit_object = shown, children = {
-    panel("_pick3_RreturnNote", { 40, 0, -30 }, { 10, 10 }, paperMat) } }
-  object{ name = "_editPaper" .. k, clump = panel(string.format("_editPaper%02d", k), { 0, 50, 0 }, { 40, 40 }, paperMat) }
+    panel("_pick3_RreturnNote", { 40, 0, -30 }, { 10, 10 }, binMat) } }
+  object{ name = "_editPaper" .. k, clump = panel(string.format("_editPaper%02d", k), { 0, 50, 0 }, { 40, 40 }, editMat) }
 end
 
 -- The pad makes a new paper of kind 0 when it is clicked.
@@ -72,6 +76,8 @@ object{ name = "recycle", clump = panel("_pick1_ReturnBtn", { -45, 50, 30 }, { 6
   node{ "Generator", ["Check Flag"] = { 1, 1 }, ["Check in Camera"] = false, ["Generated Object"] = binRoot,
         ["Total #"] = 1000, ["Align Orientation"] = false } } }) }
 object{ name = "_editUIRoot", clump = clump{ name = "_editUIRoot", position = { 0, 50, 0 } } }
+object{ name = "clock", clump = clump{ name = "_clock", position = { 0, 250, 70 }, children = {
+  clump{ name = "second_digit", mesh = box{ size = 2, material = grey } } } } }
 object{ name = "_InvisiblePlace", clump = clump{ name = "_InvisiblePlace" } }
 object{ name = "D_CamRote", clump = clump{ name = "D_CamRote", animation = {
   node{ "Script", ["Check Flag"] = { 0, 0 }, Script = "CamRest" } } } }
