@@ -466,8 +466,8 @@ local function deskButton(name, pos, text, colour, extra)
     animation = append(extra or {}, pressTrack(pos, { 0, 0, -1.2 })),
   }
 end
-object{ name = "okButton", clump = deskButton("_pick2_ok", { 62, 186, -38.5 }, "OK", "#2F7D45", { click(okSound) }) }
-object{ name = "backButton", clump = deskButton("_pick1_pick3_CancelBtn", { 62, 140, -38.5 }, "<", "#56606A") }
+object{ name = "okButton", clump = deskButton("_pick2_ok", { -60, 137, -38.5 }, "OK", "#2F7D45", { click(okSound) }) }
+object{ name = "backButton", clump = deskButton("_pick1_pick3_CancelBtn", { -58, 119, -38.5 }, "<", "#56606A") }
 
 -- Hidden notes are parked here, far away.
 object{ name = "_InvisiblePlace", clump = clump{ name = "_InvisiblePlace" } }
