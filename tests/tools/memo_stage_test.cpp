@@ -92,7 +92,7 @@ TEST_F(MemoStage, EveryNameTheProgramUsesIsThere) {
                            "_pick1_pick3_CancelBtn", "D_CamRote", "_pick1_CloseBtn", "_InvisiblePlace", "_clock",
                            "_pick1_noteBox0", "_pick1_noteBox3", "_pick1_ReturnBtn", "_pick2_ok", "TrashCan",
                            "D_TrashCanRot", "second_hand", "minute_hand", "hour_hand", "month_digit",
-                           "month_digit1", "mday_digit", "mday_digit1"};
+                           "month_digit1", "mday_digit", "mday_digit1", "wday_digit"};
   for (const char* name : objects) EXPECT_TRUE(HasName(run.dump, name)) << name;
 
   // Templates are records of the content, not objects of the scene.
@@ -117,7 +117,7 @@ TEST_F(MemoStage, MainThingsAreDrawnWhereTheyProject) {
   const Case cases[] = {
       {"", 30, 20, 20,
        {"_BkBoard", "_pick1_noteBox0", "_pick1_noteBox1", "_pick1_noteBox2", "_pick1_noteBox3", "TrashCan",
-        "_pick1_ReturnBtn", "_pick1_CloseBtn", "_clockFace"}},
+        "_pick1_ReturnBtn", "_pick1_CloseBtn", "_clockFace", "wday_digit"}},
       {"2 move @_pick1_noteBox1\n3 down left\n4 up left\n", 60, 512, 700,
        {"_editPaper01", "_exp_pick2_pen00", "_exp_pick2_pen03", "_exp_pick2_rubber", "_pick2_ok",
         "_pick1_pick3_CancelBtn"}},
