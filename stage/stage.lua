@@ -491,8 +491,8 @@ include("clock.lua")
 -- and recycle views and also while a note is dragged; the views are the ones
 -- that pulse pen 0 or the recycle button, so those latch bit 3 ("away") and
 -- bit 0 falling clears it. Its object's time is the camera's state: it is
--- held at 2400 while the camera rests and runs from 2370 for the half second
--- the camera moves after bit 3 changes.
+-- held at 2400 while the camera rests and runs from 2360 for the 40 frames
+-- the camera takes to move after bit 3 changes.
 local function jump(check, from, to, target)
   return node{ "Go to Frame", ["Check Flag"] = check, ["Check Valid Time"] = from ~= nil,
                ["Valid Start:"] = from or 0, ["Valid End:"] = to or 0, ["Absolute Go to"] = true, ["Go to:"] = target }
@@ -509,13 +509,15 @@ local camRote = clump{
     node{ "<ss> Flag Trigger", ["Check Flag"] = { 1, 0 }, ["Set Flag"] = { 8, 0 } },
     jump({ 0, 0 }, 0, 2369, 2400),
     jump({ 0, 0 }, 2400, nil, 2400),
-    jump({ 0x40, 0x40 }, nil, nil, 2370), -- last: a new move wins over the holds
+    jump({ 0x40, 0x40 }, nil, nil, 2360), -- last: a new move wins over the holds
   },
 }
 object{ name = "D_CamRote", clump = camRote }
 
 -- The camera follows "D_CamRote" bit 3 with its own time: held at 2400 on
--- the board, 2400-2430 down to the desk, held at 2430, 3000-3030 back up.
+-- the board, 2410-2440 down to the desk, held at 2440, 3000-3030 back up.
+-- A pose is taken after the time has stepped on and before a hold sets it
+-- back, so every held pose is flat for a while after its key.
 local restEye, restAt = { 0, -95, 62 }, { 0, 256, 62 }
 local awayEye, awayAt = { 0, 64, 150 }, { 0, 176, -40 }
 local rest, away = look_at(restEye, restAt), look_at(awayEye, awayAt)
@@ -524,13 +526,13 @@ local camera = clump{
   camera = { fov = 44, near = 10, far = 3000 },
   animation = {
     node{ "<s> Ref Other's Flag", ["Ref Other's Flag"] = { 8, 8 }, ["Set Flag"] = { 1, 1 }, Ref = camRote },
-    track{ kind = "position", keys = { { 2400, restEye }, { 2430, awayEye }, { 3000, awayEye }, { 3030, restEye } } },
-    track{ kind = "rotation", keys = { { 2400, rest }, { 2430, away }, { 3000, away }, { 3030, rest } } },
+    track{ kind = "position", keys = { { 2410, restEye }, { 2440, awayEye }, { 3000, awayEye }, { 3030, restEye } } },
+    track{ kind = "rotation", keys = { { 2410, rest }, { 2440, away }, { 3000, away }, { 3030, rest } } },
     jump({ 1, 0 }, 0, 2420, 2400),
     jump({ 1, 0 }, 2421, 2999, 3000),
     jump({ 1, 0 }, 3030, 0, 2400),
     jump({ 1, 1 }, 0, 2399, 2400),
-    jump({ 1, 1 }, 2430, 2999, 2430),
+    jump({ 1, 1 }, 2440, 2999, 2440),
     jump({ 1, 1 }, 3000, 0, 2400),
   },
 }
