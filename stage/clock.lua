@@ -36,10 +36,10 @@ local function part(record, build)
 end
 
 -- A hand turns about z, clockwise seen from the front; its object's time in
--- seconds is the value shown, one turn per `turn` seconds.
-local function hand(name, length, width, depth, mat, turn)
+-- seconds is the value shown (up to `span`), one turn per `turn` seconds.
+local function hand(name, length, width, depth, mat, turn, span)
   local keys = {}
-  for q = 0, 4 do keys[#keys + 1] = { seconds(turn * q / 4), rotation("z", -90 * q) } end
+  for q = 0, 4 * span // turn do keys[#keys + 1] = { seconds(turn * q / 4), rotation("z", -90 * (q % 4)) } end
   return part(name, function()
     return clump{
       name = name, position = { 0, 0, depth },
@@ -98,9 +98,9 @@ local function digit(name, x, mat, count, halfWidth)
 end
 
 local parts = {
-  hand("hour_hand", 12, 1.6, 0.5, handMat, 12),
-  hand("minute_hand", 18, 1.1, 0.8, handMat, 60),
-  hand("second_hand", 19, 0.5, 1.1, redMat, 60),
+  hand("hour_hand", 12, 1.6, 0.5, handMat, 12, 24),
+  hand("minute_hand", 18, 1.1, 0.8, handMat, 60, 60),
+  hand("second_hand", 19, 0.5, 1.1, redMat, 60, 60),
   digit("month_digit1", 27, digitMat, 10, 2.2),
   digit("month_digit", 32, digitMat, 10, 2.2),
   digit("mday_digit1", 42, digitMat, 10, 2.2),
