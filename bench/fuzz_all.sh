@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${2:-build/fuzz}
 jobs=$(nproc 2>/dev/null || echo 2)
-targets=(content_fuzz wave_fuzz language_fuzz orvc_fuzz)
+targets=(content_fuzz wave_fuzz language_fuzz orvc_fuzz note_fuzz)
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_FUZZ=ON \
   -DOV_BUILD_TESTS=OFF -DOV_BUILD_BENCH=OFF >/dev/null
@@ -20,9 +20,10 @@ ASAN_OPTIONS=detect_leaks=0 cmake --build "$build" --target "${targets[@]}" stag
 
 # Seeds: complete files the fuzzer then mutates.
 seeds=$build/seeds
-mkdir -p "$seeds"/{content,wave,language,orvc}
+mkdir -p "$seeds"/{content,wave,language,orvc,note}
 cp "$build"/bin/stage.orv "$build"/demos/*.orv "$seeds/content/"
 [ -d build/debug/fuzz-seeds ] && cp build/debug/fuzz-seeds/* "$seeds/content/"
+[ -d build/debug/note-fuzz-seeds ] && cp build/debug/note-fuzz-seeds/* "$seeds/note/"
 cp stage/*.lua stage/demos/*.lua "$seeds/orvc/"
 # Inputs starting with 0xFF drive the generator of builder calls.
 for s in stage/stage.lua stage/demos/*.lua; do

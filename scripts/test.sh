@@ -32,7 +32,7 @@ run_suite build/asan -DOV_SANITIZE=ON -DOV_BUILD_BENCH=OFF
 # seeded by the compiled stages and the files the content tests wrote.
 echo "== fuzz every reader of untrusted bytes"
 unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
-fuzz_targets=4
-bench/fuzz_all.sh $(( ${OV_FUZZ_SECONDS:-80} / fuzz_targets )) build/fuzz
+fuzz_targets=5
+bench/fuzz_all.sh $(( ${OV_FUZZ_SECONDS:-100} / fuzz_targets )) build/fuzz
 
 echo "== all tests passed"
