@@ -1,6 +1,5 @@
 #include "ov_overlay.h"
 
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +10,6 @@
 #include "ov_mesh.h"
 #include "ov_renderer_gl.h"
 #include "ov_scene.h"
-#include "ov_stream.h"
 
 // ---------------------------------------------------------------------------
 // Writer.
@@ -187,64 +185,6 @@ class AcClumpState final : public OvHrchyAniCtrl {
   const OvClumpStateNode& m_node;
 };
 
-// ---------------------------------------------------------------------------
-// Types.
-
-float Real(const OvParamValue* v, int slot) { return std::bit_cast<float>(v[slot].w[0]); }
-
-template <class Node>
-class OverlayType : public OvNodeType {
- public:
-  OverlayType(OvTypeId pair, const char* name, const OvNodeParamDesc* params, int count)
-      : m_pair(pair), m_name(name), m_params(params), m_count(count) {}
-  void GetTypeId(OvTypeId& out) const override { out = m_pair; }
-  const char* GetName() const override { return m_name; }
-  const OvNodeParamDesc* GetParamTable(int& count) const override {
-    count = m_count;
-    return m_params;
-  }
-  OvDbNode* Create(OvChunkArena& arena) const override { return OvArenaNew<Node>(arena); }
-  OvDbNode* CreateFromValues(OvChunkArena& arena, const OvParamValue* values, int count) const override {
-    if (!values || count < m_count) return nullptr;
-    Node* node = OvArenaNew<Node>(arena);
-    if (node) node->FromValues(values);
-    return node;
-  }
-
- private:
-  OvTypeId m_pair;
-  const char* m_name;
-  const OvNodeParamDesc* m_params;
-  int m_count;
-};
-
-constexpr int32_t kPkInt = 1, kPkCheck = 2, kPkReal = 3, kPkColour = 14;
-
-constexpr OvNodeParamDesc ParamF(int32_t number, const char* label, float def) {
-  OvNodeParamDesc d{number, label, kPkReal, {}};
-  d.def.f = def;
-  return d;
-}
-constexpr OvNodeParamDesc ParamI(int32_t number, const char* label, int32_t kind, int32_t def) {
-  OvNodeParamDesc d{number, label, kind, {}};
-  d.def.i = def;
-  return d;
-}
-
-const OvNodeParamDesc kSceneStateParams[] = {
-    ParamF(0, "X (0 - 640):", 0.0f),
-    ParamF(1, "Y (0 - 480):", 448.0f),
-    ParamF(2, "Char Width:", 8.0f),
-    ParamF(3, "Char Height:", 16.0f),
-};
-const OvNodeParamDesc kClumpStateParams[] = {
-    ParamI(0, "Display with Clump", kPkCheck, 1), ParamI(1, "Display Anyway", kPkCheck, 1),
-    ParamF(2, "X (0 - 640):", 0.0f),           ParamF(3, "Y (0 - 480):", 448.0f),
-    ParamF(4, "Char Width:", 8.0f),            ParamF(5, "Char Height:", 16.0f),
-    ParamI(6, "Color:", kPkColour, -1),
-};
-static_assert(kPkInt == 1);
-
 }  // namespace
 
 int OvClumpStateLines(const OvClump& clump, char* out, int size) {
@@ -265,43 +205,13 @@ int OvClumpStateLines(const OvClump& clump, char* out, int size) {
   return n;
 }
 
-// Stored blocks: "iRRRR" and "iiiRRRRi".
-bool OvSceneStateNode::Read(OvStream& stream, OvChunkArena&) {
-  int32_t format = 0;
-  return stream.ReadLayout("iRRRR", &format, &x, &y, &charWidth, &charHeight);
-}
-bool OvSceneStateNode::Write(OvStream& stream) const {
-  return stream.WriteLayout("iRRRR", int32_t(100), x, y, charWidth, charHeight);
-}
-void OvSceneStateNode::FromValues(const OvParamValue* v) {
-  x = OvDesignX(Real(v, 0)), y = OvDesignY(Real(v, 1));
-  charWidth = OvDesignSize(Real(v, 2)), charHeight = OvDesignSize(Real(v, 3));
-}
-OvAniCtrl* OvSceneStateNode::MakeController(OvClump*) { return new AcSceneState(*this); }
-
-bool OvClumpStateNode::Read(OvStream& stream, OvChunkArena&) {
-  int32_t format = 0, c = 0;
-  if (!stream.ReadLayout("iiiRRRRi", &format, &withClump, &anyway, &x, &y, &charWidth, &charHeight, &c)) return false;
-  colour = uint32_t(c);
-  return true;
-}
-bool OvClumpStateNode::Write(OvStream& stream) const {
-  return stream.WriteLayout("iiiRRRRi", int32_t(100), withClump, anyway, x, y, charWidth, charHeight, int32_t(colour));
-}
-void OvClumpStateNode::FromValues(const OvParamValue* v) {
-  withClump = v[0].w[0] != 0, anyway = v[1].w[0] != 0;
-  x = OvDesignX(Real(v, 2)), y = OvDesignY(Real(v, 3));
-  charWidth = OvDesignSize(Real(v, 4)), charHeight = OvDesignSize(Real(v, 5));
-  colour = v[6].w[0];
-}
-OvAniCtrl* OvClumpStateNode::MakeController(OvClump*) { return new AcClumpState(*this); }
-
-void OvRegisterOverlayNodeTypes() {
+void OvInstallOverlayControllers() {
+  // The renderer brings these types; the engine's own table leaves them out.
   OvTypeRegistry& registry = OvNodeClasses();
   if (!registry.FindType(OV_NODE_SCENE_STATE))
-    registry.Register(new OverlayType<OvSceneStateNode>(OV_NODE_SCENE_STATE, "{i}Display Scene State",
-                                                        kSceneStateParams, 4));
+    registry.Register(OvOverlayNodeTypeCreate(OV_NODE_SCENE_STATE, "{i}Display Scene State"));
   if (!registry.FindType(OV_NODE_CLUMP_STATE))
-    registry.Register(new OverlayType<OvClumpStateNode>(OV_NODE_CLUMP_STATE, "{i}Display Clump State",
-                                                        kClumpStateParams, 7));
+    registry.Register(OvOverlayNodeTypeCreate(OV_NODE_CLUMP_STATE, "{i}Display Clump State"));
+  OvSetOverlayCtrlFactories([](const OvSceneStateNode& n) -> OvAniCtrl* { return new AcSceneState(n); },
+                            [](const OvClumpStateNode& n) -> OvAniCtrl* { return new AcClumpState(n); });
 }

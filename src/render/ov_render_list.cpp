@@ -35,7 +35,7 @@ OvContentUploader::OvContentUploader(OvRendererGL& renderer) : m_renderer(render
   OvRegisterStdMaterialType();
   OvAddShaderResourceFactory(OvStdMaterialFactory);
   OvRegisterShaderMaterialTypes();
-  OvRegisterOverlayNodeTypes();
+  OvInstallOverlayControllers();
 }
 
 OvContentUploader::~OvContentUploader() { delete m_builder; }

@@ -81,7 +81,7 @@ TEST(OverlayBlocks, RoundTripByteForByte) {
                                        {{std::bit_cast<uint32_t>(400.0f)}},
                                        {{std::bit_cast<uint32_t>(8.0f)}},
                                        {{std::bit_cast<uint32_t>(16.0f)}}};
-  scene.FromValues(sceneValues);
+  ASSERT_TRUE(scene.FromValues(OvParamValues(sceneValues, 4)));
   EXPECT_FLOAT_EQ(scene.x, -0.5f);
   EXPECT_FLOAT_EQ(scene.y, -0.5f);
   EXPECT_FLOAT_EQ(scene.charHeight, 0.05f);
