@@ -53,6 +53,9 @@ balanced "new notes"
 [ "$(memo '[round(n["position"][1], 3) for n in m["notes"]]')" = "[255.992, 255.996, 256]" ] ||
   fail "stack depths $(memo '[n["position"][1] for n in m["notes"]]')"
 [ "$(memo 'm["pickFilter"] + " " + str(m["editNote"])')" = "pick1 None" ] || fail "not back on the board: $(memo m)"
+for f in $(memo '" ".join(n["file"] for n in m["notes"])'); do
+  [ -s "$tmp/data/$f" ] || fail "note file $f missing"
+done
 first=$(memo 'm["notes"][-1]["file"]')
 [ "$(ink "$tmp/data/$first")" -gt 0 ] || fail "the first note $first has no ink"
 # The clock object runs the clock.

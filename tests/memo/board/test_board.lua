@@ -16,11 +16,12 @@ end }
 local white = texture{ name = "white", width = 4, height = 4, solid = "#FFFFFFFF", format = "argb4444" }
 local ink = texture{ name = "ink", width = 8, height = 8, solid = "#FF000000", format = "argb4444" }
 local clear = texture{ name = "clear", width = 8, height = 8, solid = "#00000000", format = "argb4444" }
--- Notes, recycled notes and edit papers each have their own material: the
--- program sets the texture a material shows.
+-- Notes, recycled notes and edit papers each have their own material (the
+-- program sets the texture a material shows); equal materials are stored
+-- once, so their colours differ.
 local paperMat = material{ name = "paper", texture = white }
-local editMat = material{ name = "edit paper", texture = white }
-local binMat = material{ name = "recycled paper", texture = white }
+local editMat = material{ name = "edit paper", texture = white, diffuse = "#FEFEFE" }
+local binMat = material{ name = "recycled paper", texture = white, diffuse = "#FDFDFD" }
 local inkMat = material{ name = "ink", texture = ink }
 local clearMat = material{ name = "clear", texture = clear }
 local grey = material{ name = "grey", diffuse = "#808080" }
