@@ -5,7 +5,7 @@
 --
 -- A 3-D mouse pointer hangs 100 units in front of the camera. While the left
 -- button is down it picks the clump under it (only names holding "_inpick"),
--- pulses flag 2 on what it picked (the box latches it as flag 8), leaves a
+-- pulses flag 16 on itself and flag 2 on what it picked (the box latches it as flag 8), leaves a
 -- marker where the ray hit, and drags the picked box in a plane facing the
 -- camera, with flag 4 set on it while it is dragged.
 
@@ -89,7 +89,7 @@ object{
       -- Its key choice list has no label: the block gives the left button (256), held.
       node{ "<s> Keyboard", block = { "iiiii", 100, 1, 1, 256, 0 } },
       node{ "Mouse Cursor", ["Front Camera"] = 100, ["Pick Enable"] = true, ["Check Flag to Pick"] = { 1, 1 },
-            ["Include(sub-name)"] = "_inpick", ["Set Flag of Picked"] = { 2, 2 },
+            ["Include(sub-name)"] = "_inpick", ["Set Flag of Self"] = { 16, 16 }, ["Set Flag of Picked"] = { 2, 2 },
             ["Gen Obj at Pick"] = marker, ["Life Time"] = -1, ["Drag Enable (Obj)"] = true,
             ["Set Flag of Dragged"] = { 4, 4 } },
     },

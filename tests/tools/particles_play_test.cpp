@@ -73,17 +73,20 @@ const std::string kCrate = "\"name\": \"crate_inpick\", \"position\"";
 TEST(ParticlesPlay, PointerPicksMarksAndDragsTheCrate) {
   const struct {
     int frames;
-    const char* crateSwitch;  // 2 picked this frame, 4 dragged, 8 latched from a pick
+    const char* crateSwitch;    // 2 picked this frame, 4 dragged, 8 latched from a pick
+    const char* pointerSwitch;  // 1 button held, 16 a pick this frame
     bool moved;
   } cases[] = {
-      {2, "0", false},    // pointer over the crate, button up: nothing
-      {9, "14", true},    // held: picked again under the pointer, dragged along
-      {20, "8", true},    // released at 12: dropped where it is, the drag flag undone
+      {2, "0", "0", false},    // pointer over the crate, button up: nothing
+      {9, "14", "17", true},   // held: picked again under the pointer, dragged along
+      {10, "12", "1", true},   // the pointer ran ahead of the crate: no pick, both pulses over
+      {20, "8", "0", true},    // released at 12: dropped where it is, the drag flag undone
   };
   for (const auto& c : cases) {
     const PlayRun r = Play(c.frames);
     ASSERT_EQ(r.exitCode, 0) << c.frames;
     EXPECT_EQ(Field(r.dump, kCrate, "switchWord"), c.crateSwitch) << c.frames;
+    EXPECT_EQ(Field(r.dump, "\"name\": \"pointer\", \"position\"", "switchWord"), c.pointerSwitch) << c.frames;
     EXPECT_EQ(FirstX(Field(r.dump, kCrate, "worldPosition")) > 20.0f, c.moved) << c.frames;
     // The pointer hangs 100 units in front of the camera.
     EXPECT_NE(Field(r.dump, "\"name\": \"pointer\", \"position\"", "position").find(", -100]"), std::string::npos)
