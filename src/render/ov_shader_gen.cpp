@@ -307,6 +307,49 @@ const char* const kOvToonPixelProgram =
     "  ovFragColor = clamp(vec4(col.rgb, 1.0) * pc[4] * t, 0.0, 1.0);\n"
     "}\n";
 
+const char* const kOvBumpVertexProgram =
+    "// target:vs_1_1\n"
+    "layout(location = 4) in vec2 aTex0;\n"
+    "layout(location = 5) in vec2 aTex1;\n"
+    "layout(location = 9) in vec3 aBasisT;\n"
+    "layout(location = 10) in vec3 aBasisB;\n"
+    "layout(location = 11) in vec3 aBasisN;\n"
+    "vec3 ovTangent(vec3 v) { return vec3(dot(aBasisT, v), dot(aBasisB, v), dot(aBasisN, v)); }\n"
+    "void main() {\n"
+    "  vec4 pos = vec4(aPosition.xyz, 1.0);\n"
+    "  gl_Position = ovClip(ovTransform(pos));\n"
+    "  vTex0 = vec4(aTex0, 0.0, 1.0);\n"
+    "#ifdef BUMP_TEX_COORD\n  vTex1 = vec4(aTex1, 0.0, 1.0);\n#else\n  vTex1 = vTex0;\n#endif\n"
+    "  vec3 toLight = c[19].xyz - pos.xyz;\n"
+    "  float d = length(toLight);\n"
+    "  float att = min(1.0 / max(dot(c[21].xyz, vec3(1.0, d, d * d)), 1e-6), 1.0);\n"
+    "  vec3 l = normalize(ovTangent(toLight));\n"
+    "  vec3 e = normalize(ovTangent(c[8].xyz - pos.xyz));\n"
+    "  vec3 h = normalize(l + e) * att;\n"
+    "  l *= att;\n"
+    "  vColor0 = vec4(ovTangent(aNormal) * 0.5 + 0.5, 1.0);\n"
+    "  vColor1 = vec4(l * 0.5 + 0.5, 1.0);\n"
+    "  vTex2 = vec4(l, 1.0);\n"
+    "  vTex3 = vec4(h * 0.5 + 0.5, 1.0);\n"
+    "}\n";
+
+const char* const kOvBumpPixelProgram =
+    "// target:ps_1_1\n"
+    "void main() {\n"
+    "  vec4 base = texture(uTex0, vTex0.xy);\n"
+    "  vec3 n = texture(uTex1, vTex1.xy).rgb * 2.0 - 1.0;\n"
+    "  vec3 l = vColor1.rgb * 2.0 - 1.0;\n"
+    "  float s = clamp(dot(vTex3.xyz * 2.0 - 1.0, n), 0.0, 1.0);\n"
+    "  float diffuse = clamp(dot(l, n), 0.0, 1.0);\n"
+    "  float a = clamp(4.0 * (s * pc[3].a + pc[4].a), 0.0, 1.0);\n"
+    "  a = 4.0 * a * a;\n"
+    "  vec3 specular = 4.0 * a * pc[2].rgb;\n"
+    "#ifdef ENABLE_SELF_SHADOWING\n"
+    "  float shadow = clamp(4.0 * dot(vColor0.rgb * 2.0 - 1.0, l), 0.0, 1.0);\n"
+    "#else\n  float shadow = 1.0;\n#endif\n"
+    "  ovFragColor = vec4((base.rgb * diffuse * pc[0].rgb + specular) * shadow + base.rgb * pc[1].rgb, 1.0);\n"
+    "}\n";
+
 // ---------------------------------------------------------------------------
 // Cache.
 

@@ -56,6 +56,9 @@ extern const char* const kOvLitVertexProgram;
 extern const char* const kOvUnlitVertexProgram;
 extern const char* const kOvToonVertexProgram;
 extern const char* const kOvToonPixelProgram;
+// Bump mapping: tangent basis rows T, B, N in attributes 9 ... 11.
+extern const char* const kOvBumpVertexProgram;
+extern const char* const kOvBumpPixelProgram;
 
 // Compiled shaders of one renderer, cached by key; their GL objects go with
 // the device and are made again on demand.

@@ -134,6 +134,15 @@ TEST_F(ShaderGenTest, CacheBuildsEachKeyOnceAndRemembersFailures) {
       {"missing file", "no_such_shader.cg", false},
       {"syntax error", "// broken\nvoid main() { nonsense }\n", false},
   };
+  // Every built-in program builds, with and without its switches.
+  static const OvShaderMacro bumpSwitches[] = {{"BUMP_TEX_COORD", "1"}, {"ENABLE_SELF_SHADOWING", "1"}, {nullptr, nullptr}};
+  for (const OvShaderMacro* m : {static_cast<const OvShaderMacro*>(nullptr), bumpSwitches}) {
+    EXPECT_NE(cache->GetVertexShader(1, 1, 2, kOvUnlitVertexProgram, m, nullptr), 0u);
+    EXPECT_NE(cache->GetVertexShader(1, 1, 1, kOvToonVertexProgram, m, nullptr), 0u);
+    EXPECT_NE(cache->GetVertexShader(1, 1, 2, kOvBumpVertexProgram, m, nullptr), 0u);
+    EXPECT_NE(cache->GetPixelShader(kOvToonPixelProgram, m, nullptr), 0u);
+    EXPECT_NE(cache->GetPixelShader(kOvBumpPixelProgram, m, nullptr), 0u);
+  }
   for (const Case& c : cases) {
     TraceCapture trace;
     const int before = cache->Compiles();
