@@ -31,6 +31,8 @@ bool OvScreenTextWriter::DrawText(const char* text, float x, float y) const {
   r->SetRenderState(RS_ALPHATESTENABLE, 0);
   r->SetRenderState(RS_DESTBLEND, BLEND_INVSRCALPHA);
   r->SetRenderState(RS_SRCBLEND, BLEND_SRCALPHA);
+  // Screen quads face either way depending on the frame's cull mode.
+  r->SetRenderState(RS_CULLMODE, CULL_NONE);
   // Glyphs wrap like texture addressing for bytes outside the grid.
   r->SetSamplerState(0, SAMP_ADDRESSU, TADDRESS_WRAP);
   r->SetSamplerState(0, SAMP_ADDRESSV, TADDRESS_WRAP);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "device_fixture.h"
+#include "ov_camera.h"
 #include "ov_clump.h"
 #include "ov_logobj.h"
 #include "ov_mesh.h"
@@ -47,6 +48,62 @@ TEST_F(OverlayTest, GlyphsLandInTheirCells) {
       }
     EXPECT_GT(inside, 4 * c.cells) << c.text;
     EXPECT_EQ(outside, 0) << c.text;
+  }
+}
+
+TEST_F(OverlayTest, ClumpTextFollowsTheClumpOrItsConfiguredPlace) {
+  struct Case {
+    const char* name;
+    float z;  // the clump's depth; the camera looks along -z
+    int32_t anyway;
+    bool atCorner, atCentre;
+  };
+  const Case cases[] = {
+      {"in view: at the clump", -10.0f, 0, false, true},
+      {"behind, anyway: at the configured place", 50.0f, 1, true, false},
+      {"behind, not anyway: nothing", 50.0f, 0, false, false},
+  };
+  Open();
+  for (const Case& c : cases) {
+    OvScene scene;
+    scene.SetRenderer(r);
+    scene.SetBackgroundColour(0xFF000000u);
+    scene.SetPresentAfterFrame(false);
+    OvLogObj* eye = OvLogObj::Create();
+    OvClump* camera = OvClump::Create();
+    camera->SetExtension(new OvCamera(1.5707964f, 1.0f, 1000.0f));
+    eye->AppendClumps(camera);
+    scene.AddLogObjs(eye);
+    camera->CalcToWorldMatrix();
+    ASSERT_TRUE(scene.UseCamera(camera));
+    OvLogObj* o = OvLogObj::Create();
+    OvClump* lamp = OvClump::Create();
+    lamp->SetName("MMMM");
+    lamp->SetPos({0, 0, c.z});
+    o->AppendClumps(lamp);
+    scene.AddLogObjs(o);
+    OvClumpStateNode node;
+    node.anyway = c.anyway;
+    node.x = -1.0f, node.y = 0.75f, node.charWidth = 0.125f, node.charHeight = 0.5f;  // 4 x 16 px from the top left
+    node.colour = 0xFFFF0000u;
+    OvInstallOverlayControllers();
+    OvAniCtrl* ctrl = OvNodeController(&node, lamp);
+    ASSERT_NE(ctrl, nullptr);
+    ASSERT_TRUE(lamp->AddAniCtrl(ctrl));
+    scene.FrameStep();
+    scene.ForceStep(1);
+    scene.AdvanceTime();
+    auto red = [&](int x0, int y0) {
+      int n = 0;
+      for (int y = y0; y < y0 + 16; ++y)
+        for (int x = x0; x < x0 + 16; ++x) {
+          const Rgba p = Pixel(x, y);
+          n += p.r > 100 && p.g < 60;
+        }
+      return n;
+    };
+    EXPECT_EQ(red(0, 0) > 0, c.atCorner) << c.name;
+    EXPECT_EQ(red(32, 24) > 0, c.atCentre) << c.name;
   }
 }
 
