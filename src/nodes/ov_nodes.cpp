@@ -16,6 +16,7 @@
 #include "ov_scene_nodes.h"
 #include "ov_script_node.h"
 #include "ov_trail_nodes.h"
+#include "ov_visibility_node.h"
 
 namespace {
 
@@ -146,6 +147,7 @@ OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (OvNodeType* type = OvScriptNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvTrailNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvFlareNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvVisibilityNodeTypeCreate(entry.pair, entry.name)) return type;
   return new OvOpaqueNodeType(entry.pair, entry.name, entry.editorOnly);
 }
 
