@@ -93,7 +93,7 @@ class AcDragShine final : public OvAniCtrl {
     const OvMatrix* parentWorld = parent ? parent->GetToWorldMatrix() : nullptr;
     if (!parent || !parentWorld) return;  // again next frame
     const OvMesh* mesh = clump->GetMesh();
-    m_len = mesh ? OvTrailRowLength(*mesh) : 0;
+    m_len = mesh ? OvTrailRowLength(*mesh, m_node.count) : 0;
     const int32_t m = m_node.count < m_len ? m_node.count : m_len;
     if (m_len == 0 || m <= 0 || !m_node.vertices) {
       m_dead = true;  // no grid or no vertices: nothing to trail
@@ -216,10 +216,10 @@ class TrailNodeType : public OvNodeType {
 
 }  // namespace
 
-int32_t OvTrailRowLength(const OvMesh& mesh) {
-  const int32_t l = mesh.wordA;
-  if (l <= 0 || !mesh.positions || mesh.vertexCount < 2 * l || mesh.vertexCount % l != 0) return 0;
-  return l;
+int32_t OvTrailRowLength(const OvMesh& mesh, int32_t listed) {
+  auto fits = [&](int32_t l) { return l > 0 && mesh.positions && mesh.vertexCount >= 2 * l && mesh.vertexCount % l == 0; };
+  if (fits(mesh.wordA)) return mesh.wordA;
+  return fits(listed) ? listed : 0;
 }
 
 // Stored block: i interval, i n, n x i vertex numbers (no format number).
@@ -266,7 +266,7 @@ bool OvDragShineNode::FromValues(const OvParamValues& v, OvChunkArena& arena) {
   const double units = double(v.Real(OV_DRAG_SHINE_SLOT_DURATION)) * perSec;
   int64_t duration = std::isfinite(units) && units > 0 ? int64_t(units < 2e9 ? units : 2e9) : 0;
   const OvMesh* mesh = owner ? owner->GetMesh() : nullptr;
-  const int32_t len = mesh ? OvTrailRowLength(*mesh) : 0;
+  const int32_t len = mesh ? OvTrailRowLength(*mesh, count) : 0;
   if (len > 0) duration /= mesh->vertexCount / len - 1;
   interval = int32_t(duration);
   return true;

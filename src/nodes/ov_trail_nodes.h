@@ -22,9 +22,9 @@ inline constexpr int OV_DRAG_SHINE_SLOT_LIST = 2;      // the vertex list text
 inline constexpr int OV_DRAG_SHINE_SLOT_OWNER = 3;     // the owning clump (words 0, 1)
 inline constexpr int OV_DRAG_SHINE_SLOT_DURATION = 5;  // trail duration, seconds
 
-// Rows of a trail mesh: its row length is mesh word A; 0 when the mesh is
-// no grid of whole rows of at least two.
-int32_t OvTrailRowLength(const OvMesh& mesh);
+// Row length of a trail mesh: mesh word A, or else the number of listed
+// vertices; 0 when neither makes whole rows, at least two of them.
+int32_t OvTrailRowLength(const OvMesh& mesh, int32_t listed);
 
 class OvDragShineNode : public OvPerClumpNode {
  public:

@@ -23,12 +23,13 @@ class TrailNodes : public ::testing::Test {
     delete scene;
     db->Destroy();
   }
-  // A grid of `rows` rows of two vertices (row length in mesh word A).
-  OvMesh* Grid(int rows) {
+  // A grid of `rows` rows of two vertices (row length in mesh word A, or
+  // none: the two listed vertices make a row).
+  OvMesh* Grid(int rows, int32_t wordA = 2) {
     OvMesh* mesh = MakeQuadMesh(*db, 1.0f, false);
     mesh->vertexCount = 2 * rows;
     mesh->positions = OvArenaNewArray<float>(db->Arena(), size_t(6 * rows));
-    mesh->wordA = 2;
+    mesh->wordA = wordA;
     return mesh;
   }
   OvDragShineNode* Node(int32_t interval, std::vector<int32_t> list) {
@@ -52,19 +53,21 @@ TEST_F(TrailNodes, RowsShowWhereTheParentsVerticesWere) {
     float speed;  // parent x per time unit
     int frames;   // after the setup frame
     float step;   // time units between rows
+    int32_t wordA = 2;
   };
   // Five rows at interval 10: the trail grows for 40 units, then keeps 10
   // units between rows (the oldest row 40 units back).
   const Case cases[] = {
       {"first frame: no length", 1.0f, 1, 0.0f}, {"growing", 1.0f, 8, 2.0f},  {"growing", 1.0f, 20, 5.0f},
       {"full", 1.0f, 40, 10.0f},                 {"full", 1.0f, 75, 10.0f},   {"still parent", 0.0f, 75, 0.0f},
+      {"row length from the list", 1.0f, 75, 10.0f, 0},
   };
   for (const Case& c : cases) {
     OvClump* parent = nullptr;
     AddObject(*scene, "blade", &parent, {0, 0, -10});
     parent->SetMesh(MakeQuadMesh(*db, 1.0f, false));
     OvClump* trail = OvClump::Create();
-    trail->SetMesh(Grid(5));
+    trail->SetMesh(Grid(5, c.wordA));
     parent->AttachChild(trail);
     ASSERT_TRUE(parent->CalcToWorldMatrix() && trail->CalcToWorldMatrix());
     ASSERT_TRUE(trail->AddAniCtrl(OvNodeController(Node(10, {0, 2}), trail)));
