@@ -147,6 +147,8 @@ std::string UsageText(const char* program) {
          "  --frames N      stop after N frames\n"
          "  --fixed-step U  advance the clock by exactly U time units per frame\n"
          "  --screenshot F  write the last frame to F as PNG\n"
+         "  --dump-scene F  write the scene and the board after the last frame to F\n"
+         "                  as JSON\n"
          "  --replay FILE   play recorded input from FILE instead of the mouse and\n"
          "                  keyboard; without --frames the run ends 60 frames after\n"
          "                  the last event\n"
