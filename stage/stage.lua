@@ -464,17 +464,17 @@ end
 object{ name = "rubber", clump = tool("_exp_pick2_rubber", { -66, 158, -37.5 },
   rounded_box{ size = { 18, 9, 5 }, radius = 1, segments = 1, material = rubberMat }) }
 
-local function deskButton(name, pos, text, colour, extra)
+local function deskButton(name, pos, text, colour, extra, labelExtra, after)
   return clump{
     name = name, position = pos,
     mesh = rounded_box{ size = { 26, 12, 3 }, radius = 1, segments = 1, material = material{ name = name, diffuse = colour } },
-    children = { clump{ name = labelName(name), position = { 0, 0, 1.6 },
+    children = { clump{ name = labelName(name), position = { 0, 0, 1.6 }, animation = labelExtra,
                         mesh = labelPlane(name .. " label", text, "#FFFFFF", colour, 7) } },
-    animation = append(extra or {}, pressTrack(pos, { 0, 0, -1.2 })),
+    animation = append(append(extra or {}, pressTrack(pos, { 0, 0, -1.2 })), after or {}),
   }
 end
 object{ name = "okButton", clump = deskButton("_pick2_ok", { -60, 137, -38.5 }, "OK", "#2F7D45", { click(okSound) }) }
-object{ name = "backButton", clump = deskButton("_pick1_pick3_CancelBtn", { -58, 119, -38.5 }, "<", "#56606A") }
+
 
 -- Hidden notes are parked here, far away.
 object{ name = "_InvisiblePlace", clump = clump{ name = "_InvisiblePlace" } }
@@ -513,6 +513,23 @@ local camRote = clump{
   },
 }
 object{ name = "D_CamRote", clump = camRote }
+
+-- Back shows only in the recycle view: the recycle button's pulse latches
+-- bit 3, "D_CamRote" bit 0 falling clears it. Its object's time shows it:
+-- hidden from 1 to 99 (held at 50), shown from 100 (held at 200, and while
+-- the press plays from 1000 to 1020).
+local function shownFrom100() return track{ kind = "visibility", keys = { 1, 100 } } end
+object{ name = "backButton", clump = deskButton("_pick1_pick3_CancelBtn", { -58, 119, -38.5 }, "<", "#56606A", {
+  shownFrom100(),
+  node{ "<s> Ref Other's Flag", ["Ref Other's Flag"] = { 1, 1 }, ["Set Flag"] = { 0x10, 0x10 }, Ref = returnBtn },
+  node{ "<s> Ref Other's Flag", ["Ref Other's Flag"] = { 1, 0 }, ["Set Flag"] = { 0x20, 0x20 }, Ref = camRote },
+  node{ "<ss> Flag Trigger", ["Check Flag"] = { 0x10, 0x10 }, ["Set Flag"] = { 8, 8 } },
+  node{ "<ss> Flag Trigger", ["Check Flag"] = { 0x20, 0x20 }, ["Set Flag"] = { 8, 0 } },
+}, { shownFrom100() }, {
+  -- After the press: a hidden button stays hidden.
+  jump({ 8, 0 }, nil, nil, 50),
+  jump({ 8, 8 }, 0, 999, 200),
+}) }
 
 -- The camera follows "D_CamRote" bit 3 with its own time: held at 2400 on
 -- the board, 2410-2440 down to the desk, held at 2440, 3000-3030 back up.

@@ -113,14 +113,19 @@ TEST_F(MemoStage, MainThingsAreDrawnWhereTheyProject) {
     int frames;
     int emptyX, emptyY;  // a point where only the wall or the desk shows
     std::vector<const char*> shown;
+    std::vector<const char*> hidden;  // as empty as that point
   };
   const Case cases[] = {
       {"", 30, 20, 20,
        {"_BkBoard", "_pick1_noteBox0", "_pick1_noteBox1", "_pick1_noteBox2", "_pick1_noteBox3", "TrashCan",
-        "_pick1_ReturnBtn", "_pick1_CloseBtn", "_clockFace", "wday_digit"}},
+        "_pick1_ReturnBtn", "_pick1_CloseBtn", "_clockFace", "wday_digit"},
+       {}},
       {"2 move @_pick1_noteBox1\n3 down left\n4 up left\n", 60, 512, 700,
-       {"_editPaper01", "_exp_pick2_pen00", "_exp_pick2_pen03", "_exp_pick2_rubber", "_pick2_ok",
-        "_pick1_pick3_CancelBtn"}},
+       {"_editPaper01", "_exp_pick2_pen00", "_exp_pick2_pen03", "_exp_pick2_rubber", "_pick2_ok"},
+       {"_pick1_pick3_CancelBtn"}},
+      {"2 move @_pick1_ReturnBtn\n3 down left\n4 up left\n", 60, 900, 700,
+       {"_pick3_RecycleBinBk", "_pick3_RecycleBinBkGrip", "_pick3_pick1_ClearBtn", "_pick1_pick3_CancelBtn"},
+       {}},
   };
   for (const Case& c : cases) {
     const std::string shot = s_dir + "/shot.png";
@@ -139,6 +144,13 @@ TEST_F(MemoStage, MainThingsAreDrawnWhereTheyProject) {
       const unsigned char* p = px + (int(y) * w + int(x)) * 3;
       const int diff = std::abs(p[0] - empty[0]) + std::abs(p[1] - empty[1]) + std::abs(p[2] - empty[2]);
       EXPECT_GT(diff, 24) << name << " is not drawn at (" << x << ", " << y << ")";
+    }
+    for (const char* name : c.hidden) {
+      double x = -1, y = -1;
+      ASSERT_TRUE(ScreenOf(run.dump, name, x, y)) << name;
+      const unsigned char* p = px + (int(y) * w + int(x)) * 3;
+      const int diff = std::abs(p[0] - empty[0]) + std::abs(p[1] - empty[1]) + std::abs(p[2] - empty[2]);
+      EXPECT_LE(diff, 24) << name << " is drawn at (" << x << ", " << y << ")";
     }
     stbi_image_free(px);
   }
