@@ -17,6 +17,14 @@ namespace {
 
 const std::string kTmp = "particles_play_" + std::to_string(::getpid());
 
+// The compiled demo and the replay file go when the program ends.
+struct TmpFiles {
+  ~TmpFiles() {
+    std::remove((kTmp + ".orv").c_str());
+    std::remove((kTmp + ".txt").c_str());
+  }
+} g_tmpFiles;
+
 struct PlayRun {
   int exitCode = -1;
   std::string dump;
