@@ -107,6 +107,43 @@ TEST_F(OverlayTest, ClumpTextFollowsTheClumpOrItsConfiguredPlace) {
   }
 }
 
+TEST_F(OverlayTest, FrameRateChangesOnlyEveryTwoSeconds) {
+  Open();
+  OvScene scene;  // 60 units a second, one unit a frame
+  scene.SetRenderer(r);
+  scene.SetBackgroundColour(0xFF000000u);
+  scene.SetPresentAfterFrame(false);
+  OvLogObj* o = OvLogObj::Create();
+  OvClump* c = OvClump::Create();
+  c->SetExtension(new OvCamera(1.5707964f, 1.0f, 1000.0f));
+  o->AppendClumps(c);
+  scene.AddLogObjs(o);
+  c->CalcToWorldMatrix();
+  ASSERT_TRUE(scene.UseCamera(c));
+  OvSceneStateNode node;
+  node.x = -1.0f, node.y = 0.75f, node.charWidth = 0.125f, node.charHeight = 0.5f;
+  OvInstallOverlayControllers();
+  ASSERT_TRUE(c->AddAniCtrl(OvNodeController(&node, c)));
+  auto firstLine = [&] {
+    std::vector<int> px;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < kWidth; ++x) px.push_back(Pixel(x, y).r);
+    return px;
+  };
+  std::vector<std::vector<int>> seen;
+  for (int frame = 1; frame <= 125; ++frame) {
+    scene.FrameStep();
+    scene.ForceStep(1);
+    scene.AdvanceTime();
+    if (frame == 2 || frame == 110 || frame == 125) seen.push_back(firstLine());
+  }
+  int lit = 0;
+  for (int v : seen[0]) lit += v > 20;
+  EXPECT_GT(lit, 0);                // "FPS: 0.00" is drawn
+  EXPECT_EQ(seen[1], seen[0]);      // unchanged before two seconds
+  EXPECT_NE(seen[2], seen[1]);      // the rate after two seconds
+}
+
 TEST(OverlayLines, ClumpStateText) {
   OvScene scene;  // 60 units a second
   OvLogObj* o = OvLogObj::Create();
