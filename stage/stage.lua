@@ -365,6 +365,14 @@ script{ source = [[
 TouchControlObjTime = { OnTick = function(self, t)
   local c = self._Clump
   local o = CpGetOwner(c)
+  local scene = CpGetScene(c)
+  -- The view is over once "D_CamRote" bit 0 falls: the tray goes, so the
+  -- next visit makes a new one.
+  local view = SnSearchClump(scene, "D_CamRote")
+  if view ~= nil and CpCheckSwitch(view, 1, 1) ~= 1 then
+    SnDelLogObj(scene, o)
+    return 0
+  end
   if not self.frozen then LoFreezeTime(o) self.frozen = true end
   local s = self.at or self.SecStart
   if CpCheckSwitch(c, 4, 4) == 1 and IsMouseKeyDown("L") == 1 then

@@ -191,6 +191,10 @@ TEST_F(MemoStage, ContentAnswersTheProgram) {
        {"\"pickFilter\": \"_pick3_\"", "\"name\": \"_pick3_recycleBk\"", "\"name\": \"_02noteXRoot\""}, {}},
       // 84 pixels to the left on the grip slide the rows 25.5 units left.
       {"tray scroll", scroll, 110, {"\"name\": \"_pick3_recycleBkRoot\", \"position\": [-55.5"}, {}, true},
+      {"recycle view again",
+       "2 move @_pick1_ReturnBtn\n3 down left\n4 up left\n80 move @_pick1_pick3_CancelBtn\n81 down left\n82 up left\n"
+       "150 move @_pick1_ReturnBtn\n151 down left\n152 up left\n",
+       220, {"\"pickFilter\": \"_pick3_\"", "\"name\": \"_00noteXRoot\""}, {}, true},
       {"close", "2 move @_pick1_CloseBtn\n3 down left\n4 up left\n", 3000, {"\"frames\": 2"}, {}},
   };
   for (const Case& c : cases) {
