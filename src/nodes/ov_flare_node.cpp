@@ -41,11 +41,6 @@ class AcPrivateMaterials final : public OvHrchyAniCtrl {
   void Hierarchy(OvClump*, int32_t) override {}
 };
 
-OvVector Sub(const OvVector& a, const OvVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-OvVector Add(const OvVector& a, const OvVector& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-OvVector Scale(const OvVector& a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-float Length(const OvVector& a) { return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z); }
-
 // A row whose squared length is within 256 units in the last place of 1
 // counts as length 1.
 float RowLength(const OvMatrix& m, int i) {
@@ -82,7 +77,7 @@ bool SegmentHits(const OvClump& clump, const OvVector& a, const OvVector& b) {
   const OvMesh* mesh = clump.GetMesh();
   const OvMatrix* world = clump.GetToWorldMatrix();
   if (!mesh || !world) return false;
-  const float len = Length(Sub(b, a));
+  const float len = OvLength(OvSub(b, a));
   if (mesh->bounds) {
     // Bounding sphere first: the segment's nearest point to the centre.
     OvVector centre{mesh->bounds[0], mesh->bounds[1], mesh->bounds[2]};
@@ -91,16 +86,16 @@ bool SegmentHits(const OvClump& clump, const OvVector& a, const OvVector& b) {
                       centre.x * world->m[0][2] + centre.y * world->m[1][2] + centre.z * world->m[2][2] + world->m[3][2]};
     const float scale = std::fmax(RowLength(*world, 0), std::fmax(RowLength(*world, 1), RowLength(*world, 2)));
     const float r = mesh->bounds[3] * scale;
-    const OvVector ab = Sub(b, a);
-    float t = len > 0 ? OvVectorDotProd(Sub(wc, a), ab) / (len * len) : 0.0f;
+    const OvVector ab = OvSub(b, a);
+    float t = len > 0 ? OvVectorDotProd(OvSub(wc, a), ab) / (len * len) : 0.0f;
     t = t < 0 ? 0 : t > 1 ? 1 : t;
-    if (Length(Sub(wc, Add(a, Scale(ab, t)))) > r) return false;
+    if (OvLength(OvSub(wc, OvAdd(a, OvScaled(ab, t)))) > r) return false;
   }
   int32_t triangle = 0;
   OvVector hit;
   int n = 1;
   if (!OvRayMeshTest(a, b, OV_RAY_NEAREST, *mesh, world, &triangle, &hit, n)) return false;
-  return Length(Sub(hit, a)) <= len;
+  return OvLength(OvSub(hit, a)) <= len;
 }
 
 bool Obstructed(OvScene& scene, const OvClump& light, const OvVector& from, const OvVector& to) {
@@ -157,14 +152,14 @@ class AcLensFlare final : public OvAniCtrl {
     OvMatrixGetPos(*k, c);
     bool hidden = false;
     if (clump->CheckSwitch(m_node.checkMask, m_node.checkValue)) {
-      const float distance = Length(Sub(c, l));
+      const float distance = OvLength(OvSub(c, l));
       if (m_node.visibleRange > 0 && distance > m_node.visibleRange) {
         hidden = true;
       } else if (clump->IsCulled() && !clump->IsInvisible()) {
         hidden = true;
       } else if (m_node.obstructionTest) {
-        const OvVector toward = distance > 0 ? Scale(Sub(c, l), 1.0f / distance) : OvVector{0, 0, 0};
-        const OvVector from = Add(l, Scale(toward, m_node.unobstructedRange));
+        const OvVector toward = distance > 0 ? OvScaled(OvSub(c, l), 1.0f / distance) : OvVector{0, 0, 0};
+        const OvVector from = OvAdd(l, OvScaled(toward, m_node.unobstructedRange));
         OvClump* parent = clump->GetParent();
         const bool mark = parent && !OvHasNoObstructMarker(*parent);
         if (mark) parent->AddAniCtrl(&g_noObstruct);
@@ -186,27 +181,27 @@ class AcLensFlare final : public OvAniCtrl {
 
     OvVector back;  // the camera's -Z axis
     OvMatrixGetRow(*k, 2, back);
-    const float bl = Length(back);
+    const float bl = OvLength(back);
     if (bl <= 0) return;
-    back = Scale(back, -1.0f / bl);
-    const float distance = Length(Sub(l, c));
+    back = OvScaled(back, -1.0f / bl);
+    const float distance = OvLength(OvSub(l, c));
     if (distance <= 0) return;
-    const OvVector d = Scale(Sub(l, c), 1.0f / distance);
+    const OvVector d = OvScaled(OvSub(l, c), 1.0f / distance);
     const float e = OvVectorDotProd(d, back);
     if (e < 0.00001f) return;  // behind the camera
     float nearClip = 1.0f, farClip = 0.0f;
     if (cameraClump->IsCamera()) static_cast<OvCamera*>(cameraClump->GetExtension())->GetClipPlane(nearClip, farClip);
     const float g = nearClip + 0.03f;
-    const OvVector f = Add(c, Scale(d, g / e));
+    const OvVector f = OvAdd(c, OvScaled(d, g / e));
     const float turn = m_node.rotationRatio != 0 ? (m_node.rotationRatio * distance / e - 1.0f) * 400.0f : 0.0f;
     Place(*clump, *k, f, turn);
     if (m_node.count <= 0 || !m_node.ratios) return;
-    const OvVector s = Add(c, Scale(back, g - 0.01f));
-    const OvVector a = Sub(s, f);
+    const OvVector s = OvAdd(c, OvScaled(back, g - 0.01f));
+    const OvVector a = OvSub(s, f);
     int32_t index = 0;
     for (OvClump* el = clump->GetChild(); el && el->GetToWorldMatrix(); el = el->GetChild(), ++index) {
       const float u = index < m_node.count ? m_node.ratios[index] : float(index) * 0.18333334f - 0.4f;
-      Place(*el, *k, Add(f, Scale(a, u)), 0.0f);
+      Place(*el, *k, OvAdd(f, OvScaled(a, u)), 0.0f);
     }
   }
 
