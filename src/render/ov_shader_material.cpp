@@ -6,6 +6,7 @@
 #include "ov_render_list.h"
 #include "ov_renderer_gl.h"
 #include "ov_shader_gen.h"
+#include "ov_trace.h"
 #include "ov_stream.h"
 
 namespace {
@@ -95,9 +96,12 @@ class ShaderMaterialDraw : public OvShaderResource {
   struct Geometry {
     OvMeshDrawer* drawer;
     int subset;
+    const OvShaderMaterial* material;
+    const OvLightData* light;
   };
   static bool DrawGeometry(void* context) {
     Geometry* g = static_cast<Geometry*>(context);
+    g->material->SetPixelConstants(g->drawer->Renderer(), g->light);
     return g->drawer->DrawGeometry(g->subset);
   }
 
@@ -118,9 +122,9 @@ class ShaderMaterialDraw : public OvShaderResource {
     for (int s = 0; s < OvShaderMaterial::kMaps; ++s) r.SetTexture(s, m_material.Texture(s));
     const OvLightData* lights[OV_MAX_LIGHTS];
     int count = 0;
-    for (int i = 0; i < OV_MAX_LIGHTS; ++i)
+    for (int i = 0; i < OV_MAX_LIGHTS && count < m_material.LightLimit(); ++i)
       if (r.LightEnabled(i)) lights[count++] = &r.Light(i);
-    Geometry geometry{&drawer, subset};
+    Geometry geometry{&drawer, subset, &m_material, count ? lights[0] : nullptr};
     OvShaderDraw d;
     d.vertexSource = vertexSource;
     d.pixelShader = m_pixel;
@@ -155,10 +159,17 @@ class ShaderMaterialType : public OvNodeType {
   OvDbNode* Create(OvChunkArena& arena) const override { return OvArenaNew<OvShaderMaterial>(arena); }
 };
 
+class CartoonMaterialType : public OvNodeType {
+ public:
+  void GetTypeId(OvTypeId& out) const override { out = OV_CARTOON_MATERIAL_TYPE; }
+  int GetFamily() const override { return OV_FAMILY_SHADER; }
+  OvDbNode* Create(OvChunkArena& arena) const override { return OvArenaNew<OvCartoonMaterial>(arena); }
+};
+
 void* ShaderMaterialFactory(OvDbNode& shader, void* renderer) {
   OvTypeId type;
   shader.GetTypeId(type);
-  if (!(type == OV_SHADER_MATERIAL_TYPE) || !renderer) return nullptr;
+  if (!(type == OV_SHADER_MATERIAL_TYPE || type == OV_CARTOON_MATERIAL_TYPE) || !renderer) return nullptr;
   OvContentUploader* uploader = OvContentUploader::FromDbRenderer(static_cast<OvDbRenderer*>(renderer));
   if (!uploader) return nullptr;
   OvRendererGL& r = uploader->Renderer();
@@ -179,5 +190,40 @@ void OvRegisterShaderMaterialTypes() {
   OvTypeRegistry& registry = OvShaderClasses();
   if (registry.FindType(OV_SHADER_MATERIAL_TYPE)) return;
   registry.Register(new ShaderMaterialType);
+  registry.Register(new CartoonMaterialType);
   OvAddShaderResourceFactory(ShaderMaterialFactory);
+}
+
+// ---------------------------------------------------------------------------
+// Cartoon material.
+
+bool OvCartoonMaterial::Read(OvStream& stream, OvChunkArena& arena) {
+  int32_t format = 0, map = -1, d = 0, a = 0;
+  if (!stream.ReadLayout("i iiiff", &format, &map, &d, &a, &darkThreshold, &brightThreshold)) return false;
+  return SetCartoon(arena, map, uint32_t(d), uint32_t(a), darkThreshold, brightThreshold);
+}
+
+bool OvCartoonMaterial::Write(OvStream& stream) const {
+  return stream.WriteLayout("i iiiff", int32_t(100), Map(0), int32_t(dark), int32_t(average), darkThreshold,
+                            brightThreshold);
+}
+
+bool OvCartoonMaterial::SetCartoon(OvChunkArena& arena, int32_t map, uint32_t darkColour, uint32_t averageColour,
+                                   float darkAt, float brightAt) {
+  dark = darkColour, average = averageColour;
+  darkThreshold = darkAt, brightThreshold = brightAt;
+  const int32_t maps[kMaps] = {map, -1, -1, -1};
+  return Set(arena, "Cartoon", maps, 1, 0, kOvToonVertexProgram, kOvToonPixelProgram);
+}
+
+void OvCartoonMaterial::SetPixelConstants(OvRendererGL& renderer, const OvLightData* light) const {
+  auto rgba = [](uint32_t argb, float* out) {
+    for (int i = 0; i < 3; ++i) out[i] = float((argb >> (16 - 8 * i)) & 0xFF) / 255.0f;
+    out[3] = float(argb >> 24) / 255.0f;
+  };
+  float c[5][4] = {{darkThreshold, brightThreshold, 0, 0}, {}, {}, {1, 1, 1, 1}, {0, 0, 0, 1}};
+  rgba(dark, c[1]);
+  rgba(average, c[2]);
+  if (light) std::memcpy(c[4], light->diffuse, sizeof(c[4]));
+  OvSetPixelShaderConstants(renderer, 0, &c[0][0], 5);
 }

@@ -11,6 +11,10 @@
 #include "ov_mesh_draw.h"
 #include "ov_node_type.h"
 #include "ov_std_material.h"
+#include "ov_render_states.h"
+
+class OvRendererGL;
+struct OvLightData;
 
 inline constexpr OvTypeId OV_SHADER_MATERIAL_TYPE{0, 1000300};
 
@@ -39,6 +43,12 @@ class OvShaderMaterial : public OvDbNode {
   void SetTexture(int i, OvGLTexture* texture);
   // The standard material drawn when the programs cannot be built.
   const OvStdMaterial& Fallback() const { return m_fallback; }
+  // Lights a draw takes at most, and the pixel constants a pass needs (the
+  // program is bound when this is called).
+  virtual int LightLimit() const { return OV_MAX_LIGHTS; }
+  virtual void SetPixelConstants(OvRendererGL& renderer, const OvLightData* light) const {
+    (void)renderer, (void)light;
+  }
 
  private:
   bool MakeFallback(OvChunkArena& arena);
@@ -54,7 +64,29 @@ class OvShaderMaterial : public OvDbNode {
   OvStdMaterial m_fallback;
 };
 
-// Registers the material type and its resource factory (once).
+inline constexpr OvTypeId OV_CARTOON_MATERIAL_TYPE{0, 1000400};
+
+// The cartoon material: the built-in toon programs, one light, colours in
+// three bands by the angle between normal and light. Stored block "i iiiff":
+// format, diffuse map, dark colour, average colour, dark and bright
+// thresholds.
+class OvCartoonMaterial : public OvShaderMaterial {
+ public:
+  void GetTypeId(OvTypeId& out) const override { out = OV_CARTOON_MATERIAL_TYPE; }
+  bool Read(OvStream& stream, OvChunkArena& arena) override;
+  bool Write(OvStream& stream) const override;
+  bool SetCartoon(OvChunkArena& arena, int32_t map, uint32_t dark, uint32_t average, float darkThreshold,
+                  float brightThreshold);
+  int LightLimit() const override { return 1; }
+  void SetPixelConstants(OvRendererGL& renderer, const OvLightData* light) const override;
+
+  uint32_t dark = 0xFF404040u;
+  uint32_t average = 0xFF808080u;
+  float darkThreshold = 0.2f;
+  float brightThreshold = 0.0f;
+};
+
+// Registers the material types and their resource factory (once).
 void OvRegisterShaderMaterialTypes();
 // The resource of a material for a renderer, with `stageLimit` stages for
 // the fall-back; null without memory.

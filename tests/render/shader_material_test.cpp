@@ -113,3 +113,56 @@ TEST_F(ShaderMaterialImage, ProgramsDrawOrTheStandardMaterialStandsIn) {
 
 }  // namespace
 }  // namespace image_test
+
+namespace image_test {
+namespace {
+
+TEST_F(ShaderMaterialImage, CartoonBandsByLightAngle) {
+  struct Case {
+    const char* name;
+    OvVector lightAt;
+    int r, g, b;  // band colour times the light's diffuse 0.5
+  };
+  const Case cases[] = {
+      {"facing the light: bright", {0, 0, -4}, 128, 128, 128},
+      {"away from the light: dark", {0, 0, 10}, 64, 0, 0},
+  };
+  OvChunkArena arena;
+  OvCartoonMaterial m;
+  ASSERT_TRUE(m.SetCartoon(arena, -1, 0xFF800000u, 0xFF008000u, 0.2f, 0.0f));
+  for (const Case& c : cases) {
+    MeshData& wall = NewMesh();
+    MakeGrid(wall, 8, -3.0f, -3.0f, 3.0f, 3.0f, 1.5f);
+    wall.Finish(1);
+    OvShaderResource* draw = OvMakeShaderMaterialDraw(m, R(), 2);
+    ASSERT_NE(draw, nullptr);
+    wall.resource = draw;
+    BeginFrame(0xFF000000u);
+    R().SetLight(0, Light(OV_LIGHT_POINT, c.lightAt, {0, 0, 1}, 0.5f, 0.5f, 0.5f));
+    R().EnableLight(0, true);
+    Draw(wall);
+    const Picture p = EndFrame();
+    const uint8_t* px = p.At(p.width / 2, p.height / 2);
+    EXPECT_NEAR(px[0], c.r, 3) << c.name;
+    EXPECT_NEAR(px[1], c.g, 3) << c.name;
+    EXPECT_NEAR(px[2], c.b, 3) << c.name;
+    OvReleaseMeshBuffers(wall.mesh);
+    draw->Release();
+  }
+  OvStream out;
+  ASSERT_TRUE(out.OpenMemoryWrite());
+  ASSERT_TRUE(m.Write(out));
+  const std::vector<uint8_t> block(out.Image(), out.Image() + out.ImageSize());
+  ASSERT_EQ(block.size(), 24u);
+  OvStream in;
+  ASSERT_TRUE(in.OpenMemory(block.data(), block.size()));
+  OvCartoonMaterial back;
+  ASSERT_TRUE(back.Read(in, arena));
+  OvStream again;
+  ASSERT_TRUE(again.OpenMemoryWrite());
+  ASSERT_TRUE(back.Write(again));
+  EXPECT_EQ(std::vector<uint8_t>(again.Image(), again.Image() + again.ImageSize()), block);
+}
+
+}  // namespace
+}  // namespace image_test
