@@ -1,0 +1,43 @@
+-- Effects demo: a trail streaming behind a moving box, a lens flare on a
+-- light clump with one element, and a clump hidden by the Invisible node.
+-- At 60 time units per second the box stands at (t, 0, 0) at local time t
+-- (up to t = 60), and the trail's origin sits on the box's vertex 0.
+
+stage{ name = "effects demo", frame_rate = 60, units_per_frame = 1, background = "#101018", ambient = "#404040" }
+
+local white = material{ name = "white", diffuse = "#FFFFFF" }
+local glow = material{ name = "glow", diffuse = "#FFE080", emissive = { 1, 0.9, 0.5 } }
+
+-- The trail: a plane's four vertices are two rows of two; the listed
+-- vertices of the parent make row 0.
+local blade = clump{
+  name = "blade", id = 10, mesh = box{ size = 10, material = white },
+  animation = { track{ kind = "position", keys = { { 0, 0, 0, 0 }, { 60, 60, 0, 0 } } } },
+  children = {
+    clump{ name = "trail", id = 11, mesh = plane{ size = 10, material = glow, two_sided = true },
+           animation = { node{ "Drag Shine", ["Vertices list of it's parent:"] = "0, 2" } } },
+  },
+}
+
+-- The flare: the light clump and its element are placed just in front of
+-- the camera, on the line through the centre of the view.
+local flare = clump{
+  name = "flare", id = 20, position = { 0, 300, 50 }, mesh = plane{ size = 0.02, material = glow },
+  animation = { node{ "Lens Flare", ["Multiple (child nodes)"] = true, ["Distance Ratio List"] = "0.5" } },
+  children = { clump{ name = "ring", id = 21, mesh = plane{ size = 0.01, material = glow } } },
+}
+
+-- Hidden while switch 0 is clear.
+local hidden = clump{
+  name = "hidden", id = 30, position = { -60, 0, 0 }, mesh = sphere{ radius = 8, material = white },
+  animation = { node{ "Invisible", ["Check Flag"] = { 0x1, 0x0 } } },
+}
+
+local camera = clump{
+  name = "camera", id = 100, position = { 0, -400, 150 }, look_at = { 0, 0, 0 },
+  camera = { fov = 45, near = 1, far = 2000 },
+}
+local sun = clump{ name = "sun", light = { type = "directional", direction = { -0.3, 0.6, -0.7 } } }
+object{ name = "world", id = 9, clumps = { blade, flare, hidden, camera, sun } }
+
+stage{ camera = camera }
