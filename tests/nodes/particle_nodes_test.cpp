@@ -373,7 +373,8 @@ TEST_F(ParticleNodes, DyingParticleLeavesItsTransitionObject) {
     Step(8);
     EXPECT_EQ(Set(), nullptr);
     ASSERT_EQ(Sparks(), c.sparks);
-    for (OvLogObj* o = scene.GetLogObjs(); o; o = o->LoGetNextBrother()) {
+    for (OvLogObj *o = scene.GetLogObjs(), *next = nullptr; o; o = next) {
+      next = o->LoGetNextBrother();
       OvVector at{};
       if (std::string(o->LoGetName()) != "Spark" || !o->GetClumps()->CalcToWorldMatrix()) continue;
       o->GetClumps()->GetWorldPos(at);
