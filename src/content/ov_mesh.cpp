@@ -439,9 +439,20 @@ void OvMeshReleasePrivateCopy(OvMesh* mesh) {
     }
     if (mesh->ownership & OV_MESH_SET_TABLE) OvMFree(mesh->sets);
   }
+  if (mesh->ownership & OV_MESH_RESOURCE_TABLE) OvMFree(mesh->resources);
   if (mesh->sharedMesh) --mesh->sharedMesh->refCount;
   mesh->~OvMesh();
   OvMFree(mesh);
+}
+
+bool OvMeshOwnResourceTable(OvMesh& mesh) {
+  if (mesh.ownership & OV_MESH_RESOURCE_TABLE) return true;
+  if (!mesh.sharedMesh || mesh.subsetCount < 1 || !mesh.resources) return false;
+  void* table = Duplicate(mesh.resources, uint64_t(mesh.subsetCount) * sizeof(void*));
+  if (!table) return false;
+  mesh.resources = static_cast<void**>(table);
+  mesh.ownership |= OV_MESH_RESOURCE_TABLE;
+  return true;
 }
 
 bool OvMeshSetArray(OvMesh& mesh, uint32_t channel, void* data, bool owned) {

@@ -45,6 +45,10 @@ constexpr uint32_t OV_MESH_NORMALS = 0x10;
 constexpr uint32_t OV_MESH_MATERIALS = 0x20;
 // The private copy's own table of set descriptors (not a file channel).
 constexpr uint32_t OV_MESH_SET_TABLE = 0x80000000u;
+// The private copy's own table of subset render resources (not a file
+// channel). Entries that differ from the database mesh's are references the
+// copy holds; its clump drops them through the content renderer.
+constexpr uint32_t OV_MESH_RESOURCE_TABLE = 0x40000000u;
 
 // Flags stored with each mesh record in the file.
 constexpr int32_t OV_MESH_FILE_COLORS = 0x1;
@@ -109,6 +113,10 @@ OvMesh* OvMeshMakePrivateCopy(OvMesh& shared);
 // Frees exactly the owned arrays and the copy itself, and drops the reference
 // to the database mesh. The renderer releases the copy's buffers first.
 void OvMeshReleasePrivateCopy(OvMesh* mesh);
+// Gives a private copy its own table of subset resources (a copy of the
+// shared one), so one clump can draw a subset differently; false for a
+// database mesh or no memory.
+bool OvMeshOwnResourceTable(OvMesh& mesh);
 
 // Replaces one channel array (a single OV_MESH_* bit). The previous array is
 // freed only when this mesh owned it; `owned` says whether the mesh frees the

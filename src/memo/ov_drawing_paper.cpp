@@ -16,19 +16,50 @@
 
 namespace {
 
-OvStdMaterial* FirstMaterial(OvClump* clump) {
+// A clump's own texture over a shared plan: content merges equal materials,
+// so clumps of one template (and papers alike) share one material, and each
+// note must still show its own handwriting. Slot 0 is lent for the draw.
+class OwnTextureShader final : public OvShaderResource {
+ public:
+  OwnTextureShader(OvPassPlan& plan, OvGLTexture* texture) : m_plan(plan), m_texture(texture) { plan.AddRef(); }
+
+  OvPassPlan& Plan() const { return m_plan; }
+  OvGLTexture* Texture() const { return m_texture; }
+  void SetTexture(OvGLTexture* texture) { m_texture = texture; }
+
+  int BumpSet() const override { return m_plan.BumpSet(); }
+  bool NeedsTangentStream() const override { return m_plan.NeedsTangentStream(); }
+  void DrawSubset(OvMeshDrawer& drawer, int subset) override {
+    auto& material = const_cast<OvStdMaterial&>(m_plan.Material());
+    OvGLTexture* shared = material.Texture(0);
+    material.SetTexture(0, m_texture);
+    m_plan.DrawSubset(drawer, subset);
+    material.SetTexture(0, shared);
+  }
+
+ private:
+  ~OwnTextureShader() override { m_plan.Release(); }
+
+  OvPassPlan& m_plan;
+  OvGLTexture* m_texture;
+};
+
+OvShaderResource* FirstResource(OvClump* clump) {
   OvMesh* mesh = clump ? clump->GetMesh() : nullptr;
   if (!mesh || mesh->subsetCount < 1 || !mesh->resources) return nullptr;
-  auto* plan = dynamic_cast<OvPassPlan*>(static_cast<OvShaderResource*>(mesh->resources[0]));
-  // The plan reads the material's texture slots when it draws, so a slot
-  // changed here shows at once.
-  return plan ? const_cast<OvStdMaterial*>(&plan->Material()) : nullptr;
+  return static_cast<OvShaderResource*>(mesh->resources[0]);
+}
+
+OvGLTexture* FirstTexture(OvClump* clump) {
+  OvShaderResource* resource = FirstResource(clump);
+  if (auto* own = dynamic_cast<OwnTextureShader*>(resource)) return own->Texture();
+  auto* plan = dynamic_cast<OvPassPlan*>(resource);
+  return plan ? plan->Material().Texture(0) : nullptr;
 }
 
 OvGLTexture* ShownTexture(OvClump* clump, int depth) {
   for (OvClump* c = clump; c && depth < 64; c = c->GetNextBrother()) {
-    OvStdMaterial* material = FirstMaterial(c);
-    if (OvGLTexture* t = material ? material->Texture(0) : nullptr) return t;
+    if (OvGLTexture* t = FirstTexture(c)) return t;
     if (OvGLTexture* t = ShownTexture(c->GetChild(), depth + 1)) return t;
   }
   return nullptr;
@@ -44,16 +75,26 @@ struct ScreenTexVertex {
 
 OvGLTexture* OvClumpShownTexture(OvClump* clump) {
   if (!clump) return nullptr;
-  OvStdMaterial* material = FirstMaterial(clump);
-  if (OvGLTexture* t = material ? material->Texture(0) : nullptr) return t;
+  if (OvGLTexture* t = FirstTexture(clump)) return t;
   return ShownTexture(clump->GetChild(), 0);
 }
 
 bool OvSetClumpTexture(OvClump* clump, OvGLTexture* texture, OvGLTexture** previous) {
-  OvStdMaterial* material = FirstMaterial(clump);
-  if (!material || material->TextureCount() < 1) return false;
-  if (previous) *previous = material->Texture(0);
-  material->SetTexture(0, texture);
+  OvShaderResource* resource = FirstResource(clump);
+  if (auto* own = dynamic_cast<OwnTextureShader*>(resource)) {
+    if (previous) *previous = own->Texture();
+    own->SetTexture(texture);
+    return true;
+  }
+  auto* plan = dynamic_cast<OvPassPlan*>(resource);
+  if (!plan || plan->Material().TextureCount() < 1) return false;
+  // The clump's own mesh copy carries its own subset table; the copy drops
+  // the shader with the clump.
+  if (!clump->MakeMeshChannelsPrivate(0, 0) || !OvMeshOwnResourceTable(*clump->GetMesh())) return false;
+  auto* own = new OwnTextureShader(*plan, texture);
+  if (!own) return false;
+  if (previous) *previous = plan->Material().Texture(0);
+  clump->GetMesh()->resources[0] = own;
   return true;
 }
 

@@ -21,8 +21,9 @@ class OvRendererGL;
 // The texture the clump (or the first of its descendants with a textured
 // standard material) shows: what a pen or rubber object offers as its brush.
 OvGLTexture* OvClumpShownTexture(OvClump* clump);
-// Sets texture 0 of the clump's first standard material; the old one, or null
-// when the clump has no such material (nothing changed then).
+// Shows `texture` in slot 0 of the clump's first standard material for this
+// clump alone (other clumps sharing the material keep theirs); the old one,
+// or false when the clump has no such material (nothing changed then).
 bool OvSetClumpTexture(OvClump* clump, OvGLTexture* texture, OvGLTexture** previous);
 
 // Film coordinates (0-1, v down) of a world point on triangle `triangle` of

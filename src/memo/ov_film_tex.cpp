@@ -34,6 +34,11 @@ struct BindingGuard {
   }
 };
 
+// Stamps drawn into the film may still be queued when the board binds its
+// own frame again; a copy to or from memory must not overtake them, or a
+// saved note comes back without the ink it shows.
+void WaitForFilmDrawing() { glFinish(); }
+
 }  // namespace
 
 const char* OvGLErrorText(unsigned error) {
@@ -167,6 +172,7 @@ bool OuFilmTexGLAdapter::FormatUsable() const {
 bool OuFilmTexGLAdapter::Upload(const uint8_t* pixels) {
   if (!pixels || !FormatUsable()) return false;
   BindingGuard guard;
+  WaitForFilmDrawing();
   DrainErrors();
   glBindTexture(GL_TEXTURE_2D, m_film->name);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
@@ -183,6 +189,7 @@ bool OuFilmTexGLAdapter::Upload(const uint8_t* pixels) {
 bool OuFilmTexGLAdapter::Download(uint8_t* pixels) {
   if (!pixels || !FormatUsable()) return false;
   BindingGuard guard;
+  WaitForFilmDrawing();
   DrainErrors();
   glBindTexture(GL_TEXTURE_2D, m_film->name);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);

@@ -224,37 +224,11 @@ OvGLTexture* OvMemoBoard::TextureFromImage(const std::vector<uint8_t>& bgra) {
   return texture;
 }
 
-const void* OvMemoBoard::MaterialKey(OvClump* clump) {
-  // The material the clump's first subset is drawn with.
-  OvMesh* mesh = clump ? clump->GetMesh() : nullptr;
-  if (!mesh || mesh->subsetCount < 1 || !mesh->resources) return nullptr;
-  auto* plan = dynamic_cast<OvPassPlan*>(static_cast<OvShaderResource*>(mesh->resources[0]));
-  return plan ? &plan->Material() : nullptr;
-}
-
 bool OvMemoBoard::ShowTexture(OvClump* clump, OvGLTexture* texture) {
-  const void* key = MaterialKey(clump);
-  if (!key) return false;
-  // Clumps of one mesh share its material: the content's own texture is
-  // kept so a note texture is never left there once it is destroyed.
-  if (!m_baseTextures.count(key)) m_baseTextures[key] = OvClumpShownTexture(clump);
   return OvSetClumpTexture(clump, texture, nullptr);
 }
 
-void OvMemoBoard::ForgetTextures(OvLogObj* object) {
-  if (!object) return;
-  OvClump* clump = object->LoSearchClump("_pick1_drag_paper");
-  if (!clump) clump = object->GetClumps();
-  OvAcDelTexWithClump* holder = clump ? OvAcDelTexWithClump::FindOn(clump) : nullptr;
-  auto base = m_baseTextures.find(MaterialKey(clump));
-  if (holder && base != m_baseTextures.end() && OvClumpShownTexture(clump) == holder->Texture())
-    OvSetClumpTexture(clump, base->second, nullptr);
-}
-
-void OvMemoBoard::DeleteObject(OvLogObj* object) {
-  ForgetTextures(object);
-  m_s.scene->DelLogObj(object);
-}
+void OvMemoBoard::DeleteObject(OvLogObj* object) { m_s.scene->DelLogObj(object); }
 
 void OvMemoBoard::SetNoteTexture(OvLogObj* note, OvGLTexture* texture) {
   OvClump* clump = NoteClump(note);
@@ -897,9 +871,7 @@ void OvMemoBoard::Terminate() {
   SaveIndex();
   FlushPulses();
   ShowAll();
-  // The scene frees the note textures after this.
-  for (OvLogObj* note : m_noteStack) ForgetTextures(note);
-  for (auto& e : m_recycled) ForgetTextures(e.first);
+  // The scene frees the note textures, each with its clump, after this.
   m_showPending.clear();
   for (OvLogObj* object : m_addedPending) object->Release();
   m_addedPending.clear();

@@ -160,11 +160,8 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   void Fly(OvClump* clump, const OvVector& target, OvLogObj* carried);
   OvLogObj* MakeNote(int kind, const OvVector& pos);
   void SetNoteTexture(OvLogObj* note, OvGLTexture* texture);
-  static const void* MaterialKey(OvClump* clump);
+  // Each note clump shows its own texture; it goes with the clump.
   bool ShowTexture(OvClump* clump, OvGLTexture* texture);
-  // Gives the shared material its own texture back when it shows the
-  // object's note texture, which goes with the object.
-  void ForgetTextures(OvLogObj* object);
   void DeleteObject(OvLogObj* object);
   OvGLTexture* TextureFromImage(const std::vector<uint8_t>& bgra);
   void LoadNotes();
@@ -209,7 +206,6 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   std::vector<OvClump*> m_trashMarkers;          // referenced
   OvLogObj* m_recycleBin = nullptr;              // referenced
   std::vector<PulseEntry> m_pulses;
-  std::map<const void*, OvGLTexture*> m_baseTextures;  // material -> the content's texture
   std::vector<OvLogObj*> m_addedPending;  // referenced, made while the scene ticked
   std::vector<OvLogObj*> m_showPending;  // hidden notes to show once the tick is over
   bool m_idleView = false;

@@ -56,8 +56,10 @@ balanced "new notes"
 for f in $(memo '" ".join(n["file"] for n in m["notes"])'); do
   [ -s "$tmp/data/$f" ] || fail "note file $f missing"
 done
-first=$(memo 'm["notes"][-1]["file"]')
-[ "$(ink "$tmp/data/$first")" -gt 0 ] || fail "the first note $first has no ink"
+# Every note of the session keeps the ink drawn for it, not only the first.
+for f in $(memo '" ".join(n["file"] for n in m["notes"])'); do
+  [ "$(ink "$tmp/data/$f")" -gt 0 ] || fail "note $f of three saved without ink"
+done
 # The clock object runs the clock.
 python3 -c "
 import json
