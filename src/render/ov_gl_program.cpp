@@ -68,7 +68,7 @@ void ArgExpr(char* out, size_t size, uint8_t arg) {
     case TA_SPECULAR: src = "vSpecular"; break;
     default: src = "cur"; break;  // current, temp
   }
-  char base[64];
+  char base[32];  // the longest is "vSpecular.aaaa"; leaves room for the complement in out
   if (arg & TA_ALPHAREPLICATE)
     std::snprintf(base, sizeof(base), "%s.aaaa", src);
   else
