@@ -426,6 +426,12 @@ OvMesh* OvMeshMakePrivateCopy(OvMesh& shared) {
   return copy;
 }
 
+namespace {
+OvMeshResourceReleaseFn g_resourceRelease = nullptr;
+}  // namespace
+
+void OvMeshSetResourceRelease(OvMeshResourceReleaseFn fn) { g_resourceRelease = fn; }
+
 void OvMeshReleasePrivateCopy(OvMesh* mesh) {
   if (!mesh) return;
   for (uint32_t channel : kChannels) {
@@ -439,7 +445,12 @@ void OvMeshReleasePrivateCopy(OvMesh* mesh) {
     }
     if (mesh->ownership & OV_MESH_SET_TABLE) OvMFree(mesh->sets);
   }
-  if (mesh->ownership & OV_MESH_RESOURCE_TABLE) OvMFree(mesh->resources);
+  if (mesh->ownership & OV_MESH_RESOURCE_TABLE) {
+    void* const* shared = mesh->sharedMesh ? mesh->sharedMesh->resources : nullptr;
+    for (int32_t i = 0; i < mesh->subsetCount && g_resourceRelease; ++i)
+      if (mesh->resources[i] && (!shared || mesh->resources[i] != shared[i])) g_resourceRelease(mesh->resources[i]);
+    OvMFree(mesh->resources);
+  }
   if (mesh->sharedMesh) --mesh->sharedMesh->refCount;
   mesh->~OvMesh();
   OvMFree(mesh);

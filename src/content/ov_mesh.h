@@ -47,7 +47,7 @@ constexpr uint32_t OV_MESH_MATERIALS = 0x20;
 constexpr uint32_t OV_MESH_SET_TABLE = 0x80000000u;
 // The private copy's own table of subset render resources (not a file
 // channel). Entries that differ from the database mesh's are references the
-// copy holds; its clump drops them through the content renderer.
+// copy holds and drops when it is released.
 constexpr uint32_t OV_MESH_RESOURCE_TABLE = 0x40000000u;
 
 // Flags stored with each mesh record in the file.
@@ -117,6 +117,9 @@ void OvMeshReleasePrivateCopy(OvMesh* mesh);
 // shared one), so one clump can draw a subset differently; false for a
 // database mesh or no memory.
 bool OvMeshOwnResourceTable(OvMesh& mesh);
+// How a held subset resource is dropped (the resources' maker sets it).
+using OvMeshResourceReleaseFn = void (*)(void* resource);
+void OvMeshSetResourceRelease(OvMeshResourceReleaseFn fn);
 
 // Replaces one channel array (a single OV_MESH_* bit). The previous array is
 // freed only when this mesh owned it; `owned` says whether the mesh frees the

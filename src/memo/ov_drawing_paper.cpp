@@ -90,6 +90,7 @@ bool OvSetClumpTexture(OvClump* clump, OvGLTexture* texture, OvGLTexture** previ
   if (!plan || plan->Material().TextureCount() < 1) return false;
   // The clump's own mesh copy carries its own subset table; the copy drops
   // the shader with the clump.
+  OvMeshSetResourceRelease([](void* r) { static_cast<OvShaderResource*>(r)->Release(); });
   if (!clump->MakeMeshChannelsPrivate(0, 0) || !OvMeshOwnResourceTable(*clump->GetMesh())) return false;
   auto* own = new OwnTextureShader(*plan, texture);
   if (!own) return false;

@@ -378,14 +378,9 @@ void OvClump::ReleaseMesh() {
   m_mesh = nullptr;
   if (!mesh) return;
   if (mesh->sharedMesh) {
-    OvDatabase* db = OvDatabase::FindBySerial(m_serial);
-    if (mesh->deviceBuffers && db && db->Renderer()) db->Renderer()->ReleaseMeshBuffers(*mesh);
-    if ((mesh->ownership & OV_MESH_RESOURCE_TABLE) && db && db->Renderer()) {
-      // Subset resources of the clump's own differ from the shared ones.
-      void* const* shared = mesh->sharedMesh->resources;
-      for (int32_t i = 0; i < mesh->subsetCount; ++i)
-        if (mesh->resources[i] && (!shared || mesh->resources[i] != shared[i]))
-          db->Renderer()->ReleaseShaderResource(mesh->resources[i]);
+    if (mesh->deviceBuffers) {
+      OvDatabase* db = OvDatabase::FindBySerial(m_serial);
+      if (db && db->Renderer()) db->Renderer()->ReleaseMeshBuffers(*mesh);
     }
     OvMeshReleasePrivateCopy(mesh);
   } else {

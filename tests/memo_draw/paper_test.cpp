@@ -250,17 +250,64 @@ TEST_F(PaperTest, TheEditPaperShowsTheFilmUntilTheEditEnds) {
 
   EXPECT_EQ(OvClumpShownTexture(holder), own);
   paper->Begin(sheet, nullptr);
-  EXPECT_EQ(material->Texture(0), paper->Film().FilmTexture());
+  EXPECT_EQ(OvClumpShownTexture(sheet), paper->Film().FilmTexture());
+  EXPECT_EQ(material->Texture(0), own);  // others drawn with it keep theirs
   EXPECT_EQ(sheet->RefCount(), 2);
   paper->Begin(target, nullptr);  // another sheet: this one gets its own back
-  EXPECT_EQ(material->Texture(0), own);
+  EXPECT_EQ(OvClumpShownTexture(sheet), own);
   paper->Begin(sheet, nullptr);
   paper->Destroy();
-  EXPECT_EQ(material->Texture(0), own);
+  EXPECT_EQ(OvClumpShownTexture(sheet), own);
   EXPECT_EQ(sheet->RefCount(), 1);
 
   sheet->SetMesh(nullptr);
   holder->Release();
+  plan->Release();
+  material->~OvStdMaterial();
+  entry->handle = nullptr;
+  db->Destroy();
+}
+
+// Notes made from one template share a mesh and its material: each must
+// show its own texture, and give its hold on the shared plan back when it goes.
+TEST_F(PaperTest, ClumpsSharingAMaterialEachShowTheirOwnTexture) {
+  OvGLTexture* own = Brush(0xFF00FF00u);
+  OvGLTexture* red = Brush(0xFFFF0000u);
+  OvGLTexture* blue = Brush(0xFF0000FFu);
+  OvDatabase* db = OvDatabase::Create();
+  OvTextureEntry* entry = db->AddTexture(OvTextureRecord());
+  entry->handle = own;
+  OvStdMaterial* material = OvArenaNew<OvStdMaterial>(db->Arena());
+  const OvStdLayer layer;
+  const int32_t slot = 0;
+  ASSERT_TRUE(material->SetLayers(db->Arena(), &layer, 1));
+  ASSERT_TRUE(material->SetTextureIndices(db->Arena(), &slot, 1));
+  material->Bind(db);
+  OvPassPlan* plan = OvPassPlan::Build(*material, 2);
+  ASSERT_NE(plan, nullptr);
+  void* resources[1] = {plan};
+  OvMesh* mesh = db->AddMesh();
+  mesh->subsetCount = 1;
+  mesh->resources = resources;
+
+  struct Case {
+    OvGLTexture* set;  // null: left alone
+    OvGLTexture* shown;
+  } const cases[] = {{red, red}, {blue, blue}, {nullptr, own}};
+  OvClump* notes[3];
+  for (int i = 0; i < 3; ++i) {
+    notes[i] = OvClump::Create();
+    notes[i]->SetMesh(mesh);
+    if (cases[i].set) {
+      EXPECT_TRUE(OvSetClumpTexture(notes[i], cases[i].set, nullptr)) << i;
+    }
+  }
+  EXPECT_TRUE(OvSetClumpTexture(notes[0], red, nullptr));  // written again: still one holder
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(OvClumpShownTexture(notes[i]), cases[i].shown) << i;
+  EXPECT_EQ(material->Texture(0), own);
+  for (OvClump* note : notes) note->Release();
+  EXPECT_EQ(plan->RefCount(), 1);
+
   plan->Release();
   material->~OvStdMaterial();
   entry->handle = nullptr;
