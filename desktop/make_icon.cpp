@@ -22,7 +22,7 @@ namespace {
 struct Shape {
   enum class Kind { Rect, Circle, Polygon } kind = Kind::Rect;
   double x = 0, y = 0, w = 0, h = 0, r = 0;  // rect (r: corner radius) or circle (x, y, r)
-  std::vector<double> points;                 // polygon: x0 y0 x1 y1 ...
+  std::vector<double> points;                // polygon: x0 y0 x1 y1 ...
   float rgb[3] = {0, 0, 0};
   float opacity = 1;
 };
@@ -159,7 +159,9 @@ int main(int argc, char** argv) {
   const uintmax_t bytes = regular ? std::filesystem::file_size(argv[1], ec) : 0;
   if (!regular || ec || bytes > (1u << 20)) {
     std::fprintf(stderr, "ov_make_icon: cannot read '%s': %s\n", argv[1],
-                 !regular ? "not a regular file" : ec ? ec.message().c_str() : "larger than 1 MB");
+                 !regular ? "not a regular file"
+                 : ec     ? ec.message().c_str()
+                          : "larger than 1 MB");
     return 1;
   }
   std::ifstream file(argv[1], std::ios::binary);
@@ -198,7 +200,8 @@ int main(int argc, char** argv) {
       }
       unsigned char* out = &pixels[(size_t(py) * size + px) * 4];
       const float alpha = sum[3] / (kGrid * kGrid);
-      for (int k = 0; k < 3; ++k) out[k] = alpha > 0 ? (unsigned char)std::lround(255 * std::min(1.f, sum[k] / sum[3])) : 0;
+      for (int k = 0; k < 3; ++k)
+        out[k] = alpha > 0 ? (unsigned char)std::lround(255 * std::min(1.f, sum[k] / sum[3])) : 0;
       out[3] = (unsigned char)std::lround(255 * alpha);
     }
   }

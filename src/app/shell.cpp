@@ -75,10 +75,10 @@ double MsSinceProcessStart() {
   text[n] = 0;
   // The command name may hold spaces and brackets: fields count from the last ')'.
   const char* p = std::strrchr(text, ')');
+  // The start time is field 22: the state, then 18 fields to skip.
+  const char* fields = " %*c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu";
   unsigned long long start = 0;
-  if (p == nullptr || std::sscanf(p + 1, " %*c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
-                                  &start) != 1)
-    return -1;
+  if (p == nullptr || std::sscanf(p + 1, fields, &start) != 1) return -1;
   timespec now{};
   const long ticks = sysconf(_SC_CLK_TCK);
   if (ticks <= 0 || clock_gettime(CLOCK_BOOTTIME, &now) != 0) return -1;

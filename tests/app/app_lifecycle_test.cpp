@@ -284,8 +284,10 @@ TEST(DataFolderTest, InstalledMarkKeepsTheNotesOutOfTheProgramFolder) {
     EXPECT_EQ(ResolveDataFolder((d / "prog").string(), "", error), (d / c.expected).string()) << c.mark;
     EXPECT_EQ(fs::exists(d / "prog" / "data"), !c.mark);
   }
-  if (oldXdg) ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
-  else ::unsetenv("XDG_DATA_HOME");
+  if (oldXdg)
+    ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
+  else
+    ::unsetenv("XDG_DATA_HOME");
   fs::remove_all(d);
 }
 
