@@ -71,6 +71,9 @@ bool MainApp::Initialise(SDL_Window** window, bool flag, const char* contentName
   services.renderer = Renderer();
   services.input = Input();
   services.dataFolder = m_options.dataFolder;
+  // A fixed-step run places notes the same way each time, so a recorded
+  // session replays to the same board.
+  if (FixedStep() > 0) services.seed = 1;
   m_dumpExtras.screenPoints = true;
   m_dumpExtras.members = [this](JsonWriter& j) {
     if (m_board == nullptr) return;

@@ -49,6 +49,7 @@ class OrvoApp : public OvAllocated, private OvPointerLocator {
   // Every frame advances the scene clock by exactly this many time units
   // (0: measure the wall clock). Makes runs deterministic.
   void SetFixedStep(int32_t units) { m_fixedStep = units; }
+  int32_t FixedStep() const { return m_fixedStep; }
   // Content from outside the program folder may start programs too.
   void SetAllowExec(bool allow) { m_allowExec = allow; }
   // Whether the last content load read the whole file.

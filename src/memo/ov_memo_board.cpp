@@ -120,7 +120,7 @@ void OvMemoBoard::Hold(OvClump*& slot, OvClump* clump) {
 bool OvMemoBoard::Start(const Services& services) {
   m_s = services;
   OvScene& scene = *m_s.scene;
-  std::srand(OvTickCount());
+  std::srand(m_s.seed != 0 ? m_s.seed : OvTickCount());
   m_lastActivity = OvTickCount();
 
   m_rubber = scene.SearchClump("_exp_pick2_rubber");

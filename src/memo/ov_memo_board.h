@@ -78,6 +78,8 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
     OvRendererGL* renderer = nullptr;
     OvInputDevice* input = nullptr;
     std::string dataFolder;
+    // Seed of the board's random places; 0 takes the clock.
+    unsigned seed = 0;
   };
 
   OvMemoBoard();
