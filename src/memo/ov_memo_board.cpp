@@ -515,8 +515,14 @@ bool OvMemoBoard::AfterScene() {
 
   std::vector<OvLogObj*> added;
   added.swap(m_addedPending);
+  // A "del_" object recycles its note before any marker of the same frame
+  // is weighed against the bin's count, whichever the content made first.
+  std::stable_partition(added.begin(), added.end(), [](OvLogObj* o) {
+    const char* name = o->LoGetName();
+    return name && std::strncmp(name, "del_", 4) == 0;
+  });
   for (OvLogObj* object : added) {
-    OnObjectAdded(object);
+    HandleAdded(object);
     object->Release();
   }
 
@@ -581,7 +587,7 @@ void OvMemoBoard::Dispatch(OvClump* clicked) {
     }
     if (Contains(name, "ClearBtn")) {
       if (!m_store.EmptyRecycleBin()) _TraceFormat("!!! The bin was not emptied: %s\n", m_store.LastError().c_str());
-      CloseRecycleView();
+      ClearRecycleLayout();
       if (m_recycleBin) OpenRecycleView(m_recycleBin);
       return;
     }
@@ -778,12 +784,18 @@ void OvMemoBoard::FinishEdit() {
 void OvMemoBoard::OnObjectAdded(OvLogObj* object) {
   if (!m_started || !object) return;
   // Objects made while the scene ticks are handled once it is done: only
-  // then can trees be re-linked and textures made.
-  if (m_s.scene->Ticking()) {
+  // then can trees be re-linked and textures made. A trash marker always
+  // waits for that point, so the "del_" object of its frame counts first.
+  const char* name = object->LoGetName();
+  if (m_s.scene->Ticking() || (name && Contains(name, "delfly_"))) {
     object->AddRef();
     m_addedPending.push_back(object);
     return;
   }
+  HandleAdded(object);
+}
+
+void OvMemoBoard::HandleAdded(OvLogObj* object) {
   const char* name = object->LoGetName();
   if (!name || !*name) return;
   if (std::strncmp(name, "del_", 4) == 0) {
@@ -856,12 +868,24 @@ void OvMemoBoard::OpenRecycleView(OvLogObj* bin) {
     }
 }
 
-void OvMemoBoard::CloseRecycleView() {
+void OvMemoBoard::ClearRecycleLayout() {
   for (auto& e : m_recycled) {
     DeleteObject(e.first);
     e.first->Release();
   }
   m_recycled.clear();
+}
+
+void OvMemoBoard::CloseRecycleView() {
+  ClearRecycleLayout();
+  // The tray goes too, so the next visit makes and lays out a new one. One
+  // the content removed already has left the scene, and deleting it again
+  // does nothing.
+  if (m_recycleBin) {
+    DeleteObject(m_recycleBin);
+    m_recycleBin->Release();
+    m_recycleBin = nullptr;
+  }
 }
 
 // ---------------------------------------------------------------------------

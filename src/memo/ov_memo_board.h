@@ -171,6 +171,10 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   void RecycleFront();
   void OpenRecycleView(OvLogObj* bin);
   void CloseRecycleView();
+  // Reacts to an object the content made, by its name.
+  void HandleAdded(OvLogObj* object);
+  // Removes the notes laid out on the tray; the tray stays.
+  void ClearRecycleLayout();
   void ApplyFrontDepth();
   int NoteKind(OvLogObj* note) const;
   OvClump* NoteClump(OvLogObj* note) const;

@@ -130,6 +130,7 @@ EOF
 printf '20 move @_pick1_TrashCan\n21 down left\n22 up left\n' >"$tmp/trash.txt"
 run "$tmp/data" 30 "$tmp/trash.txt" || fail "trash: exit status $?"
 [ "$(memo 'len(m["notes"]), m["recycleCount"]')" = "2 1" ] || fail "after the trash can: $(memo m)"
+grep -q '"name": "delfly_ball"' "$tmp/dump.json" || fail "the trash marker made with the del_ object was thrown away"
 [ -s "$tmp/data/recycle/$front" ] && [ ! -e "$tmp/data/$front" ] || fail "$front was not moved into the bin"
 printf '20 move @_pick1_ReturnBtn\n21 down left\n22 up left\n40 move @_pick3_RreturnNote\n41 down left\n42 up left\n' \
   >"$tmp/return.txt"
@@ -138,6 +139,7 @@ run "$tmp/data" 70 "$tmp/return.txt" || fail "return: exit status $?"
 [ "$(memo 'len(m["notes"]), m["notes"][0]["file"], m["recycleCount"], m["pickFilter"]')" = "3 $front 0 _pick1_" ] ||
   fail "after putting the note back: $(memo m)"
 [ -s "$tmp/data/$front" ] || fail "$front is not back in the data folder"
+grep -q '"name": "_pick3_recycleBk"' "$tmp/dump.json" && fail "the recycle tray stays after its view closed"
 balanced "return"
 grep -q '!!!' "$tmp/trace.log" && fail "trouble in the trace: $(grep '!!!' "$tmp/trace.log")"
 

@@ -68,7 +68,12 @@ object{ name = "close", clump = panel("_pick1_CloseBtn", { 45, 50, 0 }, { 6, 6 }
 -- button opens the recycle view.
 local del = object{ name = "del_note", template = true }
 local delRoot = clump{ name = "delRoot", emit_object = del }
+-- Its marker is made in the same frame, before the "del_" object.
+local fly = object{ name = "delfly_ball", template = true }
+local flyRoot = clump{ name = "delflyRoot", emit_object = fly }
 object{ name = "TrashCan", clump = panel("_pick1_TrashCan", { 45, 50, -12 }, { 6, 6 }, grey, { animation = {
+  node{ "Generator", ["Check Flag"] = { 1, 1 }, ["Check in Camera"] = false, ["Generated Object"] = flyRoot,
+        ["Total #"] = 1000, ["Life Time:"] = -1, ["Align Orientation"] = false },
   node{ "Generator", ["Check Flag"] = { 1, 1 }, ["Check in Camera"] = false, ["Generated Object"] = delRoot,
         ["Total #"] = 1000, ["Life Time:"] = 1, ["Align Orientation"] = false } } }) }
 local bin = object{ name = "_pick3_recycleBk", template = true }
