@@ -35,8 +35,8 @@ struct Vertex {
 struct Effect {
   OvScene* scene = nullptr;
   OvParticleSet* set = nullptr;
-  OvClump* clump = nullptr;  // the effect's
-  OvGLBuffer quads;  // the static comparison
+  OvClump* clump = nullptr;                   // the effect's
+  OvGLBuffer quads;                           // the static comparison
   double particleNs = 0, staticNs = 0;        // wall time per frame
   double particleCpuNs = 0, staticCpuNs = 0;  // calling thread's CPU time per frame
 };
@@ -111,8 +111,10 @@ bool MakeEffect(World& w, int kind, Effect& e) {
     const OvParticle& p = e.set->Records()[i];
     if (OvParticleSet::IsFree(p)) continue;
     const float h = p.size * 0.5f;
-    const Vertex a{p.pos.x - h, p.pos.y - h, p.pos.z, p.colourA, 0, 1}, b{p.pos.x + h, p.pos.y - h, p.pos.z, p.colourA, 1, 1};
-    const Vertex c{p.pos.x + h, p.pos.y + h, p.pos.z, p.colourA, 1, 0}, d{p.pos.x - h, p.pos.y + h, p.pos.z, p.colourA, 0, 0};
+    const Vertex a{p.pos.x - h, p.pos.y - h, p.pos.z, p.colourA, 0, 1},
+        b{p.pos.x + h, p.pos.y - h, p.pos.z, p.colourA, 1, 1};
+    const Vertex c{p.pos.x + h, p.pos.y + h, p.pos.z, p.colourA, 1, 0},
+        d{p.pos.x - h, p.pos.y + h, p.pos.z, p.colourA, 0, 0};
     v.insert(v.end(), {a, b, c, a, c, d});
   }
   return w.renderer->CreateVertexBuffer(e.quads, uint32_t(v.size() * sizeof(Vertex)), false, v.data());
@@ -173,8 +175,8 @@ void StaticFrame(World& w, Effect& e) {
   r.SetProjectionMatrix(s.View().projection);
   r.SetDefaultStates(false);
   r.SetWorldMatrix(nullptr);
-  const OvStatePair states[] = {{RS_LIGHTING, 0},         {RS_CULLMODE, CULL_NONE},        {RS_ALPHATESTENABLE, 0},
-                                {RS_ZWRITEENABLE, 0},     {RS_ALPHABLENDENABLE, 1},       {RS_SRCBLEND, BLEND_SRCALPHA},
+  const OvStatePair states[] = {{RS_LIGHTING, 0},         {RS_CULLMODE, CULL_NONE}, {RS_ALPHATESTENABLE, 0},
+                                {RS_ZWRITEENABLE, 0},     {RS_ALPHABLENDENABLE, 1}, {RS_SRCBLEND, BLEND_SRCALPHA},
                                 {RS_DESTBLEND, BLEND_ONE}};
   for (const OvStatePair& p : states) r.SetRenderState(p.state, p.value);
   r.SetTextureStageState(0, TSS_COLOROP, TOP_MODULATE);
@@ -199,10 +201,13 @@ double ThreadCpuNs() {
 
 // Time per frame since `start` (the last run of a benchmark wins).
 double MeanNs(std::chrono::steady_clock::time_point start, benchmark::IterationCount n) {
-  const double ns = double(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+  const double ns =
+      double(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
   return n > 0 ? ns / double(n) : 0.0;
 }
-double MeanCpuNs(double start, benchmark::IterationCount n) { return n > 0 ? (ThreadCpuNs() - start) / double(n) : 0.0; }
+double MeanCpuNs(double start, benchmark::IterationCount n) {
+  return n > 0 ? (ThreadCpuNs() - start) / double(n) : 0.0;
+}
 
 void BM_Particles(benchmark::State& state) {
   if (!g_world || !g_world->ok) {

@@ -109,8 +109,8 @@ void BM_SceneFrameStep(benchmark::State& state) {
     scene->ForceStep(1);
     scene->AdvanceTime();
   }
-  state.counters["ns_per_object"] =
-      benchmark::Counter(double(state.iterations()) * objects, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_object"] = benchmark::Counter(double(state.iterations()) * objects,
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   delete scene;
   db->Destroy();
 }

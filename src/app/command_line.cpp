@@ -132,7 +132,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, const
 
 std::string UsageText(const char* program) {
   std::string p = program ? program : "kiwa-memo";
-  return "Usage: " + p + " [WIDTH HEIGHT] [options]\n"
+  return "Usage: " + p +
+         " [WIDTH HEIGHT] [options]\n"
          "\n"
          "A 3D memo board. With WIDTH and HEIGHT it opens a framed window of that\n"
          "size (a zero or missing value uses the desktop size); without them it runs\n"
@@ -165,7 +166,8 @@ std::string UsageText(const char* program) {
 
 std::string PlayerUsageText(const char* program) {
   std::string p = program ? program : "orvplay";
-  return "Usage: " + p + " [WIDTH HEIGHT] [options] FILE.orv\n"
+  return "Usage: " + p +
+         " [WIDTH HEIGHT] [options] FILE.orv\n"
          "\n"
          "Runs a content file on the engine. With WIDTH and HEIGHT it opens a framed\n"
          "window of that size; without them it runs full screen.\n"

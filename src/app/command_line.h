@@ -16,21 +16,21 @@ struct CommandLine {
   int32_t width = 0;
   int32_t height = 0;
 
-  std::string content;   // --content FILE
-  std::string dataDir;   // --data DIR
-  std::string traceFile; // --trace FILE
-  bool headless = false; // --headless
-  int64_t frames = 0;    // --frames N; 0 runs until the user quits
-  int32_t fixedStep = 0; // --fixed-step UNITS; 0 measures the wall clock
-  std::string screenshot; // --screenshot FILE: PNG of the last frame
-  std::string dumpScene;  // --dump-scene FILE (orvplay)
-  bool allowExec = false; // --allow-exec: any content may start programs
-  std::string exportDir;  // --export DIR: every note as PNG, then exit
-  std::string replay;     // --replay FILE: recorded input instead of the real one
-  std::string record;     // --record FILE: write the real input in that form
-  bool help = false;     // --help
+  std::string content;     // --content FILE
+  std::string dataDir;     // --data DIR
+  std::string traceFile;   // --trace FILE
+  bool headless = false;   // --headless
+  int64_t frames = 0;      // --frames N; 0 runs until the user quits
+  int32_t fixedStep = 0;   // --fixed-step UNITS; 0 measures the wall clock
+  std::string screenshot;  // --screenshot FILE: PNG of the last frame
+  std::string dumpScene;   // --dump-scene FILE (orvplay)
+  bool allowExec = false;  // --allow-exec: any content may start programs
+  std::string exportDir;   // --export DIR: every note as PNG, then exit
+  std::string replay;      // --replay FILE: recorded input instead of the real one
+  std::string record;      // --record FILE: write the real input in that form
+  bool help = false;       // --help
 
-  std::string error;     // set when the command line is unusable
+  std::string error;  // set when the command line is unusable
 };
 
 // What a program accepts beyond the common options.

@@ -19,21 +19,19 @@ struct LocaleId {
 // Country-specific identifiers first; a bare language stands for its
 // default sub-language.
 const LocaleId kLocales[] = {
-    {"ar_SA", 0x0401}, {"ar_EG", 0x0C01}, {"ar_AE", 0x3801}, {"zh_TW", 0x0404}, {"zh_CN", 0x0804},
-    {"zh_HK", 0x0C04}, {"zh_SG", 0x1004}, {"zh_MO", 0x1404}, {"de_DE", 0x0407}, {"de_CH", 0x0807},
-    {"de_AT", 0x0C07}, {"en_US", 0x0409}, {"en_GB", 0x0809}, {"en_AU", 0x0C09}, {"en_CA", 0x1009},
-    {"en_NZ", 0x1409}, {"en_IE", 0x1809}, {"en_IN", 0x4009}, {"es_ES", 0x0C0A}, {"es_MX", 0x080A},
-    {"es_AR", 0x2C0A}, {"fr_FR", 0x040C}, {"fr_BE", 0x080C}, {"fr_CA", 0x0C0C}, {"fr_CH", 0x100C},
-    {"it_IT", 0x0410}, {"it_CH", 0x0810}, {"ja_JP", 0x0411}, {"ko_KR", 0x0412}, {"nl_NL", 0x0413},
-    {"nl_BE", 0x0813}, {"pl_PL", 0x0415}, {"pt_BR", 0x0416}, {"pt_PT", 0x0816}, {"ru_RU", 0x0419},
-    {"sv_SE", 0x041D}, {"th_TH", 0x041E}, {"tr_TR", 0x041F}, {"hi_IN", 0x0439}, {"cs_CZ", 0x0405},
-    {"da_DK", 0x0406}, {"el_GR", 0x0408}, {"fi_FI", 0x040B}, {"he_IL", 0x040D}, {"hu_HU", 0x040E},
-    {"nb_NO", 0x0414}, {"uk_UA", 0x0422}, {"vi_VN", 0x042A},
-    {"ar", 0x0401}, {"zh", 0x0804}, {"de", 0x0407}, {"en", 0x0409}, {"es", 0x0C0A}, {"fr", 0x040C},
-    {"it", 0x0410}, {"ja", 0x0411}, {"ko", 0x0412}, {"nl", 0x0413}, {"pl", 0x0415}, {"pt", 0x0416},
-    {"ru", 0x0419}, {"sv", 0x041D}, {"th", 0x041E}, {"tr", 0x041F}, {"hi", 0x0439}, {"cs", 0x0405},
-    {"da", 0x0406}, {"el", 0x0408}, {"fi", 0x040B}, {"he", 0x040D}, {"hu", 0x040E}, {"nb", 0x0414},
-    {"uk", 0x0422}, {"vi", 0x042A},
+    {"ar_SA", 0x0401}, {"ar_EG", 0x0C01}, {"ar_AE", 0x3801}, {"zh_TW", 0x0404}, {"zh_CN", 0x0804}, {"zh_HK", 0x0C04},
+    {"zh_SG", 0x1004}, {"zh_MO", 0x1404}, {"de_DE", 0x0407}, {"de_CH", 0x0807}, {"de_AT", 0x0C07}, {"en_US", 0x0409},
+    {"en_GB", 0x0809}, {"en_AU", 0x0C09}, {"en_CA", 0x1009}, {"en_NZ", 0x1409}, {"en_IE", 0x1809}, {"en_IN", 0x4009},
+    {"es_ES", 0x0C0A}, {"es_MX", 0x080A}, {"es_AR", 0x2C0A}, {"fr_FR", 0x040C}, {"fr_BE", 0x080C}, {"fr_CA", 0x0C0C},
+    {"fr_CH", 0x100C}, {"it_IT", 0x0410}, {"it_CH", 0x0810}, {"ja_JP", 0x0411}, {"ko_KR", 0x0412}, {"nl_NL", 0x0413},
+    {"nl_BE", 0x0813}, {"pl_PL", 0x0415}, {"pt_BR", 0x0416}, {"pt_PT", 0x0816}, {"ru_RU", 0x0419}, {"sv_SE", 0x041D},
+    {"th_TH", 0x041E}, {"tr_TR", 0x041F}, {"hi_IN", 0x0439}, {"cs_CZ", 0x0405}, {"da_DK", 0x0406}, {"el_GR", 0x0408},
+    {"fi_FI", 0x040B}, {"he_IL", 0x040D}, {"hu_HU", 0x040E}, {"nb_NO", 0x0414}, {"uk_UA", 0x0422}, {"vi_VN", 0x042A},
+    {"ar", 0x0401},    {"zh", 0x0804},    {"de", 0x0407},    {"en", 0x0409},    {"es", 0x0C0A},    {"fr", 0x040C},
+    {"it", 0x0410},    {"ja", 0x0411},    {"ko", 0x0412},    {"nl", 0x0413},    {"pl", 0x0415},    {"pt", 0x0416},
+    {"ru", 0x0419},    {"sv", 0x041D},    {"th", 0x041E},    {"tr", 0x041F},    {"hi", 0x0439},    {"cs", 0x0405},
+    {"da", 0x0406},    {"el", 0x0408},    {"fi", 0x040B},    {"he", 0x040D},    {"hu", 0x040E},    {"nb", 0x0414},
+    {"uk", 0x0422},    {"vi", 0x042A},
 };
 
 // "ja_JP.UTF-8@euro" -> "ja_JP"; "C" and "POSIX" carry no language.

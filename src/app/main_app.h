@@ -12,10 +12,10 @@ class OvLogObj;
 class OvObjectAddedSink;
 
 struct MainAppOptions {
-  std::string programFolder;  // without a trailing separator
-  std::string dataFolder;     // with a trailing separator
-  std::string contentOverride; // a content file given on the command line
-  bool allowDialog = true;     // never true in headless runs
+  std::string programFolder;    // without a trailing separator
+  std::string dataFolder;       // with a trailing separator
+  std::string contentOverride;  // a content file given on the command line
+  bool allowDialog = true;      // never true in headless runs
 };
 
 class MainApp : public OrvoApp {

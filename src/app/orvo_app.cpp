@@ -11,16 +11,16 @@
 #include "ov_database.h"
 #include "ov_input.h"
 #include "ov_input_sdl.h"
-#include "ov_paths.h"
 #include "ov_nodes.h"
+#include "ov_paths.h"
 #include "ov_render_list.h"
 #include "ov_renderer_gl.h"
-#include "ov_std_material.h"
 #include "ov_scene.h"
 #include "ov_scene_nodes.h"
 #include "ov_screen_point.h"
 #include "ov_script_host.h"
 #include "ov_sound_system.h"
+#include "ov_std_material.h"
 #include "ov_trace.h"
 
 // Hands the scene's listener and per-frame update to the sound system.
@@ -116,12 +116,8 @@ bool OrvoApp::Locate(const std::string& name, int32_t& x, int32_t& y, std::strin
     case OvScreenPointResult::NoView:
       why = "no frame has been drawn through a camera yet to find " + quoted + " on";
       return false;
-    case OvScreenPointResult::NoPlacement:
-      why = "the clump " + quoted + " has no place in the world yet";
-      return false;
-    case OvScreenPointResult::BehindCamera:
-      why = "the clump " + quoted + " is behind the camera";
-      return false;
+    case OvScreenPointResult::NoPlacement: why = "the clump " + quoted + " has no place in the world yet"; return false;
+    case OvScreenPointResult::BehindCamera: why = "the clump " + quoted + " is behind the camera"; return false;
   }
   // Far outside any window: a pointer cannot go there.
   if (!(std::fabs(fx) < 1.0e6f && std::fabs(fy) < 1.0e6f)) {
@@ -259,9 +255,7 @@ void OrvoApp::UnloadContent() {
   m_localised = nullptr;
 }
 
-void OrvoApp::RequestScreenshot(const char* path) {
-  m_screenshot = path ? path : "";
-}
+void OrvoApp::RequestScreenshot(const char* path) { m_screenshot = path ? path : ""; }
 
 void OrvoApp::RunSceneFrame() {
   if (m_scene == nullptr) return;

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "ov_json_writer.h"
 #include "ov_camera.h"
 #include "ov_clump.h"
+#include "ov_json_writer.h"
 #include "ov_logobj.h"
 #include "ov_scene.h"
 #include "ov_screen_point.h"

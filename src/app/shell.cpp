@@ -15,14 +15,14 @@
 #include "main_app.h"
 #include "note_export_main.h"
 #include "orvo_app.h"
-#include "ov_scene.h"
-#include "scene_dump.h"
 #include "ov_clock.h"
 #include "ov_input_replay.h"
 #include "ov_paths.h"
 #include "ov_renderer_gl.h"
+#include "ov_scene.h"
 #include "ov_spawn.h"
 #include "ov_trace.h"
+#include "scene_dump.h"
 #include "shell_state.h"
 #include "single_instance.h"
 
@@ -92,10 +92,10 @@ std::string WithSlash(std::string p) {
 
 class Shell {
  public:
-  Shell(const CommandLine& cl, const char* title, const char* contentName,
-        const std::function<OrvoApp*(bool)>& makeApp, bool contentMustLoad, const char* program)
-      : m_cl(cl), m_title(title), m_contentName(contentName), m_makeApp(makeApp),
-        m_contentMustLoad(contentMustLoad), m_program(program ? program : title), m_frameLimit(cl.frames) {}
+  Shell(const CommandLine& cl, const char* title, const char* contentName, const std::function<OrvoApp*(bool)>& makeApp,
+        bool contentMustLoad, const char* program)
+      : m_cl(cl), m_title(title), m_contentName(contentName), m_makeApp(makeApp), m_contentMustLoad(contentMustLoad),
+        m_program(program ? program : title), m_frameLimit(cl.frames) {}
 
   int Run(SingleInstance* instance);
 
@@ -483,9 +483,7 @@ int KiwaMemoMain(int argc, char** argv) {
         std::printf("kiwa-memo: a board already runs on '%s'; it could not be asked to come to the front.\n",
                     dataFolder.c_str());
       return 0;
-    case SingleInstance::Result::Failed:
-      std::fprintf(stderr, "kiwa-memo: %s\n", instance.error().c_str());
-      return 1;
+    case SingleInstance::Result::Failed: std::fprintf(stderr, "kiwa-memo: %s\n", instance.error().c_str()); return 1;
     case SingleInstance::Result::Acquired: break;
   }
 
@@ -554,8 +552,7 @@ int OrvPlayMain(int argc, char** argv) {
   }
   if (!ContentReadable("orvplay", cl.content)) return 1;
   if (!cl.traceFile.empty() && !OvTraceSetFile(cl.traceFile.c_str())) {
-    std::fprintf(stderr, "orvplay: cannot write the trace file '%s': %s\n", cl.traceFile.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "orvplay: cannot write the trace file '%s': %s\n", cl.traceFile.c_str(), std::strerror(errno));
     return 2;
   }
   auto makeApp = [](bool hasDisplay) -> OrvoApp* { return new PlayerApp(hasDisplay); };

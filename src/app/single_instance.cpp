@@ -94,8 +94,7 @@ bool SingleInstance::SendRaise() {
   MakeAddress(m_socketPath, addr, len);
   int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return false;
-  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
-            ::write(s, "raise\n", 6) == 6;
+  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), len) == 0 && ::write(s, "raise\n", 6) == 6;
   ::close(s);
   return ok;
 }
@@ -144,8 +143,7 @@ void SingleInstance::Release() {
   if (m_listenFd >= 0) {
     ::close(m_listenFd);
     m_listenFd = -1;
-    if (!m_socketPath.empty() && m_socketPath.size() < sizeof(sockaddr_un{}.sun_path))
-      ::unlink(m_socketPath.c_str());
+    if (!m_socketPath.empty() && m_socketPath.size() < sizeof(sockaddr_un{}.sun_path)) ::unlink(m_socketPath.c_str());
   }
   if (m_lockFd >= 0) {
     ::close(m_lockFd);

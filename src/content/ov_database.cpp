@@ -105,8 +105,8 @@ bool OvStreamCheckCompressed(OvStream& stream, uint64_t unpackedSize) {
   uint32_t marker = 0;
   uint32_t packed = 0;
   const bool read = stream.ReadU32(marker) && stream.ReadU32(packed);
-  const bool fits = read && marker == 1 && packed <= stream.Remaining() &&
-                    unpackedSize <= uint64_t(packed) * kMaxInflateRatio + 64;
+  const bool fits =
+      read && marker == 1 && packed <= stream.Remaining() && unpackedSize <= uint64_t(packed) * kMaxInflateRatio + 64;
   if (read) stream.Seek(at);
   return fits;
 }
@@ -413,9 +413,7 @@ bool OvDatabase::LoadFrom(OvStream& stream, const char* name, int32_t arenaBlock
         progress = "Loading script ...";
         reader = &OvDatabase::ReadScripts;
         break;
-      default:
-        _TraceFormat("!!! Unknow chunk: %d\n", int(section));
-        break;
+      default: _TraceFormat("!!! Unknow chunk: %d\n", int(section)); break;
     }
     if (reader) {
       Trace(progress);
@@ -770,8 +768,8 @@ bool OvDatabase::WriteLogObjs(OvStream& stream) const {
   for (uint32_t i = 0; i < m_logObjs.count; ++i) {
     const OvLogObjRecord& r = *m_logObjs.items[i];
     if (!stream.WriteLayout("ii", r.reserved, r.id) || !stream.WriteString(r.name) ||
-        !stream.WriteLayout("iiiiii i", r.firstClump, r.objectFlags, r.dPower, r.health, r.fullHealth,
-                            r.parentHurtRate, r.creationFlags)) {
+        !stream.WriteLayout("iiiiii i", r.firstClump, r.objectFlags, r.dPower, r.health, r.fullHealth, r.parentHurtRate,
+                            r.creationFlags)) {
       return false;
     }
   }

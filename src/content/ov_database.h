@@ -153,8 +153,8 @@ struct OvDbHeader {
   int32_t headerInt = 0;  // kept, not interpreted
   uint32_t background = 0xFFFFFFFFu;
   uint32_t ambient = 0;
-  int32_t hasFog = 0;             // as stored; non-zero: fogColor follows
-  uint32_t* fogColor = nullptr;   // arena; null: fog off
+  int32_t hasFog = 0;            // as stored; non-zero: fogColor follows
+  uint32_t* fogColor = nullptr;  // arena; null: fog off
   bool lighting = true;
 };
 

@@ -17,7 +17,18 @@ namespace {
 constexpr const char* kMeshMemoryText = "Not enough memory when loading meshes.\n";
 
 // The shareable arrays of a mesh.
-enum class Channel { Positions, Colors, Normals, Indices, SetCoords, SetIndices, Materials, ShaderIndices, Ranges, Bounds };
+enum class Channel {
+  Positions,
+  Colors,
+  Normals,
+  Indices,
+  SetCoords,
+  SetIndices,
+  Materials,
+  ShaderIndices,
+  Ranges,
+  Bounds
+};
 
 struct ArrayRef {
   const void* data;
@@ -29,20 +40,15 @@ uint64_t Count(int32_t n) { return n > 0 ? uint64_t(n) : 0; }
 uint64_t ElementBytes(Channel c) {
   switch (c) {
     case Channel::Positions:
-    case Channel::Normals:
-      return 12;
+    case Channel::Normals: return 12;
     case Channel::Colors:
     case Channel::Indices:
     case Channel::SetIndices:
-    case Channel::ShaderIndices:
-      return 4;
+    case Channel::ShaderIndices: return 4;
     case Channel::SetCoords:
-    case Channel::Ranges:
-      return 8;
-    case Channel::Materials:
-      return sizeof(OvMaterial);
-    case Channel::Bounds:
-      return OV_MESH_BOUNDS_FLOATS * sizeof(float);
+    case Channel::Ranges: return 8;
+    case Channel::Materials: return sizeof(OvMaterial);
+    case Channel::Bounds: return OV_MESH_BOUNDS_FLOATS * sizeof(float);
   }
   return 0;
 }
@@ -52,28 +58,20 @@ bool IsSetChannel(Channel c) { return c == Channel::SetCoords || c == Channel::S
 // The array of channel `c` in `m` (set `set` for the set channels).
 ArrayRef ArrayOf(const OvMesh& m, Channel c, uint32_t set) {
   switch (c) {
-    case Channel::Positions:
-      return {m.positions, Count(m.vertexCount)};
-    case Channel::Colors:
-      return {m.colors, Count(m.vertexCount)};
-    case Channel::Normals:
-      return {m.normals, Count(m.vertexCount)};
-    case Channel::Indices:
-      return {m.indices, Count(m.indexCount)};
+    case Channel::Positions: return {m.positions, Count(m.vertexCount)};
+    case Channel::Colors: return {m.colors, Count(m.vertexCount)};
+    case Channel::Normals: return {m.normals, Count(m.vertexCount)};
+    case Channel::Indices: return {m.indices, Count(m.indexCount)};
     case Channel::SetCoords:
       if (!m.sets || set >= Count(m.setCount)) return {nullptr, 0};
       return {m.sets[set].coords, Count(m.sets[set].coordCount)};
     case Channel::SetIndices:
       if (!m.sets || set >= Count(m.setCount)) return {nullptr, 0};
       return {m.sets[set].indices, Count(m.sets[set].indexCount)};
-    case Channel::Materials:
-      return {m.materials, Count(m.subsetCount)};
-    case Channel::ShaderIndices:
-      return {m.shaderIndices, Count(m.subsetCount)};
-    case Channel::Ranges:
-      return {m.ranges, Count(m.subsetCount)};
-    case Channel::Bounds:
-      return {m.bounds, m.bounds ? 1u : 0u};
+    case Channel::Materials: return {m.materials, Count(m.subsetCount)};
+    case Channel::ShaderIndices: return {m.shaderIndices, Count(m.subsetCount)};
+    case Channel::Ranges: return {m.ranges, Count(m.subsetCount)};
+    case Channel::Bounds: return {m.bounds, m.bounds ? 1u : 0u};
   }
   return {nullptr, 0};
 }
@@ -175,8 +173,7 @@ bool MeshReader::ReadSets(OvMesh& mesh) {
     }
     if (!m_stream.ReadLayout("i", &set.indexCount)) return false;
     if (set.indexCount < 0) return m_stream.MarkFailed();
-    if (set.indexCount != 0 &&
-        !ReadShared(Channel::SetIndices, uint64_t(set.indexCount), set.indexRef, set.indices)) {
+    if (set.indexCount != 0 && !ReadShared(Channel::SetIndices, uint64_t(set.indexCount), set.indexRef, set.indices)) {
       return false;
     }
   }
@@ -238,8 +235,7 @@ bool MeshReader::ReadMesh(uint32_t index, OvMesh*& out, int32_t& identity) {
     return false;
   }
   if (!ReadSubsets(*mesh)) return false;
-  if ((mesh->fileFlags & OV_MESH_FILE_BOUNDS) &&
-      !ReadShared(Channel::Bounds, 1, mesh->refs.bounds, mesh->bounds)) {
+  if ((mesh->fileFlags & OV_MESH_FILE_BOUNDS) && !ReadShared(Channel::Bounds, 1, mesh->refs.bounds, mesh->bounds)) {
     return false;
   }
   out = mesh;
@@ -293,8 +289,7 @@ bool MeshWriter::WriteSets(const OvMesh& mesh) {
       return false;
     }
     if (!m_stream.WriteLayout("i", set.indexCount)) return false;
-    if (set.indexCount != 0 &&
-        !WriteShared(Channel::SetIndices, uint64_t(set.indexCount), set.indexRef, set.indices)) {
+    if (set.indexCount != 0 && !WriteShared(Channel::SetIndices, uint64_t(set.indexCount), set.indexRef, set.indices)) {
       return false;
     }
   }
@@ -347,20 +342,13 @@ bool MeshWriter::WriteMesh(uint32_t index, const OvMesh& mesh) {
 
 void** ChannelSlot(OvMesh& mesh, uint32_t channel) {
   switch (channel) {
-    case OV_MESH_POSITIONS:
-      return reinterpret_cast<void**>(&mesh.positions);
-    case OV_MESH_INDICES:
-      return reinterpret_cast<void**>(&mesh.indices);
-    case OV_MESH_COLORS:
-      return reinterpret_cast<void**>(&mesh.colors);
-    case OV_MESH_BOUNDS:
-      return reinterpret_cast<void**>(&mesh.bounds);
-    case OV_MESH_NORMALS:
-      return reinterpret_cast<void**>(&mesh.normals);
-    case OV_MESH_MATERIALS:
-      return reinterpret_cast<void**>(&mesh.materials);
-    default:
-      return nullptr;
+    case OV_MESH_POSITIONS: return reinterpret_cast<void**>(&mesh.positions);
+    case OV_MESH_INDICES: return reinterpret_cast<void**>(&mesh.indices);
+    case OV_MESH_COLORS: return reinterpret_cast<void**>(&mesh.colors);
+    case OV_MESH_BOUNDS: return reinterpret_cast<void**>(&mesh.bounds);
+    case OV_MESH_NORMALS: return reinterpret_cast<void**>(&mesh.normals);
+    case OV_MESH_MATERIALS: return reinterpret_cast<void**>(&mesh.materials);
+    default: return nullptr;
   }
 }
 
@@ -384,20 +372,13 @@ OvMesh* OvMeshCreate(OvChunkArena& arena) { return OvArenaNew<OvMesh>(arena); }
 
 uint64_t OvMeshChannelBytes(const OvMesh& mesh, uint32_t channel) {
   switch (channel) {
-    case OV_MESH_POSITIONS:
-      return mesh.positions ? Count(mesh.vertexCount) * 12 : 0;
-    case OV_MESH_INDICES:
-      return mesh.indices ? Count(mesh.indexCount) * 4 : 0;
-    case OV_MESH_COLORS:
-      return mesh.colors ? Count(mesh.vertexCount) * 4 : 0;
-    case OV_MESH_BOUNDS:
-      return mesh.bounds ? OV_MESH_BOUNDS_FLOATS * sizeof(float) : 0;
-    case OV_MESH_NORMALS:
-      return mesh.normals ? Count(mesh.vertexCount) * 12 : 0;
-    case OV_MESH_MATERIALS:
-      return mesh.materials ? Count(mesh.subsetCount) * sizeof(OvMaterial) : 0;
-    default:
-      return 0;
+    case OV_MESH_POSITIONS: return mesh.positions ? Count(mesh.vertexCount) * 12 : 0;
+    case OV_MESH_INDICES: return mesh.indices ? Count(mesh.indexCount) * 4 : 0;
+    case OV_MESH_COLORS: return mesh.colors ? Count(mesh.vertexCount) * 4 : 0;
+    case OV_MESH_BOUNDS: return mesh.bounds ? OV_MESH_BOUNDS_FLOATS * sizeof(float) : 0;
+    case OV_MESH_NORMALS: return mesh.normals ? Count(mesh.vertexCount) * 12 : 0;
+    case OV_MESH_MATERIALS: return mesh.materials ? Count(mesh.subsetCount) * sizeof(OvMaterial) : 0;
+    default: return 0;
   }
 }
 
@@ -547,8 +528,7 @@ bool OvMeshMakeChannelsPrivate(OvMesh& mesh, uint32_t channels, uint32_t setChan
 // ---------------------------------------------------------------------------
 // The section.
 
-bool OvReadMeshSection(OvStream& stream, OvChunkArena& arena, OvMesh**& meshes, int32_t*& identity,
-                       uint32_t& count) {
+bool OvReadMeshSection(OvStream& stream, OvChunkArena& arena, OvMesh**& meshes, int32_t*& identity, uint32_t& count) {
   meshes = nullptr;
   identity = nullptr;
   count = 0;

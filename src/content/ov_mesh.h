@@ -88,11 +88,11 @@ struct OvMesh {
   OvMaterial* materials = nullptr;   // one per subset
   int32_t* shaderIndices = nullptr;  // one per subset, -1 none
   uint32_t flags = 0;
-  float* bounds = nullptr;  // OV_MESH_BOUNDS_FLOATS
-  uint32_t ownership = 0;     // OV_MESH_* bits of arrays this mesh frees
-  uint32_t setOwnership = 0;  // bit 16+i coordinates of set i, bit i its indices
-  OvMesh* sharedMesh = nullptr;  // the database mesh behind a private copy
-  void* deviceBuffers = nullptr;       // the renderer's buffers and dirty bits
+  float* bounds = nullptr;        // OV_MESH_BOUNDS_FLOATS
+  uint32_t ownership = 0;         // OV_MESH_* bits of arrays this mesh frees
+  uint32_t setOwnership = 0;      // bit 16+i coordinates of set i, bit i its indices
+  OvMesh* sharedMesh = nullptr;   // the database mesh behind a private copy
+  void* deviceBuffers = nullptr;  // the renderer's buffers and dirty bits
   int32_t indexCount = 0;
   int32_t wordC = -1;
   uint32_t changeFlags = 0;
@@ -143,8 +143,7 @@ uint64_t OvMeshChannelBytes(const OvMesh& mesh, uint32_t channel);
 // `identity` (per slot: -1, or the earlier mesh the slot is the same object
 // as) come from the arena. On failure the slots read so far stay and `count`
 // says how many.
-bool OvReadMeshSection(OvStream& stream, OvChunkArena& arena, OvMesh**& meshes, int32_t*& identity,
-                       uint32_t& count);
+bool OvReadMeshSection(OvStream& stream, OvChunkArena& arena, OvMesh**& meshes, int32_t*& identity, uint32_t& count);
 // Writes the same form. False when a reference could not be read back (not an
 // earlier mesh, or its array differs) or an inline array is missing.
 bool OvWriteMeshSection(OvStream& stream, OvMesh* const* meshes, const int32_t* identity, uint32_t count);

@@ -26,8 +26,8 @@ uint32_t OvSoundChecksum(const void* data, uint32_t size) {
   uint32_t sum = 0;
   if (!bytes) return 0;
   for (uint32_t i = 0; i + 4 <= size; i += 4) {
-    sum += uint32_t(bytes[i]) | uint32_t(bytes[i + 1]) << 8 | uint32_t(bytes[i + 2]) << 16 |
-           uint32_t(bytes[i + 3]) << 24;
+    sum +=
+        uint32_t(bytes[i]) | uint32_t(bytes[i + 1]) << 8 | uint32_t(bytes[i + 2]) << 16 | uint32_t(bytes[i + 3]) << 24;
   }
   return sum;
 }

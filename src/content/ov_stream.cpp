@@ -42,12 +42,9 @@ inline size_t LetterSize(char c) {
     case 'u':
     case 't':
     case 'f':
-    case 'R':
-      return 4;
-    case 's':
-      return 2;
-    default:
-      return 0;
+    case 'R': return 4;
+    case 's': return 2;
+    default: return 0;
   }
 }
 
@@ -173,16 +170,11 @@ size_t OvStream::ImageSize() const { return m_image ? m_image->size : 0; }
 
 uint64_t OvStream::Position() const {
   switch (m_kind) {
-    case Kind::FileRead:
-      return m_bufferStart + m_bufferOffset;
-    case Kind::FileWrite:
-      return m_bufferStart;  // the next byte written
-    case Kind::MemoryRead:
-      return m_memoryOffset;
-    case Kind::MemoryWrite:
-      return m_image->pos;
-    case Kind::None:
-      break;
+    case Kind::FileRead: return m_bufferStart + m_bufferOffset;
+    case Kind::FileWrite: return m_bufferStart;  // the next byte written
+    case Kind::MemoryRead: return m_memoryOffset;
+    case Kind::MemoryWrite: return m_image->pos;
+    case Kind::None: break;
   }
   return 0;
 }
@@ -190,14 +182,10 @@ uint64_t OvStream::Position() const {
 uint64_t OvStream::Size() const {
   switch (m_kind) {
     case Kind::FileRead:
-    case Kind::FileWrite:
-      return m_fileSize;
-    case Kind::MemoryRead:
-      return m_memorySize;
-    case Kind::MemoryWrite:
-      return m_image->size;
-    case Kind::None:
-      break;
+    case Kind::FileWrite: return m_fileSize;
+    case Kind::MemoryRead: return m_memorySize;
+    case Kind::MemoryWrite: return m_image->size;
+    case Kind::None: break;
   }
   return 0;
 }
@@ -241,8 +229,7 @@ bool OvStream::Seek(uint64_t absolute) {
       if (absolute > m_image->size) return Fail();
       m_image->pos = size_t(absolute);
       return true;
-    case Kind::None:
-      break;
+    case Kind::None: break;
   }
   return Fail();
 }

@@ -161,9 +161,9 @@ class OvStream : public OvAllocated {
 
 template <class... T>
 bool OvStream::ReadLayout(const char* layout, T*... fields) {
-  const Field list[] = {Field{static_cast<void*>(fields), sizeof(T), std::is_floating_point_v<T>,
-                              std::is_signed_v<T>}...,
-                        Field{nullptr, 0, false, false}};
+  const Field list[] = {
+      Field{static_cast<void*>(fields), sizeof(T), std::is_floating_point_v<T>, std::is_signed_v<T>}...,
+      Field{nullptr, 0, false, false}};
   return ReadLayoutFields(layout, list, sizeof...(T));
 }
 

@@ -166,8 +166,7 @@ bool OvWriteTextureRecord(OvStream& stream, const OvTextureRecord& record) {
                           record.greenBits, record.blueBits, record.word16, record.word32)) {
     return false;
   }
-  if (record.paletteBits != 0 &&
-      !WriteBlock(stream, compressed, record.palette, OvTexturePaletteBytes(record))) {
+  if (record.paletteBits != 0 && !WriteBlock(stream, compressed, record.palette, OvTexturePaletteBytes(record))) {
     return false;
   }
   if (record.alphaBits != 0 || record.redBits != 0 || record.greenBits != 0 || record.blueBits != 0) {

@@ -16,8 +16,7 @@ class SystemClockSource final : public OvClockSource {
     const std::time_t tt = std::time_t(t);
     std::tm tm{};
     if (!localtime_r(&tt, &tm)) return false;
-    out = {tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon,
-           tm.tm_year, tm.tm_wday, tm.tm_yday, tm.tm_isdst};
+    out = {tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon, tm.tm_year, tm.tm_wday, tm.tm_yday, tm.tm_isdst};
     return true;
   }
 };
@@ -49,9 +48,8 @@ struct DigitGroup {
 };
 
 constexpr DigitGroup kGroups[] = {
-    {OvAcClock::kSecondDigit, 2}, {OvAcClock::kMinuteDigit, 2}, {OvAcClock::kHourDigit, 2},
-    {OvAcClock::kMdayDigit, 2},   {OvAcClock::kWdayDigit, 1},   {OvAcClock::kMonthDigit, 2},
-    {OvAcClock::kYearDigit, 4},   {OvAcClock::kAmPmDigit, 1},
+    {OvAcClock::kSecondDigit, 2}, {OvAcClock::kMinuteDigit, 2}, {OvAcClock::kHourDigit, 2}, {OvAcClock::kMdayDigit, 2},
+    {OvAcClock::kWdayDigit, 1},   {OvAcClock::kMonthDigit, 2},  {OvAcClock::kYearDigit, 4}, {OvAcClock::kAmPmDigit, 1},
 };
 
 // The value group `g` shows for `t`; -1 when `t` holds nothing yet.
@@ -79,10 +77,9 @@ OvClockSource& OvSystemClockSource() {
 }
 
 const char* const OvAcClock::kPartNames[kPartCount] = {
-    "second_hand", "minute_hand",   "hour_hand",   "second_digit", "second_digit1", "minute_digit",
-    "minute_digit1", "hour_digit",  "hour_digit1", "mday_digit",   "mday_digit1",   "wday_digit",
-    "month_digit", "month_digit1",  "year_digit",  "year_digit1",  "year_digit2",   "year_digit3",
-    "am_pm_digit",
+    "second_hand", "minute_hand", "hour_hand",   "second_digit", "second_digit1", "minute_digit", "minute_digit1",
+    "hour_digit",  "hour_digit1", "mday_digit",  "mday_digit1",  "wday_digit",    "month_digit",  "month_digit1",
+    "year_digit",  "year_digit1", "year_digit2", "year_digit3",  "am_pm_digit",
 };
 
 const void* OvAcClock::ClassTag() {

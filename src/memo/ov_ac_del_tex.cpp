@@ -18,8 +18,7 @@ OvAcDelTexWithClump* OvAcDelTexWithClump::FindOn(OvClump* clump) {
   EnumFindAcCb find(kCtrlId);
   clump->EnumAniCtrl(find);
   // Another kind of controller could answer to the same number.
-  return find.m_found && find.m_found->IsKindOf(ClassTag()) ? static_cast<OvAcDelTexWithClump*>(find.m_found)
-                                                             : nullptr;
+  return find.m_found && find.m_found->IsKindOf(ClassTag()) ? static_cast<OvAcDelTexWithClump*>(find.m_found) : nullptr;
 }
 
 void OvAcDelTexWithClump::ReplaceTexture(OvGLTexture* texture) {

@@ -76,7 +76,7 @@ class OvAcMoveTo : public OvHrchyAniCtrl {
   float m_endTime = 0.0f;
   bool m_starting = false;
   bool m_deleteAtEnd = false;
-  bool m_arrived = false;  // the object is on its way out: nothing more to do
+  bool m_arrived = false;         // the object is on its way out: nothing more to do
   OvLogObj* m_carried = nullptr;  // referenced
   OvClump* m_clump = nullptr;     // the clump whose list holds this flight
 };

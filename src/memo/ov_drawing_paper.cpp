@@ -133,8 +133,10 @@ bool OvFilmCoordOfHit(const OvClump& clump, const OvVector& worldHit, int32_t tr
   const OvVector n = {e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x};
   const float ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
   int a = 0, b = 1;  // kept axes
-  if (ax >= ay && ax >= az) a = 1, b = 2;
-  else if (ay >= az) a = 0, b = 2;
+  if (ax >= ay && ax >= az)
+    a = 1, b = 2;
+  else if (ay >= az)
+    a = 0, b = 2;
   auto c = [](const OvVector& w, int i) { return i == 0 ? w.x : i == 1 ? w.y : w.z; };
   const float d = c(e1, a) * c(e2, b) - c(e1, b) * c(e2, a);
   if (d == 0.0f || !std::isfinite(d)) return false;
@@ -278,8 +280,9 @@ class StampStates {
   static constexpr int kStage = 8;
   static constexpr int kSampler = 5;
   static constexpr uint32_t kStageStates[kStage][2] = {
-      {TSS_COLOROP, TOP_MODULATE}, {TSS_COLORARG1, TA_TEXTURE}, {TSS_COLORARG2, TA_DIFFUSE},
-      {TSS_ALPHAOP, TOP_MODULATE}, {TSS_ALPHAARG1, TA_TEXTURE}, {TSS_ALPHAARG2, TA_DIFFUSE},
+      {TSS_COLOROP, TOP_MODULATE}, {TSS_COLORARG1, TA_TEXTURE},
+      {TSS_COLORARG2, TA_DIFFUSE}, {TSS_ALPHAOP, TOP_MODULATE},
+      {TSS_ALPHAARG1, TA_TEXTURE}, {TSS_ALPHAARG2, TA_DIFFUSE},
       {TSS_TEXCOORDINDEX, 0},      {TSS_TEXTURETRANSFORMFLAGS, TTFF_DISABLE}};
   static constexpr uint32_t kSamplerStates[kSampler][2] = {{SAMP_MINFILTER, TEXF_LINEAR},
                                                            {SAMP_MAGFILTER, TEXF_LINEAR},

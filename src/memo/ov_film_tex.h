@@ -61,7 +61,7 @@ class OuFilmTexGLAdapter : public OvAllocated, public OvVolatileRes {
   void ReleaseObjects();
   bool FormatUsable() const;
 
-  OvGLTexture m_filmStore;  // stays in place: materials point at it
+  OvGLTexture m_filmStore;        // stays in place: materials point at it
   OvGLTexture* m_film = nullptr;  // set once a film was asked for
   int m_width = 16;
   int m_height = 16;

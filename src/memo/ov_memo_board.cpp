@@ -9,6 +9,7 @@
 #include "ov_ac_del_tex.h"
 #include "ov_clock.h"
 #include "ov_clump.h"
+#include "ov_content_switch.h"
 #include "ov_database.h"
 #include "ov_drawing_paper.h"
 #include "ov_input.h"
@@ -18,7 +19,6 @@
 #include "ov_pick.h"
 #include "ov_render_list.h"
 #include "ov_renderer_gl.h"
-#include "ov_content_switch.h"
 #include "ov_script_host.h"
 #include "ov_std_material.h"
 #include "ov_texture_builder.h"
@@ -242,8 +242,10 @@ void OvMemoBoard::SetNoteTexture(OvLogObj* note, OvGLTexture* texture) {
   } else {
     OvAcDelTexWithClump* ctrl = OvAcDelTexWithClump::Create(m_s.renderer, texture);
     if (!ctrl || !clump->AddAniCtrl(ctrl)) {
-      if (ctrl) ctrl->Release();
-      else OvReleaseTexture(*m_s.renderer, texture);
+      if (ctrl)
+        ctrl->Release();
+      else
+        OvReleaseTexture(*m_s.renderer, texture);
       return;
     }
   }
@@ -253,8 +255,10 @@ void OvMemoBoard::SetNoteTexture(OvLogObj* note, OvGLTexture* texture) {
 void OvMemoBoard::BringToFront(OvLogObj* note) {
   if (!note) return;
   auto it = std::find(m_noteStack.begin(), m_noteStack.end(), note);
-  if (it == m_noteStack.end()) note->AddRef();
-  else m_noteStack.erase(it);
+  if (it == m_noteStack.end())
+    note->AddRef();
+  else
+    m_noteStack.erase(it);
   m_noteStack.insert(m_noteStack.begin(), note);
   ApplyFrontDepth();
 }
@@ -396,7 +400,8 @@ void OvMemoBoard::SaveIndex() {
     OvMarkerRecord m;
     if (MarkerOf(c, m)) markers.push_back(m);
   }
-  if (!m_store.SaveNotes(notes, markers)) _TraceFormat("!!! The note index was not saved: %s\n", m_store.LastError().c_str());
+  if (!m_store.SaveNotes(notes, markers))
+    _TraceFormat("!!! The note index was not saved: %s\n", m_store.LastError().c_str());
   ShowSaveProblem();
 }
 
@@ -404,8 +409,10 @@ void OvMemoBoard::ShowSaveProblem() {
   const std::string problem = m_store.SaveProblem();
   if (problem == m_shownProblem) return;
   m_shownProblem = problem;
-  if (problem.empty()) Trace("Notes are saved again.\n");
-  else _TraceFormat("!!! Notes are not being saved: %s\n", problem.c_str());
+  if (problem.empty())
+    Trace("Notes are saved again.\n");
+  else
+    _TraceFormat("!!! Notes are not being saved: %s\n", problem.c_str());
 }
 
 void OvMemoBoard::RecycleFront() {
@@ -500,7 +507,8 @@ bool OvMemoBoard::AfterScene() {
   if (CamLocalTime() != OV_CAMERA_REST_TIME) {
     m_idleView = false;
     if (leftClick) {
-      if (OvClump* hit = OvPickFilmCoord(float(mx), float(my), *m_s.scene, "_pick1_CloseBtn", "_expick_", nullptr, nullptr))
+      if (OvClump* hit =
+              OvPickFilmCoord(float(mx), float(my), *m_s.scene, "_pick1_CloseBtn", "_expick_", nullptr, nullptr))
         Pulse(hit, 1, 1);
     }
   }
@@ -530,7 +538,8 @@ bool OvMemoBoard::AfterScene() {
   if (leftClick && std::strchr(PickFilter(), '1')) {
     OvClump* clicked = m_cursor && m_cursor->Click() ? m_cursor->Clicked() : nullptr;
     OvLogObj* owner = clicked ? clicked->GetLogObj() : nullptr;
-    if (!clicked || (m_cancelBtn && !m_cancelBtn->IsInvisible() && !(owner && Contains(owner->LoGetName(), "TrashCan"))))
+    if (!clicked ||
+        (m_cancelBtn && !m_cancelBtn->IsInvisible() && !(owner && Contains(owner->LoGetName(), "TrashCan"))))
       Pulse(m_cancelBtn, 1, 1);
   }
   PickDispatch();
@@ -756,8 +765,10 @@ void OvMemoBoard::FinishEdit() {
   const char* paperName = NameOf(m_editPaper);
   const size_t n = std::strlen(paperName);
   const int kind = n ? std::clamp(paperName[n - 1] - '0', 0, 3) : m_editKind;
-  if (m_editNote) Show(m_editNote);
-  else m_editNote = MakeNote(kind, RandomBoardPosition());
+  if (m_editNote)
+    Show(m_editNote);
+  else
+    m_editNote = MakeNote(kind, RandomBoardPosition());
   if (!m_editNote) {
     Trace("!!! No note could be made for the edit.\n");
     m_cursor->SetIncludeFilter("_pick1_");
@@ -836,7 +847,8 @@ void OvMemoBoard::OpenRecycleView(OvLogObj* bin) {
     if (it->kind < 0 || it->kind > 3 || m_recycleTemplates[it->kind] < 0) continue;
     float pos[3];
     OvRecycleSlot(k, pos);
-    OvLogObj* shown = OvEmitObjectCore(*m_s.scene, nullptr, *m_s.database, m_recycleTemplates[it->kind], -1, false, false);
+    OvLogObj* shown =
+        OvEmitObjectCore(*m_s.scene, nullptr, *m_s.database, m_recycleTemplates[it->kind], -1, false, false);
     if (!shown) continue;
     if (OvClump* root = shown->GetClumps()) {
       root->SetPos(OvVector{pos[0], pos[1], pos[2]});
@@ -852,8 +864,10 @@ void OvMemoBoard::OpenRecycleView(OvLogObj* bin) {
       if (!paper) paper = shown->GetClumps();
       if (texture) {
         if (OvAcDelTexWithClump* ctrl = OvAcDelTexWithClump::Create(m_s.renderer, texture)) {
-          if (paper && paper->AddAniCtrl(ctrl)) ShowTexture(paper, texture);
-          else ctrl->Release();
+          if (paper && paper->AddAniCtrl(ctrl))
+            ShowTexture(paper, texture);
+          else
+            ctrl->Release();
         } else {
           OvReleaseTexture(*m_s.renderer, texture);
         }
@@ -941,8 +955,10 @@ void OvMemoBoard::WriteJson(JsonWriter& j) const {
   j.MemberBool("camRote", CamRoteBit());
   j.MemberBool("idleView", m_idleView);
   j.Key("editNote");
-  if (m_editNote) j.Int(m_editNote->LoGetID());
-  else j.Null();
+  if (m_editNote)
+    j.Int(m_editNote->LoGetID());
+  else
+    j.Null();
   j.Member("recycleCount", int64_t(m_store.RecycleCount()));
   j.Member("saveProblem", m_store.SaveProblem().c_str());
   j.EndObject();

@@ -47,11 +47,11 @@ class _CStageScene : public OvScene {
 struct OvBoardNames {
   static constexpr const char* kRequiredObjects[] = {
       "_exp_pick2_rubber", "_exp_pick2_pen00", "_exp_pick2_pen01", "_exp_pick2_pen02", "_exp_pick2_pen03",
-      "_editPaper00", "_editPaper01", "_editPaper02", "_editPaper03", "_cursor", "_editUIRoot", "_BkBoard",
-      "_0XBkBoard", "_1XBkBoard", "_pick1_pick3_CancelBtn", "D_CamRote", "_pick1_CloseBtn", "_InvisiblePlace"};
-  static constexpr const char* kRequiredTemplates[] = {"_noteRoot00",   "_noteRoot01",   "_noteRoot02",
-                                                       "_noteRoot03",   "_00noteXRoot", "_01noteXRoot",
-                                                       "_02noteXRoot", "_03noteXRoot"};
+      "_editPaper00",      "_editPaper01",     "_editPaper02",     "_editPaper03",     "_cursor",
+      "_editUIRoot",       "_BkBoard",         "_0XBkBoard",       "_1XBkBoard",       "_pick1_pick3_CancelBtn",
+      "D_CamRote",         "_pick1_CloseBtn",  "_InvisiblePlace"};
+  static constexpr const char* kRequiredTemplates[] = {"_noteRoot00",  "_noteRoot01",  "_noteRoot02",  "_noteRoot03",
+                                                       "_00noteXRoot", "_01noteXRoot", "_02noteXRoot", "_03noteXRoot"};
 };
 
 // One depth step between neighbouring notes of the stack.
@@ -213,12 +213,12 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   OvLogObj* m_recycleBin = nullptr;              // referenced
   std::vector<PulseEntry> m_pulses;
   std::vector<OvLogObj*> m_addedPending;  // referenced, made while the scene ticked
-  std::vector<OvLogObj*> m_showPending;  // hidden notes to show once the tick is over
+  std::vector<OvLogObj*> m_showPending;   // hidden notes to show once the tick is over
   bool m_idleView = false;
   uint32_t m_lastActivity = 0;
-  OvClump* m_highlighted = nullptr;  // referenced
-  OvClump* m_expHighlight = nullptr; // referenced
-  OvClump* m_dragHeld = nullptr;     // referenced
+  OvClump* m_highlighted = nullptr;   // referenced
+  OvClump* m_expHighlight = nullptr;  // referenced
+  OvClump* m_dragHeld = nullptr;      // referenced
   OvVector m_lastValid{0, 0, 0};
   OvLogObj* m_editNote = nullptr;
   OvClump* m_editPaper = nullptr;

@@ -265,19 +265,13 @@ class AcMeter final : public OvAniCtrl {
   float Measure(const OvClump* target) const {
     const OvLogObj* o = target ? target->GetLogObj() : nullptr;
     switch (m_node.code) {
-      case OV_METER_HEALTH:
-        return o ? float(o->GetHealth()) : m_node.valueBegin;
-      case OV_METER_FULL_HEALTH:
-        return o ? float(o->GetFullHealth()) : m_node.valueBegin;
-      case OV_METER_DPOWER:
-        return o ? float(o->GetDPower()) : m_node.valueBegin;
-      case OV_METER_TIME_SEC:
-        return o ? o->GetCrntFrame_Sec() : m_node.valueBegin;
+      case OV_METER_HEALTH: return o ? float(o->GetHealth()) : m_node.valueBegin;
+      case OV_METER_FULL_HEALTH: return o ? float(o->GetFullHealth()) : m_node.valueBegin;
+      case OV_METER_DPOWER: return o ? float(o->GetDPower()) : m_node.valueBegin;
+      case OV_METER_TIME_SEC: return o ? o->GetCrntFrame_Sec() : m_node.valueBegin;
       case OV_METER_SCORE:
-      case OV_METER_HISCORE:
-        return g_scoreSource ? float(g_scoreSource(m_node.code == OV_METER_HISCORE)) : 0.0f;
-      default:
-        return m_node.valueBegin;
+      case OV_METER_HISCORE: return g_scoreSource ? float(g_scoreSource(m_node.code == OV_METER_HISCORE)) : 0.0f;
+      default: return m_node.valueBegin;
     }
   }
 
@@ -498,20 +492,15 @@ void OvGotoFrameNode::Animate(OvClump* clump, int32_t t) {
   const int64_t current = object->GetCrntFrame();
   int64_t next = amount;
   switch (mode) {
-    case kFromValidStart:
-      next = int64_t(amount) + (int64_t(t) - validStart);
-      break;
-    case kRelative:
-      next = current + amount;
-      break;
+    case kFromValidStart: next = int64_t(amount) + (int64_t(t) - validStart); break;
+    case kRelative: next = current + amount; break;
     case kCorrected: {
       const OvScene* scene = object->LoGetScene();
       const double frames = scene ? double(scene->FramesPerUnit()) * double(scene->FrameDelta()) : 0.0;
       next = current + OvTruncToI64(frames * double(amount));
       break;
     }
-    default:
-      break;
+    default: break;
   }
   object->GotoFrame(OvSaturateI32(next));
 }

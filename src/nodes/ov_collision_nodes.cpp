@@ -181,8 +181,8 @@ OvNodeType* MakeType(const OvTypeId& pair, const char* name, const OvNodeParamDe
 bool OvDieCommonNode::Read(OvStream& stream, OvChunkArena&) {
   int32_t format = 0, colour = 0;
   return stream.ReadLayout("ii iiii iRRiRRRR iitt", &format, &options, &checkMask, &checkValue, &setMask, &setValue,
-                           &colour, &fragMin, &fragMax, &fragAnimKey, &gravity, &speedRatio, &turnRatio,
-                           &disappearSec, &applyRecord, &genRecord, &lifeTime, &unlinkTime);
+                           &colour, &fragMin, &fragMax, &fragAnimKey, &gravity, &speedRatio, &turnRatio, &disappearSec,
+                           &applyRecord, &genRecord, &lifeTime, &unlinkTime);
 }
 
 bool OvDieCommonNode::Write(OvStream& stream) const {
@@ -298,9 +298,8 @@ void OvHitTerrainNode::OnHit(OvClump* self, OvClump*, const OvCollContactData& c
 
 bool OvHitObjNode::Read(OvStream& stream, OvChunkArena&) {
   int32_t format = 0;
-  return stream.ReadLayout("ii iiR ittitt uRR", &format, &options, &setMask, &setValue, &holdSec, &genRecord,
-                           &lifeTime, &reserved, &applyRecord, &applyFrom, &applyTo, &glitterColour, &glitterRange,
-                           &glitterSec);
+  return stream.ReadLayout("ii iiR ittitt uRR", &format, &options, &setMask, &setValue, &holdSec, &genRecord, &lifeTime,
+                           &reserved, &applyRecord, &applyFrom, &applyTo, &glitterColour, &glitterRange, &glitterSec);
 }
 
 bool OvHitObjNode::Write(OvStream& stream) const {

@@ -211,20 +211,20 @@ class AcCheckDestroyed final : public OvAniCtrl {
 // Keys of the authoring choice list, in choice order.
 
 const int16_t kKeyCodes[OV_KEY_CHOICE_COUNT] = {
-    32,  256, 257, 258,                                                                   // space, mouse
-    65,  66,  67,  68,  69,  70,  71,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  // A-Q
-    82,  83,  84,  85,  86,  87,  88,  89,  90,                                         // R-Z
-    48,  49,  50,  51,  52,  53,  54,  55,  56,  57,                                    // 0-9
-    37,  38,  39,  40,                                                                  // arrows
-    160, 161, 162, 163, 164, 165,                                                       // L/R Shift, Ctrl, Alt
-    112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 122, 123,                         // F1-F12
-    8,   9,   13,  16,  17,  18,  19,  20,                                              // Backspace..Caps Lock
-    27,  33,  34,  35,  36,  44,  45,  46,                                              // Escape..Delete
-    91,  92,                                                                            // Windows keys
-    96,  97,  98,  99,  100, 101, 102, 103, 104, 105, 106, 107,                         // keypad 0-9, *, +
-    109, 110, 111,                                                                      // keypad -, ., /
-    144, 145,                                                                           // Num, Scroll Lock
-    186, 187, 188, 189, 190, 191, 192,                                                  // punctuation
+    32,  256, 257, 258,                                                              // space, mouse
+    65,  66,  67,  68,  69,  70,  71,  72,  73,  74,  75,  76,  77, 78, 79, 80, 81,  // A-Q
+    82,  83,  84,  85,  86,  87,  88,  89,  90,                                      // R-Z
+    48,  49,  50,  51,  52,  53,  54,  55,  56,  57,                                 // 0-9
+    37,  38,  39,  40,                                                               // arrows
+    160, 161, 162, 163, 164, 165,                                                    // L/R Shift, Ctrl, Alt
+    112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 122, 123,                      // F1-F12
+    8,   9,   13,  16,  17,  18,  19,  20,                                           // Backspace..Caps Lock
+    27,  33,  34,  35,  36,  44,  45,  46,                                           // Escape..Delete
+    91,  92,                                                                         // Windows keys
+    96,  97,  98,  99,  100, 101, 102, 103, 104, 105, 106, 107,                      // keypad 0-9, *, +
+    109, 110, 111,                                                                   // keypad -, ., /
+    144, 145,                                                                        // Num, Scroll Lock
+    186, 187, 188, 189, 190, 191, 192,                                               // punctuation
     219, 220, 221, 222,
 };
 
@@ -482,8 +482,7 @@ bool OvDistanceSensorNode::Read(OvStream& stream, OvChunkArena&) {
 }
 
 bool OvDistanceSensorNode::Write(OvStream& stream) const {
-  return stream.WriteLayout("iiRRii", setMask, setValue, minDistance, maxDistance, target.objectKey,
-                            target.clumpKey);
+  return stream.WriteLayout("iiRRii", setMask, setValue, minDistance, maxDistance, target.objectKey, target.clumpKey);
 }
 
 void OvDistanceSensorNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }
@@ -578,8 +577,8 @@ bool OvCheckInOutSensorNode::Read(OvStream& stream, OvChunkArena&) {
 
 bool OvCheckInOutSensorNode::Write(OvStream& stream) const {
   return stream.WriteLayout("ii iiii iiiiii", kFormat, regionMode, inMask, inValue, outMask, outValue,
-                            checked.objectKey, checked.clumpKey, inNode.objectKey, inNode.clumpKey,
-                            outNode.objectKey, outNode.clumpKey);
+                            checked.objectKey, checked.clumpKey, inNode.objectKey, inNode.clumpKey, outNode.objectKey,
+                            outNode.clumpKey);
 }
 
 void OvCheckInOutSensorNode::Bind(OvDatabase* database) {

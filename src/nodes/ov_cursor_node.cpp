@@ -108,7 +108,8 @@ class AcMouseCursor final : public OvAniCtrl {
     if (!(m_options & OV_CURSOR_GEN_AT_PICK_POINT) && !picked.GetWorldPos(at)) return;
     OvVector dir = ray;
     if (OvSquareLength(dir) > 0.0f) OvNormalize(dir);
-    if (m_node.above != 0.0f) at = {at.x - dir.x * m_node.above, at.y - dir.y * m_node.above, at.z - dir.z * m_node.above};
+    if (m_node.above != 0.0f)
+      at = {at.x - dir.x * m_node.above, at.y - dir.y * m_node.above, at.z - dir.z * m_node.above};
     OvMatrix m;
     const bool align = (m_options & OV_CURSOR_ALIGN) != 0;
     if (align) {
@@ -156,7 +157,8 @@ class AcMouseCursor final : public OvAniCtrl {
       const float along = OvVectorDotProd(d, axis);
       if (along != 0.0f) {
         const float s = m_depth / along;
-        root->SetPos({camPos.x + d.x * s + m_offset.x, camPos.y + d.y * s + m_offset.y, camPos.z + d.z * s + m_offset.z});
+        root->SetPos(
+            {camPos.x + d.x * s + m_offset.x, camPos.y + d.y * s + m_offset.y, camPos.z + d.z * s + m_offset.z});
         root->MarkChanged(ACF_POS);
       }
       return;

@@ -67,8 +67,7 @@ class AcAndOrFlag final : public OvAniCtrl {
     const uint32_t seen = clump->GetSwitch() & mask;
     const uint32_t wanted = mask & m_node.checkValue;
     uint32_t result = m_node.setMask & m_node.setValue;
-    const bool complement =
-        m_node.operation == OvAndOrFlagNode::kAnd ? seen != wanted : (seen ^ wanted) == mask;
+    const bool complement = m_node.operation == OvAndOrFlagNode::kAnd ? seen != wanted : (seen ^ wanted) == mask;
     if (complement) result = ~result;
     OvFlagChange(*clump, m_node.setMask, result);
   }
@@ -442,8 +441,7 @@ OvAniCtrl* OvRandomFlagNode::MakeController(OvClump*) { return new AcRandomFlag(
 // "<s> Ref Other's Flag": six raw words.
 
 bool OvRefOthersFlagNode::Read(OvStream& stream, OvChunkArena&) {
-  return stream.ReadLayout("iiiiii", &otherMask, &otherValue, &setMask, &setValue, &target.objectKey,
-                           &target.clumpKey);
+  return stream.ReadLayout("iiiiii", &otherMask, &otherValue, &setMask, &setValue, &target.objectKey, &target.clumpKey);
 }
 
 bool OvRefOthersFlagNode::Write(OvStream& stream) const {

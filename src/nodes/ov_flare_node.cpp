@@ -81,9 +81,10 @@ bool SegmentHits(const OvClump& clump, const OvVector& a, const OvVector& b) {
   if (mesh->bounds) {
     // Bounding sphere first: the segment's nearest point to the centre.
     OvVector centre{mesh->bounds[0], mesh->bounds[1], mesh->bounds[2]};
-    const OvVector wc{centre.x * world->m[0][0] + centre.y * world->m[1][0] + centre.z * world->m[2][0] + world->m[3][0],
-                      centre.x * world->m[0][1] + centre.y * world->m[1][1] + centre.z * world->m[2][1] + world->m[3][1],
-                      centre.x * world->m[0][2] + centre.y * world->m[1][2] + centre.z * world->m[2][2] + world->m[3][2]};
+    const OvVector wc{
+        centre.x * world->m[0][0] + centre.y * world->m[1][0] + centre.z * world->m[2][0] + world->m[3][0],
+        centre.x * world->m[0][1] + centre.y * world->m[1][1] + centre.z * world->m[2][1] + world->m[3][1],
+        centre.x * world->m[0][2] + centre.y * world->m[1][2] + centre.z * world->m[2][2] + world->m[3][2]};
     const float scale = std::fmax(RowLength(*world, 0), std::fmax(RowLength(*world, 1), RowLength(*world, 2)));
     const float r = mesh->bounds[3] * scale;
     const OvVector ab = OvSub(b, a);
@@ -217,8 +218,7 @@ class AcLensFlare final : public OvAniCtrl {
       OvMesh* mesh = c->GetMesh();
       const OvMesh* db = mesh ? mesh->sharedMesh : nullptr;
       // Only private materials are ever changed.
-      if (mesh && db && mesh->materials && db->materials && mesh->materials != db->materials &&
-          mesh->subsetCount > 0) {
+      if (mesh && db && mesh->materials && db->materials && mesh->materials != db->materials && mesh->subsetCount > 0) {
         OvMaterial& m = mesh->materials[0];
         if (m_fade >= 1)
           std::memcpy(m.diffuse, db->materials[0].diffuse, sizeof(m.diffuse));

@@ -308,19 +308,14 @@ const OvNodeParamDesc kParabolicParams[] = {
 };
 
 const OvNodeParamDesc kHomingParams[] = {
-    OvParamF(0, "Accel.(/s):", OV_PK_REAL, 100.0f),
-    OvParamF(1, "Max Speed(/s):", OV_PK_REAL, 100.0f),
-    OvParamF(2, "Rot Speed(/s):", OV_PK_REAL, 50.0f),
-    OvParamF(3, "Start Homing(s):", OV_PK_REAL, 0.0f),
-    OvParamF(4, "Stop Homing(s):", OV_PK_REAL, 0.0f),
-    OvParamI(5, "Target:", OV_PK_REF, -1),
+    OvParamF(0, "Accel.(/s):", OV_PK_REAL, 100.0f),   OvParamF(1, "Max Speed(/s):", OV_PK_REAL, 100.0f),
+    OvParamF(2, "Rot Speed(/s):", OV_PK_REAL, 50.0f), OvParamF(3, "Start Homing(s):", OV_PK_REAL, 0.0f),
+    OvParamF(4, "Stop Homing(s):", OV_PK_REAL, 0.0f), OvParamI(5, "Target:", OV_PK_REF, -1),
 };
 
 const OvNodeParamDesc kAlignParams[] = {
-    OvParamI(0, "Target Active Camera", OV_PK_CHECK, 0),
-    OvParamI(1, "Target", OV_PK_REF, -1),
-    OvParamI(2, "Align Position", OV_PK_CHECK, 1),
-    OvParamI(3, "Align Orientation", OV_PK_CHECK, 1),
+    OvParamI(0, "Target Active Camera", OV_PK_CHECK, 0), OvParamI(1, "Target", OV_PK_REF, -1),
+    OvParamI(2, "Align Position", OV_PK_CHECK, 1),       OvParamI(3, "Align Orientation", OV_PK_CHECK, 1),
     OvParamI(4, "Align Scale", OV_PK_CHECK, 1),
 };
 

@@ -269,13 +269,12 @@ OvLogObj* OvGenEmit(OvClump& clump, OvDatabase& db, int32_t clumpRecord, int32_t
 bool OvGeneratorNode::Read(OvStream& stream, OvChunkArena&) {
   int32_t format = 0;
   return stream.ReadLayout("iiiittuiiiiiiR", &format, &options, &clumpRecord, &type, &lifeTime, &unlinkTime,
-                           &inSceneLimit, &idMode, &firstId, &idStep, &checkMask, &checkValue, &totalLimit,
-                           &rotation);
+                           &inSceneLimit, &idMode, &firstId, &idStep, &checkMask, &checkValue, &totalLimit, &rotation);
 }
 
 bool OvGeneratorNode::Write(OvStream& stream) const {
-  return stream.WriteLayout("iiiittuiiiiiiR", kFormat, options, clumpRecord, type, lifeTime, unlinkTime,
-                            inSceneLimit, idMode, firstId, idStep, checkMask, checkValue, totalLimit, rotation);
+  return stream.WriteLayout("iiiittuiiiiiiR", kFormat, options, clumpRecord, type, lifeTime, unlinkTime, inSceneLimit,
+                            idMode, firstId, idStep, checkMask, checkValue, totalLimit, rotation);
 }
 
 bool OvGeneratorNode::FromValues(const OvParamValues& v) {

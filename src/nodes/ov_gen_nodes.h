@@ -49,16 +49,16 @@ class OvGeneratorNode : public OvPerClumpNode {
 
   uint32_t options = OV_GEN_CHECK_IN_CAMERA | OV_GEN_ALIGN_ORIENTATION;
   int32_t clumpRecord = -1;
-  int32_t type = 0;          // kept, not used at run time
-  int32_t lifeTime = 4800;   // units; < 0 lives for ever
-  int32_t unlinkTime = 0;    // units; 0 independent, < 0 linked for good
+  int32_t type = 0;           // kept, not used at run time
+  int32_t lifeTime = 4800;    // units; < 0 lives for ever
+  int32_t unlinkTime = 0;     // units; 0 independent, < 0 linked for good
   uint32_t inSceneLimit = 0;  // 0: none
   uint32_t idMode = 0;
   int32_t firstId = 0;
   int32_t idStep = 0;
   uint32_t checkMask = 0, checkValue = 0;
-  int32_t totalLimit = 0;     // <= 0: none
-  float rotation = 0.0f;      // radians per emission
+  int32_t totalLimit = 0;  // <= 0: none
+  float rotation = 0.0f;   // radians per emission
 
  protected:
   OvAniCtrl* MakeController(OvClump* clump) override;

@@ -31,8 +31,7 @@ OvVector TransformPoint(const OvVector& p, const OvMatrix& m) {
 // first, so only four sines are needed.
 void WaveTable(float out[8], float amplitude, float frequency, float phase, float seconds) {
   for (int k = 0; k < 4; ++k) {
-    const double w =
-        double(amplitude) * std::sin(kTwoPi * (k * 0.125 + double(frequency) * seconds + double(phase)));
+    const double w = double(amplitude) * std::sin(kTwoPi * (k * 0.125 + double(frequency) * seconds + double(phase)));
     out[k] = float(w);
     out[k + 4] = float(-w);
   }
@@ -359,8 +358,8 @@ OvAniCtrl* OvFlowUvByMoveNode::MakeController(OvClump*) {
 
 bool OvSwingVertexBase::Read(OvStream& stream, OvChunkArena& arena) {
   seed = OV_SWING_DEFAULT_SEED;  // the block keeps none
-  return stream.ReadLayout("RRRRRRRRR", &amplitude[0], &amplitude[1], &amplitude[2], &frequency[0],
-                           &frequency[1], &frequency[2], &phase[0], &phase[1], &phase[2]) &&
+  return stream.ReadLayout("RRRRRRRRR", &amplitude[0], &amplitude[1], &amplitude[2], &frequency[0], &frequency[1],
+                           &frequency[2], &phase[0], &phase[1], &phase[2]) &&
          ReadTable(stream, arena, tableCount, table);
 }
 
@@ -447,8 +446,8 @@ void OvSwingVertexNormalNode::Animate(OvClump* clump, int32_t time) { DeformClum
 // "Swing UVW Mapping": "i RRRRRRRR iu", then n bytes.
 
 bool OvSwingUvwNode::Read(OvStream& stream, OvChunkArena& arena) {
-  return stream.ReadLayout("i RRRRRRRR i", &set, &amplitude[0], &amplitude[1], &frequency[0], &frequency[1],
-                           &phase[0], &phase[1], &flow[0], &flow[1], &seed) &&
+  return stream.ReadLayout("i RRRRRRRR i", &set, &amplitude[0], &amplitude[1], &frequency[0], &frequency[1], &phase[0],
+                           &phase[1], &flow[0], &flow[1], &seed) &&
          ReadTable(stream, arena, tableCount, table);
 }
 

@@ -39,8 +39,7 @@ OvClump* OvParamOwningClump(const OvParamValues& v, int slot);
 // by each vertex's distance from the origin after the clump's matrix, so
 // vertices at the same distance share phases. Null when memory runs out or
 // the mesh has no vertices; `count` is the vertex count.
-uint8_t* OvSwingSyncTable(OvChunkArena& arena, const OvClump& clump, const OvMesh& mesh, int32_t seed,
-                          uint32_t& count);
+uint8_t* OvSwingSyncTable(OvChunkArena& arena, const OvClump& clump, const OvMesh& mesh, int32_t seed, uint32_t& count);
 
 // "Flow UV by Move": scrolls one coordinate set by the distance the clump
 // moves along an axis.

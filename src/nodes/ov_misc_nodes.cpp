@@ -474,9 +474,8 @@ const OvNodeParamDesc kAimParams[] = {
     OvParamI(7, "Check Flag", OV_PK_FLAG_PAIR),
 };
 
-#define OV_LOD_LEVEL(n, def)                                \
-  OvParamI(6 + 2 * (n), "Level " #n, OV_PK_REF, -1),        \
-      OvParamF(7 + 2 * (n), "Threshold " #n ":", OV_PK_REAL, def)
+#define OV_LOD_LEVEL(n, def) \
+  OvParamI(6 + 2 * (n), "Level " #n, OV_PK_REF, -1), OvParamF(7 + 2 * (n), "Threshold " #n ":", OV_PK_REAL, def)
 
 const OvNodeParamDesc kLodParams[] = {
     OvParamI(0, "", OV_PK_SPACER),
@@ -622,8 +621,8 @@ bool OvAimNode::Read(OvStream& stream, OvChunkArena&) {
 }
 
 bool OvAimNode::Write(OvStream& stream) const {
-  return stream.WriteLayout("ii RRRR iiii", kFormat, axes, maxAngle, minAngle, turnRate, bulletSpeed,
-                            target.objectKey, target.clumpKey, checkMask, checkValue);
+  return stream.WriteLayout("ii RRRR iiii", kFormat, axes, maxAngle, minAngle, turnRate, bulletSpeed, target.objectKey,
+                            target.clumpKey, checkMask, checkValue);
 }
 
 void OvAimNode::Bind(OvDatabase* database) { target.serial = OvSerialOf(database); }

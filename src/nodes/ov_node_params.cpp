@@ -4,9 +4,7 @@
 
 // Only choice lists carry texts after the label; reading past any other
 // label would leave its string.
-static bool HasChoices(const OvNodeParamDesc& desc) {
-  return desc.label && OvParamBaseKind(desc.kind) == OV_PK_CHOICE;
-}
+static bool HasChoices(const OvNodeParamDesc& desc) { return desc.label && OvParamBaseKind(desc.kind) == OV_PK_CHOICE; }
 
 int OvParamChoiceCount(const OvNodeParamDesc& desc, int limit) {
   if (!HasChoices(desc)) return 0;

@@ -25,9 +25,7 @@ bool OvOpaqueNode::Read(OvStream& stream, OvChunkArena& arena) {
   return true;
 }
 
-bool OvOpaqueNode::Write(OvStream& stream) const {
-  return m_size == 0 || stream.WriteBytes(m_payload, m_size);
-}
+bool OvOpaqueNode::Write(OvStream& stream) const { return m_size == 0 || stream.WriteBytes(m_payload, m_size); }
 
 bool OvOpaqueNode::SetPayload(OvChunkArena& arena, const void* bytes, uint32_t size) {
   if (size == 0) {

@@ -111,8 +111,7 @@ class AcParticleEmitter final : public OvAniCtrl {
         if (m_p.shape == OV_EMIT_ELLIPSE || m_p.shape == OV_EMIT_SPHERE) OvVectorScale(v, Random());
         return v;
       }
-      default:
-        return {0.0f, 0.0f, 0.0f};
+      default: return {0.0f, 0.0f, 0.0f};
     }
   }
 
@@ -225,11 +224,8 @@ class AcParticleEmitter final : public OvAniCtrl {
             OvVectorAdd(q.velocity, OvScaled(f.axis, s));
           }
           break;
-        case OV_ATTRACT_PLANE_NEG_Z:
-          OvVectorSub(q.velocity, OvScaled(f.axis, s));
-          break;
-        default:
-          break;
+        case OV_ATTRACT_PLANE_NEG_Z: OvVectorSub(q.velocity, OvScaled(f.axis, s)); break;
+        default: break;
       }
     }
   }
@@ -527,7 +523,10 @@ class ParticleType final : public OvNodeType {
       }
       case 2: p.texture = uint32_t(v.RefRecord(slot)); break;
       case 7: p.transparency = v.Int(slot); break;
-      case 8: case 9: case 10: case 11: p.colour[number - 8] = v.Word(slot, 0); break;
+      case 8:
+      case 9:
+      case 10:
+      case 11: p.colour[number - 8] = v.Word(slot, 0); break;
       case 12: p.sizeMin = v.Real(slot); break;
       case 13: p.sizeMax = v.Real(slot); break;
       case 14: p.lengthMin = v.Real(slot); break;
@@ -548,7 +547,9 @@ class ParticleType final : public OvNodeType {
       case 29: p.angle1 = v.Radians(slot); break;
       case 30: p.angle2 = v.Radians(slot); break;
       case 31: p.shape = v.Int(slot); break;
-      case 32: p.shapeSize = {v.Real(slot), std::bit_cast<float>(v.Word(slot, 1)), std::bit_cast<float>(v.Word(slot, 2))}; break;
+      case 32:
+        p.shapeSize = {v.Real(slot), std::bit_cast<float>(v.Word(slot, 1)), std::bit_cast<float>(v.Word(slot, 2))};
+        break;
       case 33:
         p.transitionObject = int32_t(v.Word(slot, 0));
         p.transition = v.RefRecord(slot);
@@ -574,24 +575,22 @@ class ParticleType final : public OvNodeType {
 bool OvParticleNode::ReadCommon(OvStream& stream) {
   uint32_t format = 0;
   float reserved[4];
-  return stream.ReadLayout("u uu RRRR i uuuu RRRR RRR RR RR uui i R u R RR iRRR uuR", &format, &p.typeCode,
-                           &p.texture, &reserved[0], &reserved[1], &reserved[2], &reserved[3], &p.transparency,
-                           &p.colour[0], &p.colour[1], &p.colour[2], &p.colour[3], &p.sizeMin, &p.sizeMax,
-                           &p.lengthMin, &p.lengthMax, &p.lifeTime, &p.timeA, &p.timeB, &p.speedMin, &p.speedMax,
-                           &p.inertia, &p.strength, &p.target.objectKey, &p.target.clumpKey, &p.includeChildren,
-                           &p.attractionType, &p.resistance, &p.total, &p.emitRate, &p.angle1, &p.angle2, &p.shape,
-                           &p.shapeSize.x, &p.shapeSize.y, &p.shapeSize.z, &p.transitionObject, &p.transition,
-                           &p.transitionLife);
+  return stream.ReadLayout("u uu RRRR i uuuu RRRR RRR RR RR uui i R u R RR iRRR uuR", &format, &p.typeCode, &p.texture,
+                           &reserved[0], &reserved[1], &reserved[2], &reserved[3], &p.transparency, &p.colour[0],
+                           &p.colour[1], &p.colour[2], &p.colour[3], &p.sizeMin, &p.sizeMax, &p.lengthMin, &p.lengthMax,
+                           &p.lifeTime, &p.timeA, &p.timeB, &p.speedMin, &p.speedMax, &p.inertia, &p.strength,
+                           &p.target.objectKey, &p.target.clumpKey, &p.includeChildren, &p.attractionType,
+                           &p.resistance, &p.total, &p.emitRate, &p.angle1, &p.angle2, &p.shape, &p.shapeSize.x,
+                           &p.shapeSize.y, &p.shapeSize.z, &p.transitionObject, &p.transition, &p.transitionLife);
 }
 
 bool OvParticleNode::WriteCommon(OvStream& stream) const {
-  return stream.WriteLayout("u uu RRRR i uuuu RRRR RRR RR RR uui i R u R RR iRRR uuR", kFormat, p.typeCode,
-                            p.texture, 0.0f, 0.0f, 0.0f, 0.0f, p.transparency, p.colour[0], p.colour[1], p.colour[2],
-                            p.colour[3], p.sizeMin, p.sizeMax, p.lengthMin, p.lengthMax, p.lifeTime, p.timeA, p.timeB,
-                            p.speedMin, p.speedMax, p.inertia, p.strength, p.target.objectKey, p.target.clumpKey,
-                            p.includeChildren, p.attractionType, p.resistance, p.total, p.emitRate, p.angle1,
-                            p.angle2, p.shape, p.shapeSize.x, p.shapeSize.y, p.shapeSize.z, p.transitionObject,
-                            p.transition, p.transitionLife);
+  return stream.WriteLayout(
+      "u uu RRRR i uuuu RRRR RRR RR RR uui i R u R RR iRRR uuR", kFormat, p.typeCode, p.texture, 0.0f, 0.0f, 0.0f, 0.0f,
+      p.transparency, p.colour[0], p.colour[1], p.colour[2], p.colour[3], p.sizeMin, p.sizeMax, p.lengthMin,
+      p.lengthMax, p.lifeTime, p.timeA, p.timeB, p.speedMin, p.speedMax, p.inertia, p.strength, p.target.objectKey,
+      p.target.clumpKey, p.includeChildren, p.attractionType, p.resistance, p.total, p.emitRate, p.angle1, p.angle2,
+      p.shape, p.shapeSize.x, p.shapeSize.y, p.shapeSize.z, p.transitionObject, p.transition, p.transitionLife);
 }
 
 bool OvParticleNode::Read(OvStream& stream, OvChunkArena&) { return ReadCommon(stream); }
@@ -622,7 +621,7 @@ OvAniCtrl* OvParticleNode::MakeController(OvClump*) {
   if (!m_database) return nullptr;
   OvTypeId pair{};
   GetTypeId(pair);
-  const Rule rule = pair == OV_NODE_PARTICLE_SIMPLE      ? Rule::Simple
+  const Rule rule = pair == OV_NODE_PARTICLE_SIMPLE       ? Rule::Simple
                     : pair == OV_NODE_PARTICLE_ATTRACTION ? Rule::Attraction
                                                           : Rule::Smoke;
   if (p.total > uint32_t(OV_PARTICLE_CAP) && !m_capTraced) {

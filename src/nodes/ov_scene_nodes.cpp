@@ -72,10 +72,8 @@ const OvNodeParamDesc kChangeSceneParams[] = {
 };
 
 const OvNodeParamDesc kExternalExecutionParams[] = {
-    OvParamI(0, "Check Flag", OV_PK_FLAG_PAIR),
-    OvParamI(1, "Exe", OV_PK_FILE),
-    OvParamI(2, "Parameters", OV_PK_TEXT),
-    OvParamI(3, "Working Directory", OV_PK_TEXT),
+    OvParamI(0, "Check Flag", OV_PK_FLAG_PAIR),  OvParamI(1, "Exe", OV_PK_FILE),
+    OvParamI(2, "Parameters", OV_PK_TEXT),       OvParamI(3, "Working Directory", OV_PK_TEXT),
     OvParamI(4, "Error Dialog", OV_PK_CHECK, 1),
 };
 
@@ -153,9 +151,8 @@ void OvChangeSceneNode::Animate(OvClump* clump, int32_t) {
 
 bool OvExternalExecutionNode::Read(OvStream& stream, OvChunkArena& arena) {
   int32_t format = 0;
-  return stream.ReadLayout("iiii", &format, &options, &checkMask, &checkValue) &&
-         stream.ReadString(file, &arena) && stream.ReadString(parameters, &arena) &&
-         stream.ReadString(directory, &arena);
+  return stream.ReadLayout("iiii", &format, &options, &checkMask, &checkValue) && stream.ReadString(file, &arena) &&
+         stream.ReadString(parameters, &arena) && stream.ReadString(directory, &arena);
 }
 
 bool OvExternalExecutionNode::Write(OvStream& stream) const {
@@ -183,8 +180,10 @@ void OvExternalExecutionNode::Animate(OvClump* clump, int32_t) {
   if (file && *file) {
     if (!g_execAllowed) {
       if (!refusalTraced)
-        _TraceFormat("!!! External Execution of '%s' refused: content from outside the program folder starts "
-                     "programs only with --allow-exec.\n", file);
+        _TraceFormat(
+            "!!! External Execution of '%s' refused: content from outside the program folder starts "
+            "programs only with --allow-exec.\n",
+            file);
       refusalTraced = true;
       return;
     }

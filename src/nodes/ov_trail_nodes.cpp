@@ -217,7 +217,9 @@ class TrailNodeType : public OvNodeType {
 }  // namespace
 
 int32_t OvTrailRowLength(const OvMesh& mesh, int32_t listed) {
-  auto fits = [&](int32_t l) { return l > 0 && mesh.positions && mesh.vertexCount >= 2 * l && mesh.vertexCount % l == 0; };
+  auto fits = [&](int32_t l) {
+    return l > 0 && mesh.positions && mesh.vertexCount >= 2 * l && mesh.vertexCount % l == 0;
+  };
   if (fits(mesh.wordA)) return mesh.wordA;
   return fits(listed) ? listed : 0;
 }
@@ -249,7 +251,8 @@ bool OvDragShineNode::FromValues(const OvParamValues& v, OvChunkArena& arena) {
   int32_t parsed[kMaxVertices];
   int32_t n = 0;
   char* rest = nullptr;
-  for (char* piece = strtok_r(buf, " ,\t\n", &rest); piece && n < kMaxVertices; piece = strtok_r(nullptr, " ,\t\n", &rest))
+  for (char* piece = strtok_r(buf, " ,\t\n", &rest); piece && n < kMaxVertices;
+       piece = strtok_r(nullptr, " ,\t\n", &rest))
     parsed[n++] = int32_t(std::strtol(piece, nullptr, 10));
   count = n;
   vertices = nullptr;
@@ -258,8 +261,8 @@ bool OvDragShineNode::FromValues(const OvParamValues& v, OvChunkArena& arena) {
     if (!vertices) return false;
     std::memcpy(vertices, parsed, sizeof(int32_t) * size_t(n));
   }
-  const uintptr_t address = uintptr_t(v.Word(OV_DRAG_SHINE_SLOT_OWNER, 0)) |
-                            (uintptr_t(v.Word(OV_DRAG_SHINE_SLOT_OWNER, 1)) << 32);
+  const uintptr_t address =
+      uintptr_t(v.Word(OV_DRAG_SHINE_SLOT_OWNER, 0)) | (uintptr_t(v.Word(OV_DRAG_SHINE_SLOT_OWNER, 1)) << 32);
   const OvClump* owner = reinterpret_cast<const OvClump*>(address);
   const OvScene* scene = owner ? owner->GetScene() : nullptr;
   const double perSec = scene ? double(scene->TimePerSec()) : double(kDefaultTimePerSec);
@@ -277,7 +280,7 @@ OvAniCtrl* OvDragShineNode::MakeController(OvClump*) { return new AcDragShine(*t
 OvNodeType* OvTrailNodeTypeCreate(const OvTypeId& pair, const char* name) {
   if (pair == OV_NODE_DRAG_SHINE) {
     return new TrailNodeType<OvDragShineNode>(pair, name, kDragShineParams,
-                                             int(sizeof(kDragShineParams) / sizeof(kDragShineParams[0])));
+                                              int(sizeof(kDragShineParams) / sizeof(kDragShineParams[0])));
   }
   return nullptr;
 }

@@ -76,7 +76,10 @@ class OvPolledInputDevice : public OvInputDevice {
 
   // Introspection for tests and diagnostics.
   bool RelativeMode() const { return m_relative; }
-  void GetScreenPos(int& x, int& y) const { x = m_cursorX; y = m_cursorY; }
+  void GetScreenPos(int& x, int& y) const {
+    x = m_cursorX;
+    y = m_cursorY;
+  }
 
  private:
   static bool ValidIndex(int index) { return index >= 0 && index < OV_INPUT_COUNT; }

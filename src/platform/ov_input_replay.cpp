@@ -31,10 +31,14 @@ bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t& out) {
 }
 
 bool ParseButton(const std::string& text, int& index) {
-  if (text == "left") index = OV_INPUT_MOUSE_LEFT;
-  else if (text == "middle") index = OV_INPUT_MOUSE_MIDDLE;
-  else if (text == "right") index = OV_INPUT_MOUSE_RIGHT;
-  else return false;
+  if (text == "left")
+    index = OV_INPUT_MOUSE_LEFT;
+  else if (text == "middle")
+    index = OV_INPUT_MOUSE_MIDDLE;
+  else if (text == "right")
+    index = OV_INPUT_MOUSE_RIGHT;
+  else
+    return false;
   return true;
 }
 
@@ -173,7 +177,9 @@ bool OvLoadInputEvents(const char* path, std::vector<OvInputEvent>& out, std::st
   const int fd = OvOpenRegularFile(path, &openError);
   if (fd < 0) {
     error = std::string(path) + ": cannot read it: " +
-            (openError == EISDIR ? "it is a folder" : openError == EINVAL ? "it is not a regular file" : std::strerror(openError));
+            (openError == EISDIR   ? "it is a folder"
+             : openError == EINVAL ? "it is not a regular file"
+                                   : std::strerror(openError));
     return false;
   }
   std::string text;
@@ -303,8 +309,7 @@ void OvReplayInputDevice::GetMove(int& dx, int& dy) {
 // ---------------------------------------------------------------------------
 
 OvRecordingInputDevice::OvRecordingInputDevice(OvInputDevice* inner, FILE* out) : m_inner(inner), m_out(out) {
-  if (m_out != nullptr)
-    m_ok = std::fputs("# recorded input: FRAME EVENT ARGS, pointer in window pixels\n", m_out) >= 0;
+  if (m_out != nullptr) m_ok = std::fputs("# recorded input: FRAME EVENT ARGS, pointer in window pixels\n", m_out) >= 0;
 }
 
 OvRecordingInputDevice::~OvRecordingInputDevice() { delete m_inner; }

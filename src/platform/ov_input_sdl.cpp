@@ -83,8 +83,7 @@ struct OvSdlSourceHolder {
 
 class OvSdlInputDevice final : private OvSdlSourceHolder, public OvPolledInputDevice {
  public:
-  explicit OvSdlInputDevice(SDL_Window* window)
-      : OvSdlSourceHolder(window), OvPolledInputDevice(m_sdlSource) {}
+  explicit OvSdlInputDevice(SDL_Window* window) : OvSdlSourceHolder(window), OvPolledInputDevice(m_sdlSource) {}
 };
 
 }  // namespace

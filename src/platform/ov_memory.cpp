@@ -235,9 +235,7 @@ void* AllocMemKind(int kind, size_t size) {
   return p;
 }
 
-int32_t OvMemoryKindCount(int kind) {
-  return kind >= 0 && kind < OV_MEM_KIND_COUNT ? g_kindCount[kind] : 0;
-}
+int32_t OvMemoryKindCount(int kind) { return kind >= 0 && kind < OV_MEM_KIND_COUNT ? g_kindCount[kind] : 0; }
 
 void OvMFree(void* p) {
   if (!p) return;
@@ -251,8 +249,7 @@ void OvMFree(void* p) {
   // Besides a pointer outside the arena, one that is not a block in use
   // (double free, interior pointer) is refused the same way.
   if (!inside || !ArenaFree(g_arena, p)) {
-    _TraceFormat("!!! OvMFree(0x%llx) error!\n",
-                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+    _TraceFormat("!!! OvMFree(0x%llx) error!\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
   }
 }
 
@@ -313,8 +310,7 @@ void OvMemoryStop() {
     g_arenaOn = false;
   }
 
-  _TraceFormat("Count of Orvo memory management systeme. alloc: %d, free: %d\n", g_allocCount,
-               g_freeCount);
+  _TraceFormat("Count of Orvo memory management systeme. alloc: %d, free: %d\n", g_allocCount, g_freeCount);
   if (g_allocCount != g_freeCount) Trace("!!! Count of allocation and free are not matched!\n");
   if (g_failCount > 0) _TraceFormat("!!! Memory allocation has ever been failed %d times.\n", g_failCount);
   g_countingOn = false;
@@ -388,8 +384,7 @@ bool OvMemoryArenaCheck() {
     prevSize = size;
     off += size;
   }
-  return off == end && listed == kNone && PrevSize(a, end) == prevSize && SizeOf(a, end) == 0 &&
-         !IsFree(a, end);
+  return off == end && listed == kNone && PrevSize(a, end) == prevSize && SizeOf(a, end) == 0 && !IsFree(a, end);
 }
 
 // ---------------------------------------------------------------------------
@@ -406,9 +401,7 @@ namespace {
 constexpr int32_t RoundUp4(int32_t n) { return (n + 3) & ~3; }
 }  // namespace
 
-OvChunkArena::OvChunkArena() {
-  static_assert(sizeof(Chunk) == kHeader, "the chunk header is 16 bytes");
-}
+OvChunkArena::OvChunkArena() { static_assert(sizeof(Chunk) == kHeader, "the chunk header is 16 bytes"); }
 
 OvChunkArena::OvChunkArena(int32_t blockSize) : OvChunkArena() {
   if (blockSize > 20) m_defaultPayload = blockSize - 20;

@@ -197,7 +197,7 @@ struct OvArenaInfo {
   uint32_t size;        // bytes, including the 8-byte end marker
   uint32_t peakOffset;  // highest block end ever handed out
   int32_t freeBlocks;
-  uint32_t freeBytes;   // sum of free block sizes, headers included
+  uint32_t freeBytes;  // sum of free block sizes, headers included
 };
 OvArenaInfo OvMemoryArenaInfo();
 

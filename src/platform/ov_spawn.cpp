@@ -88,8 +88,7 @@ pid_t OvSpawn(const std::string& path, const std::vector<std::string>& args, con
     ok = posix_spawn_file_actions_adddup2(&actions, options.stdoutFd, STDOUT_FILENO) == 0;
   // Lock file, instance socket, pipes, content files: none is the child's.
   if (ok) ok = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
-  if (ok && options.directory != nullptr)
-    ok = posix_spawn_file_actions_addchdir_np(&actions, options.directory) == 0;
+  if (ok && options.directory != nullptr) ok = posix_spawn_file_actions_addchdir_np(&actions, options.directory) == 0;
 
   // The child starts with no blocked signals and the default SIGPIPE.
   posix_spawnattr_t attr;
@@ -103,8 +102,7 @@ pid_t OvSpawn(const std::string& path, const std::vector<std::string>& args, con
          posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
   }
   pid_t pid = -1;
-  const int rc = ok ? posix_spawn(&pid, path.c_str(), &actions, haveAttr ? &attr : nullptr, argv.data(), environ)
-                    : -1;
+  const int rc = ok ? posix_spawn(&pid, path.c_str(), &actions, haveAttr ? &attr : nullptr, argv.data(), environ) : -1;
   if (haveAttr) posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return -1;

@@ -88,10 +88,10 @@ constexpr ScancodeVk kPairs[] = {
     {SDL_SCANCODE_RGUI, VK_RWIN},
 
     // Asian keyboards (JIS positions for the two extra punctuation keys).
-    {SDL_SCANCODE_INTERNATIONAL1, VK_OEM_102},  // Ro
-    {SDL_SCANCODE_INTERNATIONAL2, VK_KANA},     // Katakana/Hiragana
-    {SDL_SCANCODE_INTERNATIONAL3, VK_OEM_5},    // Yen
-    {SDL_SCANCODE_INTERNATIONAL4, VK_CONVERT},  // Henkan
+    {SDL_SCANCODE_INTERNATIONAL1, VK_OEM_102},     // Ro
+    {SDL_SCANCODE_INTERNATIONAL2, VK_KANA},        // Katakana/Hiragana
+    {SDL_SCANCODE_INTERNATIONAL3, VK_OEM_5},       // Yen
+    {SDL_SCANCODE_INTERNATIONAL4, VK_CONVERT},     // Henkan
     {SDL_SCANCODE_INTERNATIONAL5, VK_NONCONVERT},  // Muhenkan
     {SDL_SCANCODE_LANG1, VK_HANGUL},
     {SDL_SCANCODE_LANG2, VK_HANJA},

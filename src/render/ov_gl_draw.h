@@ -91,10 +91,10 @@ uint32_t OvPrimitiveVertexCount(OvPrimitive prim, uint32_t count);
 // A GL buffer object. Empty when name is 0.
 struct OvGLBuffer {
   unsigned name = 0;
-  uint32_t size = 0;      // bytes
-  bool index = false;     // element buffer
-  int indexSize = 2;      // bytes per index (element buffers)
-  bool dynamic = false;   // expected to be rewritten often
+  uint32_t size = 0;     // bytes
+  bool index = false;    // element buffer
+  int indexSize = 2;     // bytes per index (element buffers)
+  bool dynamic = false;  // expected to be rewritten often
 };
 
 // A GL texture object (2-D). Empty when name is 0.

@@ -13,10 +13,10 @@ inline constexpr int OV_PROGRAM_STAGES = 8;
 // Fog variants a program can compute.
 enum OvFogKind : uint8_t {
   FOGK_NONE = 0,
-  FOGK_VERTEX,        // per vertex from the eye-space depth (or range)
-  FOGK_SPECULAR,      // the specular alpha of the vertex
-  FOGK_TABLE_EYE,     // per pixel from the eye depth
-  FOGK_TABLE_DEPTH,   // per pixel from the projected depth (0 ... 1)
+  FOGK_VERTEX,       // per vertex from the eye-space depth (or range)
+  FOGK_SPECULAR,     // the specular alpha of the vertex
+  FOGK_TABLE_EYE,    // per pixel from the eye depth
+  FOGK_TABLE_DEPTH,  // per pixel from the projected depth (0 ... 1)
 };
 
 struct OvStageKey {
@@ -48,8 +48,8 @@ struct OvProgramKey {
   uint8_t specularSource;
   uint8_t emissiveSource;
   // Fog.
-  uint8_t fogKind;   // OvFogKind
-  uint8_t fogFunc;   // FOG_LINEAR, FOG_EXP, FOG_EXP2
+  uint8_t fogKind;  // OvFogKind
+  uint8_t fogFunc;  // FOG_LINEAR, FOG_EXP, FOG_EXP2
   uint8_t rangeFog;
   // Pixel.
   uint8_t alphaFunc;  // CMP_*, 0 when alpha test is off

@@ -77,7 +77,8 @@ void WriteVertices(const OvMesh& m, OvMeshBuffers& b, uint32_t dirty) {
   for (uint32_t v = 0; v < l.vertexCount; ++v) {
     uint8_t* out = b.vertices + size_t(v) * l.stride;
     const int64_t src = SourceVertex(m, l, v);
-    if (dirty & OV_DIRTY_POSITIONS) Put3(out + f.offPosition, src >= 0 && m.positions ? m.positions + 3 * src : nullptr);
+    if (dirty & OV_DIRTY_POSITIONS)
+      Put3(out + f.offPosition, src >= 0 && m.positions ? m.positions + 3 * src : nullptr);
     if (dirty & OV_DIRTY_NORMALS) Put3(out + f.offNormal, src >= 0 && m.normals ? m.normals + 3 * src : nullptr);
     if ((dirty & OV_DIRTY_COLORS) && f.offDiffuse >= 0 && !l.softwareBump) {
       const uint32_t c = src >= 0 && m.colors ? m.colors[src] : 0xFFFFFFFFu;
@@ -122,7 +123,8 @@ bool WriteIndices(OvRendererGL& r, const OvMesh& m, OvMeshBuffers& b) {
 bool MakeBasis(const OvMesh& m, OvMeshBuffers& b) {
   if (b.basis) return true;
   float* perVertex = static_cast<float*>(AllocMem(sizeof(float) * 9 * size_t(m.vertexCount)));
-  float* basis = static_cast<float*>(AllocMem(sizeof(float) * 9 * size_t(b.layout.vertexCount ? b.layout.vertexCount : 1)));
+  float* basis =
+      static_cast<float*>(AllocMem(sizeof(float) * 9 * size_t(b.layout.vertexCount ? b.layout.vertexCount : 1)));
   if (!perVertex || !basis || !OvComputeTangentBasis(m, b.bumpSet, perVertex)) {
     OvMFree(perVertex);
     OvMFree(basis);
@@ -275,13 +277,15 @@ bool OvUpdateMeshBuffers(OvRendererGL& renderer, OvMesh& mesh, const OvShaderRes
   }
 
   OvMeshLayout layout;
-  const bool relayout = !b || (changes & (OV_DIRTY_INDICES | 0xFF000000u)) || b->bumpSet != (bumpSet < mesh.setCount ? bumpSet : -1) ||
+  const bool relayout = !b || (changes & (OV_DIRTY_INDICES | 0xFF000000u)) ||
+                        b->bumpSet != (bumpSet < mesh.setCount ? bumpSet : -1) ||
                         b->layout.tangentStream != (tangents && bumpSet >= 0 && bumpSet < mesh.setCount);
   if (relayout) {
     layout = OvComputeMeshLayout(mesh, bumpSet, tangents);
     if (b && (layout.stride != b->layout.stride || layout.flags != b->layout.flags ||
               layout.indexed != b->layout.indexed || layout.vertexCount * uint32_t(layout.stride) > b->vbo.size ||
-              layout.triangles * 3 * uint32_t(layout.indexSize) > b->ibo.size || layout.tangentStream != b->layout.tangentStream)) {
+              layout.triangles * 3 * uint32_t(layout.indexSize) > b->ibo.size ||
+              layout.tangentStream != b->layout.tangentStream)) {
       DropBuffers(mesh);
       b = nullptr;
     }
@@ -323,8 +327,8 @@ bool OvUpdateMeshBuffers(OvRendererGL& renderer, OvMesh& mesh, const OvShaderRes
         delete b;
         return false;
       }
-      if (layout.indexed &&
-          !renderer.CreateIndexBuffer(b->ibo, layout.triangles * 3 * uint32_t(layout.indexSize), layout.indexSize, false)) {
+      if (layout.indexed && !renderer.CreateIndexBuffer(b->ibo, layout.triangles * 3 * uint32_t(layout.indexSize),
+                                                        layout.indexSize, false)) {
         Trace("!!!CreateIndexBuffer failed!\n");
         delete b;
         return false;
@@ -503,9 +507,9 @@ void OvDrawShadowVolumes(OvRendererGL& r, const OvShadowVolume* volumes, int cou
   if (ring == 0) return;
   // Z writes and the blend factors are changed too, and must come back for
   // whatever is drawn after the shadows.
-  OvStatePair saved[] = {{RS_ZENABLE, 0},       {RS_STENCILENABLE, 0}, {RS_FOGENABLE, 0}, {RS_ALPHABLENDENABLE, 0},
-                         {RS_LIGHTING, 0},      {RS_SHADEMODE, 0},     {RS_CULLMODE, 0},  {RS_ZWRITEENABLE, 0},
-                         {RS_SRCBLEND, 0},      {RS_DESTBLEND, 0}};
+  OvStatePair saved[] = {{RS_ZENABLE, 0},  {RS_STENCILENABLE, 0}, {RS_FOGENABLE, 0}, {RS_ALPHABLENDENABLE, 0},
+                         {RS_LIGHTING, 0}, {RS_SHADEMODE, 0},     {RS_CULLMODE, 0},  {RS_ZWRITEENABLE, 0},
+                         {RS_SRCBLEND, 0}, {RS_DESTBLEND, 0}};
   const int savedCount = int(sizeof(saved) / sizeof(saved[0]));
   r.GetRenderStates(saved, savedCount);
 

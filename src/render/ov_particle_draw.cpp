@@ -65,8 +65,7 @@ uint32_t PerParticle(uint32_t type) {
 }
 
 // Fills the vertices of every live record; returns how many were written.
-uint32_t Fill(const OvParticleSet& set, Vertex* out, const OvVector& right, const OvVector& up,
-              const OvVector& eye) {
+uint32_t Fill(const OvParticleSet& set, Vertex* out, const OvVector& right, const OvVector& up, const OvVector& eye) {
   Vertex* v = out;
   const OvParticle* records = set.Records();
   const uint32_t type = set.TypeCode();
@@ -102,9 +101,8 @@ uint32_t Fill(const OvParticleSet& set, Vertex* out, const OvVector& right, cons
   return uint32_t(v - out);
 }
 
-constexpr uint32_t kStageStates[] = {TSS_COLOROP,   TSS_COLORARG1,    TSS_COLORARG2,
-                                     TSS_ALPHAOP,   TSS_ALPHAARG1,    TSS_ALPHAARG2,
-                                     TSS_TEXCOORDINDEX, TSS_TEXTURETRANSFORMFLAGS};
+constexpr uint32_t kStageStates[] = {TSS_COLOROP,   TSS_COLORARG1, TSS_COLORARG2,     TSS_ALPHAOP,
+                                     TSS_ALPHAARG1, TSS_ALPHAARG2, TSS_TEXCOORDINDEX, TSS_TEXTURETRANSFORMFLAGS};
 
 }  // namespace
 

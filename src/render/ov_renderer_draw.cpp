@@ -66,8 +66,8 @@ int OvTexFormatBytes(OvTexFormat format) {
 }
 
 const char* OvTexFormatName(OvTexFormat format) {
-  static const char* const kNames[] = {"X8R8G8B8", "A8R8G8B8", "R8G8B8",   "R5G6B5",   "X1R5G5B5", "A1R5G5B5",
-                                       "A4R4G4B4", "R3G3B2",   "A8",       "A8R3G3B2", "X4R4G4B4"};
+  static const char* const kNames[] = {"X8R8G8B8", "A8R8G8B8", "R8G8B8", "R5G6B5",   "X1R5G5B5", "A1R5G5B5",
+                                       "A4R4G4B4", "R3G3B2",   "A8",     "A8R3G3B2", "X4R4G4B4"};
   const int i = int(format);
   return i >= 0 && i < OV_TEX_FORMAT_COUNT ? kNames[i] : "unknown";
 }
@@ -90,9 +90,9 @@ struct GLFormat {
   GLint internal;
   GLenum format;
   GLenum type;
-  bool opaque;      // the alpha field carries no alpha
-  bool alphaOnly;   // A8: colour reads as black
-  bool convert;     // A8R3G3B2: widened to 8888 on upload
+  bool opaque;     // the alpha field carries no alpha
+  bool alphaOnly;  // A8: colour reads as black
+  bool convert;    // A8R3G3B2: widened to 8888 on upload
 };
 
 GLFormat GLFormatOf(OvTexFormat f) {

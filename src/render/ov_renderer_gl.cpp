@@ -9,8 +9,8 @@
 #include "ov_clock.h"
 #include "ov_font.h"
 #include "ov_gl_program.h"
-#include "ov_shader_gen.h"
 #include "ov_render_list.h"
+#include "ov_shader_gen.h"
 #include "ov_trace.h"
 
 namespace {
@@ -83,9 +83,8 @@ bool OvRendererGL::Init(bool useFirstAdapter) {
     m_displayHeight = mode.h;
     m_displayRefresh = mode.refresh_rate;
   }
-  _TraceFormat("Window display mode (width,height,refresh rate,format): %u, %u, %u, %u\n",
-               unsigned(m_displayWidth), unsigned(m_displayHeight), unsigned(m_displayRefresh),
-               unsigned(mode.format));
+  _TraceFormat("Window display mode (width,height,refresh rate,format): %u, %u, %u, %u\n", unsigned(m_displayWidth),
+               unsigned(m_displayHeight), unsigned(m_displayRefresh), unsigned(mode.format));
   if (m_requestedWidth < 1) {
     m_requestedWidth = m_displayWidth;
     m_requestedHeight = m_displayHeight;

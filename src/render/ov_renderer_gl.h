@@ -11,11 +11,11 @@
 
 #include <cstdint>
 
+#include "ov_clump.h"
 #include "ov_gl_draw.h"
 #include "ov_math.h"
 #include "ov_memory.h"
 #include "ov_mesh.h"
-#include "ov_clump.h"
 #include "ov_render_states.h"
 #include "ov_renderer.h"
 #include "ov_volatile.h"
@@ -221,11 +221,11 @@ class OvRendererGL : public OvAllocated, public OvRenderer {
   bool CreateIndexBuffer(OvGLBuffer& out, uint32_t bytes, int indexSize, bool dynamic, const void* data = nullptr);
   bool UpdateBuffer(OvGLBuffer& buf, uint32_t offset, uint32_t bytes, const void* data);
   void DestroyBuffer(OvGLBuffer& buf);
-  bool Draw(const OvVertexFormat& fmt, const OvGLBuffer& vbo, const OvGLBuffer* ibo, OvPrimitive prim,
-            uint32_t first, uint32_t primitiveCount, uint32_t baseVertex = 0);
+  bool Draw(const OvVertexFormat& fmt, const OvGLBuffer& vbo, const OvGLBuffer* ibo, OvPrimitive prim, uint32_t first,
+            uint32_t primitiveCount, uint32_t baseVertex = 0);
   bool DrawUser(const OvVertexFormat& fmt, const void* vertices, OvPrimitive prim, uint32_t primitiveCount);
-  bool DrawUserIndexed(const OvVertexFormat& fmt, const void* vertices, uint32_t vertexCount,
-                       const uint16_t* indices, OvPrimitive prim, uint32_t primitiveCount);
+  bool DrawUserIndexed(const OvVertexFormat& fmt, const void* vertices, uint32_t vertexCount, const uint16_t* indices,
+                       OvPrimitive prim, uint32_t primitiveCount);
 
   bool CreateTexture(OvGLTexture& out, OvTexFormat format, int width, int height, int levels);
   bool UploadTextureLevel(OvGLTexture& tex, int level, const void* pixels);

@@ -247,8 +247,9 @@ void OvRendererGL::ApplyAllDeviceStates() {
   glBlendEquation(BlendOpToGL(d[RS_BLENDOP]));
   glColorMask((d[RS_COLORWRITEENABLE] & COLORWRITE_RED) != 0, (d[RS_COLORWRITEENABLE] & COLORWRITE_GREEN) != 0,
               (d[RS_COLORWRITEENABLE] & COLORWRITE_BLUE) != 0, (d[RS_COLORWRITEENABLE] & COLORWRITE_ALPHA) != 0);
-  glPolygonMode(GL_FRONT_AND_BACK,
-                d[RS_FILLMODE] == FILL_WIREFRAME ? GL_LINE : d[RS_FILLMODE] == FILL_POINT ? GL_POINT : GL_FILL);
+  glPolygonMode(GL_FRONT_AND_BACK, d[RS_FILLMODE] == FILL_WIREFRAME ? GL_LINE
+                                   : d[RS_FILLMODE] == FILL_POINT   ? GL_POINT
+                                                                    : GL_FILL);
   const float bias = OvStateFloat(d[RS_DEPTHBIAS]);
   const float slope = OvStateFloat(d[RS_SLOPESCALEDEPTHBIAS]);
   (bias != 0.0f || slope != 0.0f) ? glEnable(GL_POLYGON_OFFSET_FILL) : glDisable(GL_POLYGON_OFFSET_FILL);

@@ -206,7 +206,8 @@ bool OvVertexShaderDefines(uint32_t lightCode, int lightCount, int texCount, con
               i);
     else
       Appendf(lighting, "DirLighting(lighting,nmlVert,lt%d.Dir,cam_vert,mtlSpec.w);", i);
-    Appendf(lighting, "diff.rgb+=lighting.y*lt%d.Diff.rgb;spec.rgb+=lighting.z*lt%d.Spec.rgb;amb.rgb+=lighting.x*lt%d.Amb.rgb;",
+    Appendf(lighting,
+            "diff.rgb+=lighting.y*lt%d.Diff.rgb;spec.rgb+=lighting.z*lt%d.Spec.rgb;amb.rgb+=lighting.x*lt%d.Amb.rgb;",
             i);
   }
   for (int i = 0; i < lightCount; ++i) {
@@ -225,9 +226,9 @@ bool OvVertexShaderDefines(uint32_t lightCode, int lightCount, int texCount, con
   std::snprintf(num[0], sizeof(num[0]), "%u", lightCode);
   std::snprintf(num[1], sizeof(num[1]), "%d", lightCount);
   std::snprintf(num[2], sizeof(num[2]), "%d", texCount);
-  const OvShaderMacro defaults[] = {{"LIGHTING", lighting.c_str()},  {"LIGHT_PARAMS", params.c_str()},
-                                    {"TEX_DECL", decl.c_str()},      {"TEX_ASSIGN", assign.c_str()},
-                                    {"LIGHT_TYPES", num[0]},         {"LIGHT_NUM", num[1]},
+  const OvShaderMacro defaults[] = {{"LIGHTING", lighting.c_str()}, {"LIGHT_PARAMS", params.c_str()},
+                                    {"TEX_DECL", decl.c_str()},     {"TEX_ASSIGN", assign.c_str()},
+                                    {"LIGHT_TYPES", num[0]},        {"LIGHT_NUM", num[1]},
                                     {"TEX_COORD_NUM", num[2]}};
   int count = 0;
   auto add = [&](const OvShaderMacro& m) {
@@ -523,8 +524,9 @@ unsigned OvShaderCache::Program(unsigned vertexShader, unsigned pixelShader) {
     if (m_linked[i].vs == vertexShader && m_linked[i].ps == pixelShader) return m_linked[i].name;
   unsigned ps = pixelShader;
   if (!ps) {
-    if (!m_defaultPixel) m_defaultPixel = CompileText(false, kDefaultPixelProgram, std::strlen(kDefaultPixelProgram),
-                                                      "ps_1_1", std::string(), kCompileFailed, nullptr);
+    if (!m_defaultPixel)
+      m_defaultPixel = CompileText(false, kDefaultPixelProgram, std::strlen(kDefaultPixelProgram), "ps_1_1",
+                                   std::string(), kCompileFailed, nullptr);
     ps = m_defaultPixel;
     if (!ps) return 0;
   }

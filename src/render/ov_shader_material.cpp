@@ -6,8 +6,8 @@
 #include "ov_render_list.h"
 #include "ov_renderer_gl.h"
 #include "ov_shader_gen.h"
-#include "ov_trace.h"
 #include "ov_stream.h"
+#include "ov_trace.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "ov_mesh_draw.h"
 #include "ov_node_type.h"
-#include "ov_std_material.h"
 #include "ov_render_states.h"
+#include "ov_std_material.h"
 
 class OvRendererGL;
 struct OvLightData;

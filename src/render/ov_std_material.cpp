@@ -87,8 +87,8 @@ bool OvStdMaterial::Write(OvStream& stream) const {
       if (!(mask & bit)) continue;
       for (int32_t i = 0; i < m_layerCount; ++i) {
         const OvStdLayer& l = m_layers[i];
-        const uint8_t b = bit == OV_STD_HAS_SLOTS  ? l.slot
-                          : bit == OV_STD_HAS_SETS ? l.set
+        const uint8_t b = bit == OV_STD_HAS_SLOTS    ? l.slot
+                          : bit == OV_STD_HAS_SETS   ? l.set
                           : bit == OV_STD_HAS_ADDR_U ? l.addressU
                           : bit == OV_STD_HAS_ADDR_V ? l.addressV
                                                      : l.addressW;
@@ -352,11 +352,8 @@ void ApplyStage(OvRendererGL& r, int stage, const OvPlanStage& s) {
   uint32_t coordIndex = s.set, transform = TTFF_DISABLE;
   uint32_t u = Address(s.addressU), v = Address(s.addressV), w = Address(s.addressW);
   switch (s.op) {
-    case OvStageOp::Current:
-      colorOp = alphaOp = TOP_SELECTARG2;
-      break;
-    case OvStageOp::Texture:
-      break;
+    case OvStageOp::Current: colorOp = alphaOp = TOP_SELECTARG2; break;
+    case OvStageOp::Texture: break;
     case OvStageOp::BlendTexAlpha:
       colorOp = TOP_BLENDTEXTUREALPHA;
       alphaOp = TOP_SELECTARG2;
@@ -365,12 +362,8 @@ void ApplyStage(OvRendererGL& r, int stage, const OvPlanStage& s) {
       colorOp = TOP_ADD;
       alphaOp = TOP_SELECTARG2;
       break;
-    case OvStageOp::Modulate:
-      colorOp = alphaOp = TOP_MODULATE;
-      break;
-    case OvStageOp::Modulate2x:
-      colorOp = alphaOp = TOP_MODULATE2X;
-      break;
+    case OvStageOp::Modulate: colorOp = alphaOp = TOP_MODULATE; break;
+    case OvStageOp::Modulate2x: colorOp = alphaOp = TOP_MODULATE2X; break;
     case OvStageOp::ReflectAdd:
     case OvStageOp::ReflectTexture:
       colorOp = s.op == OvStageOp::ReflectAdd ? TOP_ADD : TOP_SELECTARG1;
@@ -410,9 +403,7 @@ bool ApplyBlend(OvRendererGL& r, OvPassBlend blend, bool alphaTest, uint32_t& fo
   r.SetRenderState(RS_ALPHATESTENABLE, alphaTest ? 1 : 0);
   bool fogSaved = false;
   switch (blend) {
-    case OvPassBlend::Opaque:
-      r.SetRenderState(RS_ALPHABLENDENABLE, 0);
-      break;
+    case OvPassBlend::Opaque: r.SetRenderState(RS_ALPHABLENDENABLE, 0); break;
     case OvPassBlend::Alpha:
       r.SetRenderState(RS_ALPHABLENDENABLE, 1);
       r.SetRenderState(RS_SRCBLEND, BLEND_SRCALPHA);

@@ -204,8 +204,7 @@ bool OvWritePixels(OvSurface& surface, const OvImageDesc& image, OvPixelMode mod
       if (!image.pixels16 || bpp != 2) return false;
       for (size_t i = 0; i < count; ++i) WriteWord(out + 2 * i, 2, OvPixel565To1555(image.pixels16[i]));
       return true;
-    case OvPixelMode::Copy:
-      break;
+    case OvPixelMode::Copy: break;
   }
   // Copies: 32-bit words go to 4-byte formats whole and to the 3-byte format
   // without their top byte; 16-bit words go to 2-byte formats whole and to
@@ -283,7 +282,8 @@ void HalveImage32(uint32_t* dst, const uint32_t* src, int32_t width, int32_t hei
       const uint32_t a = r0[2 * x], b = r0[2 * x + 1], c = r1[2 * x], d = r1[2 * x + 1];
       uint32_t out = 0;
       for (int shift = 0; shift < 32; shift += 8) {
-        const uint32_t sum = ((a >> shift) & 0xFF) + ((b >> shift) & 0xFF) + ((c >> shift) & 0xFF) + ((d >> shift) & 0xFF);
+        const uint32_t sum =
+            ((a >> shift) & 0xFF) + ((b >> shift) & 0xFF) + ((c >> shift) & 0xFF) + ((d >> shift) & 0xFF);
         out |= (sum >> 2) << shift;
       }
       dst[size_t(y) * w + x] = out;

@@ -33,7 +33,7 @@ enum class OvPixelMode : uint8_t {
   Palette565,   // palette expanded to R5G6B5
   A8888To4444,  // top nibble of each channel
   X888To565,
-  R565To1555,   // lowest green bit dropped, alpha bit set
+  R565To1555,  // lowest green bit dropped, alpha bit set
 };
 
 // Pixel conversions, one word at a time.

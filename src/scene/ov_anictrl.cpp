@@ -25,9 +25,7 @@ void OvAniCtrl::Destroy(uint32_t flags) {
   }
 }
 
-void OvAniCtrl::Animate(OvClump* clump, int32_t time) {
-  OvAniCtrlRegisterPass(clump, this, time, T2PA_AFTER_ANIM);
-}
+void OvAniCtrl::Animate(OvClump* clump, int32_t time) { OvAniCtrlRegisterPass(clump, this, time, T2PA_AFTER_ANIM); }
 
 void OvAniCtrl::Release() {
   if (IsOwned()) Destroy(kFreeMemory);

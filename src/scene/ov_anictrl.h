@@ -51,9 +51,7 @@ inline constexpr int32_t MAX_TIME = 2147483647;
 // Clock arithmetic in time units: defined across the 32-bit wrap (a board
 // left open at 60 units per second reaches it after about a year), so an
 // interval stays right when the clock wraps.
-inline constexpr int32_t OvTimeAdd(int32_t time, int32_t units) {
-  return int32_t(uint32_t(time) + uint32_t(units));
-}
+inline constexpr int32_t OvTimeAdd(int32_t time, int32_t units) { return int32_t(uint32_t(time) + uint32_t(units)); }
 inline constexpr int32_t OvTimeDelta(int32_t later, int32_t earlier) {
   return int32_t(uint32_t(later) - uint32_t(earlier));
 }
@@ -71,7 +69,7 @@ inline constexpr int OV_MEM_KIND_ANICTRL = 2;
 // protected so that ending a controller always goes through Destroy/Release.
 class OvAniCtrl {
  public:
-  static constexpr uint32_t kOwned = 0x1;     // flags bit 0
+  static constexpr uint32_t kOwned = 0x1;       // flags bit 0
   static constexpr uint32_t kFreeMemory = 0x1;  // Destroy flags bit 0
 
   // Kind 2 allocation; null (no exception) when memory runs out.
@@ -108,9 +106,7 @@ class OvAniCtrl {
   // asks for a pass call at T2PA_AFTER_ANIM with value = time.
   virtual void Animate(OvClump* clump, int32_t time);
   // 7: the pass call when the controller registered at a pass point.
-  virtual void PassDefault(OvClump* clump, int32_t value) {
-    (void)clump, (void)value;
-  }
+  virtual void PassDefault(OvClump* clump, int32_t value) { (void)clump, (void)value; }
   // 8: the pass call with its point; the base forwards to PassDefault.
   virtual void TwoPass(OvClump* clump, int32_t value, int point) {
     (void)point;
@@ -152,9 +148,7 @@ class OvHrchyAniCtrl : public OvAniCtrl {
  public:
   static const void* ClassTag();
   const void* TypeTag() const override { return ClassTag(); }
-  bool IsKindOf(const void* tag) const override {
-    return tag == ClassTag() || OvAniCtrl::IsKindOf(tag);
-  }
+  bool IsKindOf(const void* tag) const override { return tag == ClassTag() || OvAniCtrl::IsKindOf(tag); }
   void Animate(OvClump* clump, int32_t time) override;
   void Hierarchy(OvClump* clump, int32_t value) override = 0;
 };
@@ -196,9 +190,7 @@ class OvAniCtrlList final : public OvAniCtrl {
   static OvAniCtrlList* Create();
 
   const void* TypeTag() const override { return ClassTag(); }
-  bool IsKindOf(const void* tag) const override {
-    return tag == ClassTag() || OvAniCtrl::IsKindOf(tag);
-  }
+  bool IsKindOf(const void* tag) const override { return tag == ClassTag() || OvAniCtrl::IsKindOf(tag); }
   // Calls Release on every member, then destroys itself.
   void Destroy(uint32_t flags) override;
   // OR of the members' masks.
@@ -224,9 +216,7 @@ class OvAniCtrlList final : public OvAniCtrl {
 
   int Count() const { return m_count; }
   int Capacity() const { return m_capacity; }
-  OvAniCtrl* At(int index) const {
-    return index >= 0 && index < m_count ? m_items[index] : nullptr;
-  }
+  OvAniCtrl* At(int index) const { return index >= 0 && index < m_count ? m_items[index] : nullptr; }
   bool Contains(const OvAniCtrl* ctrl) const;
   // First member whose GetCtrlId is `id`.
   OvAniCtrl* FindById(int32_t id) const;
@@ -268,8 +258,8 @@ class OvAniCtrlList final : public OvAniCtrl {
   int m_capacity = 0;
   uint32_t m_channelMask = 0;
   uint32_t m_secondaryMask = 0;
-  Walk* m_walks = nullptr;            // innermost walk in progress
-  OvAniCtrl** m_pending = nullptr;    // removed while walking, released after
+  Walk* m_walks = nullptr;          // innermost walk in progress
+  OvAniCtrl** m_pending = nullptr;  // removed while walking, released after
   int m_pendingCount = 0;
   int m_pendingCapacity = 0;
 };

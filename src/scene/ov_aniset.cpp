@@ -68,11 +68,8 @@ void OvAcKeyPlayback::Animate(OvClump* clump, int32_t time) {
       // Clock arithmetic: the interval stays right when the clock wraps.
       m_elapsed = OvTimeDelta(now, m_start);
       break;
-    case OV_PLAY_HOLD:
-      m_start = OvTimeDelta(now, m_elapsed);
-      break;
-    default:
-      break;
+    case OV_PLAY_HOLD: m_start = OvTimeDelta(now, m_elapsed); break;
+    default: break;
   }
   if (m_elapsed >= m_end || !m_entry) OvAniCtrlRegisterHrchy(clump, this, time);
   if (!m_entry || !clump) return;
@@ -176,12 +173,10 @@ OvDatabase* DatabaseOf(const OvClump* clump) {
   return clump && clump->GetSerial() >= 0 ? OvDatabase::FindBySerial(clump->GetSerial()) : nullptr;
 }
 
-int ApplyRecordTree(OvClump* clump, OvDatabase& db, const OvClumpRecord* record, const OvApplyOptions& o,
-                    int depth);
+int ApplyRecordTree(OvClump* clump, OvDatabase& db, const OvClumpRecord* record, const OvApplyOptions& o, int depth);
 
 // One child clump: the child record matching its name under `parent`.
-int ApplyToChild(OvClump* child, OvDatabase& db, const OvClumpRecord* parent, const OvApplyOptions& o,
-                 int depth) {
+int ApplyToChild(OvClump* child, OvDatabase& db, const OvClumpRecord* parent, const OvApplyOptions& o, int depth) {
   if (!child || !parent || parent->firstChild < 0) return 0;
   const OvClumpRecord* record = db.FindClumpRecordInChain(parent->firstChild, child->GetName());
   if (!record) return 0;
@@ -211,8 +206,7 @@ int ApplyBelow(OvClump* clump, OvDatabase& db, const OvClumpRecord* record, cons
   return added;
 }
 
-int ApplyRecordTree(OvClump* clump, OvDatabase& db, const OvClumpRecord* record, const OvApplyOptions& o,
-                    int depth) {
+int ApplyRecordTree(OvClump* clump, OvDatabase& db, const OvClumpRecord* record, const OvApplyOptions& o, int depth) {
   int added = 0;
   if (record->aniSetIndex >= 0) added += ApplySet(clump, db.AniSet(record->aniSetIndex), o);
   if (o.descend) added += ApplyBelow(clump, db, record, o, depth);
@@ -233,8 +227,7 @@ int OvApplyAnimation(OvClump* clump, const OvDbAniSet* set, const OvApplyOptions
   return added;
 }
 
-int OvApplyAnimationByRecord(OvClump* clump, OvDatabase* database, int32_t recordIndex,
-                             const OvApplyOptions& options) {
+int OvApplyAnimationByRecord(OvClump* clump, OvDatabase* database, int32_t recordIndex, const OvApplyOptions& options) {
   if (!clump || !database) return 0;
   const OvClumpRecord* record = database->ClumpRecord(recordIndex);
   if (!record) return 0;

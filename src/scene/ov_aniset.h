@@ -113,5 +113,4 @@ struct OvApplyOptions {
 int OvApplyAnimation(OvClump* clump, const OvDbAniSet* set, const OvApplyOptions& options);
 // The same starting from a clump record: its animation set on this clump,
 // then (with `descend`) the matching child records on the child clumps.
-int OvApplyAnimationByRecord(OvClump* clump, OvDatabase* database, int32_t recordIndex,
-                             const OvApplyOptions& options);
+int OvApplyAnimationByRecord(OvClump* clump, OvDatabase* database, int32_t recordIndex, const OvApplyOptions& options);

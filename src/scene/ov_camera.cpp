@@ -185,8 +185,8 @@ bool OvInViewFrustumXY(const OvCameraView& view, const OvVector& p, float a, flo
   return -a * w <= v[0] && v[0] <= a * w && -b * w <= v[1] && v[1] <= b * w;
 }
 
-OvVector OvFilmCoordToWorldVector(const OvCameraView& view, const OvMatrix* cameraWorld, float x, float y,
-                                  float width, float height) {
+OvVector OvFilmCoordToWorldVector(const OvCameraView& view, const OvMatrix* cameraWorld, float x, float y, float width,
+                                  float height) {
   const float p00 = view.projection.m[0][0];
   if (!cameraWorld || width <= 0.0f || height <= 0.0f || p00 == 0.0f) return {0.0f, 0.0f, 0.0f};
   const float s = 1.0f / (p00 * width * 0.5f);

@@ -110,5 +110,5 @@ bool OvInViewFrustum(const OvCameraView& view, const OvVector& p);
 bool OvInViewFrustumXY(const OvCameraView& view, const OvVector& p, float a, float b);
 // Direction through pixel (x, y) of a width x height viewport, in world
 // space, from the camera's orientation. Zero without a world matrix.
-OvVector OvFilmCoordToWorldVector(const OvCameraView& view, const OvMatrix* cameraWorld, float x, float y,
-                                  float width, float height);
+OvVector OvFilmCoordToWorldVector(const OvCameraView& view, const OvMatrix* cameraWorld, float x, float y, float width,
+                                  float height);

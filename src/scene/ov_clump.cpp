@@ -361,8 +361,8 @@ bool OvClump::DecomposeWorldToPRS() {
 
 float OvClump::GetUniScale() {
   if (!m_world) return m_uniScale;
-  const float sq = m_world->m[0][0] * m_world->m[0][0] + m_world->m[0][1] * m_world->m[0][1] +
-                   m_world->m[0][2] * m_world->m[0][2];
+  const float sq =
+      m_world->m[0][0] * m_world->m[0][0] + m_world->m[0][1] * m_world->m[0][1] + m_world->m[0][2] * m_world->m[0][2];
   if (sq != m_uniScaleSq) {
     m_uniScaleSq = sq;
     m_uniScale = std::sqrt(sq);
@@ -546,11 +546,10 @@ bool OvDbLightExt::Read(OvStream& stream, OvChunkArena& arena) {
   (void)arena;
   OvLightData& d = m_data;
   return stream.ReadLayout("ii RRRR RRRR RRRR RRR RRR RR RRR RR", &m_format, &d.type, &d.diffuse[0], &d.diffuse[1],
-                           &d.diffuse[2], &d.diffuse[3], &d.specular[0], &d.specular[1], &d.specular[2],
-                           &d.specular[3], &d.ambient[0], &d.ambient[1], &d.ambient[2], &d.ambient[3],
-                           &d.position.x, &d.position.y, &d.position.z, &d.direction.x, &d.direction.y,
-                           &d.direction.z, &d.range, &d.falloff, &d.attenuation[0], &d.attenuation[1],
-                           &d.attenuation[2], &d.theta, &d.phi);
+                           &d.diffuse[2], &d.diffuse[3], &d.specular[0], &d.specular[1], &d.specular[2], &d.specular[3],
+                           &d.ambient[0], &d.ambient[1], &d.ambient[2], &d.ambient[3], &d.position.x, &d.position.y,
+                           &d.position.z, &d.direction.x, &d.direction.y, &d.direction.z, &d.range, &d.falloff,
+                           &d.attenuation[0], &d.attenuation[1], &d.attenuation[2], &d.theta, &d.phi);
 }
 
 bool OvDbLightExt::Write(OvStream& stream) const {

@@ -39,7 +39,6 @@ float OvInvalidPos();
 inline constexpr float OV_REACTION_VAR_UNSET = -3.4028235e38f;
 inline constexpr int OV_REACTION_VAR_COUNT = 4;
 
-
 // Extension kinds (what the run-time extension object is).
 inline constexpr int OV_EXT_CAMERA = 1;
 inline constexpr int OV_EXT_LIGHT = 2;
@@ -213,9 +212,7 @@ class OvClump {
   void CpSetReactionVar(int i, float v) {
     if (i >= 0 && i < OV_REACTION_VAR_COUNT) m_reaction[i] = v;
   }
-  float CpGetReactionVar(int i) const {
-    return i >= 0 && i < OV_REACTION_VAR_COUNT ? m_reaction[i] : 0.0f;
-  }
+  float CpGetReactionVar(int i) const { return i >= 0 && i < OV_REACTION_VAR_COUNT ? m_reaction[i] : 0.0f; }
 
   // -------------------------------------------------------------------------
   // Controllers.
@@ -282,8 +279,8 @@ class OvClump {
   // Set until a culling pass finds the clump visible: one made after this
   // frame's cull was not drawn, so it can be neither picked nor seen.
   bool m_culled = true;
-  float m_reaction[OV_REACTION_VAR_COUNT] = {OV_REACTION_VAR_UNSET, OV_REACTION_VAR_UNSET,
-                                             OV_REACTION_VAR_UNSET, OV_REACTION_VAR_UNSET};
+  float m_reaction[OV_REACTION_VAR_COUNT] = {OV_REACTION_VAR_UNSET, OV_REACTION_VAR_UNSET, OV_REACTION_VAR_UNSET,
+                                             OV_REACTION_VAR_UNSET};
   int32_t m_recordWord0 = -1;
   int32_t m_recordWord1 = 0;
   int32_t m_id = 0;

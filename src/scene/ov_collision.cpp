@@ -367,8 +367,9 @@ bool OvCollisionHandler::Test(int kind, OvCollVolume& a, OvCollVolume& b) {
         cb = sb->clump;
         const float d = std::sqrt(d2);
         OvVector dir{0.0f, 0.0f, 1.0f};
-        if (d > 0.0f) dir = {(sb->centre.x - sa->centre.x) / d, (sb->centre.y - sa->centre.y) / d,
-                             (sb->centre.z - sa->centre.z) / d};
+        if (d > 0.0f)
+          dir = {(sb->centre.x - sa->centre.x) / d, (sb->centre.y - sa->centre.y) / d,
+                 (sb->centre.z - sa->centre.z) / d};
         data.kind = 1;
         data.a = {sa->centre.x + dir.x * sa->radius, sa->centre.y + dir.y * sa->radius,
                   sa->centre.z + dir.z * sa->radius};

@@ -13,9 +13,7 @@
 // ---------------------------------------------------------------------------
 // Key table
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool OvKeyTable::Read(OvStream& stream, OvChunkArena& arena, OvKeyTable*& out) {
   out = nullptr;
@@ -58,8 +56,8 @@ bool OvKeyTable::Write(OvStream& stream, const OvKeyTable* table) {
   if (!table) return stream.WriteU32(0);
   const OvKeyTableHeader& h = table->m_header;
   return stream.WriteU32(table->m_size) &&
-         stream.WriteLayout("uuuttttu", h.count, h.stride, h.reserved, h.rangeStart, h.rangeEnd, h.loopEnd,
-                            h.loopStart, h.mode) &&
+         stream.WriteLayout("uuuttttu", h.count, h.stride, h.reserved, h.rangeStart, h.rangeEnd, h.loopEnd, h.loopStart,
+                            h.mode) &&
          stream.WriteBytes(table->m_data, table->m_size - OV_KEY_HEADER_BYTES);
 }
 
@@ -138,15 +136,10 @@ int32_t OvKeyTable::MapTime(int32_t t, int32_t& cycles) const {
     const int64_t m = OvFloorDiv(T - rs, len);
     const int64_t p = (T - rs) - m * len;
     switch (BeforeMode()) {
-      case OV_KEY_REPEAT:
-        return OvSaturateI32(rs + p);
-      case OV_KEY_CYCLE:
-        cycles = OvSaturateI32(m);
-        return OvSaturateI32(rs + p);
-      case OV_KEY_PINGPONG:
-        return OvSaturateI32((m % 2 == 0) ? rs + p : le - p);
-      default:
-        return m_rangeStart;
+      case OV_KEY_REPEAT: return OvSaturateI32(rs + p);
+      case OV_KEY_CYCLE: cycles = OvSaturateI32(m); return OvSaturateI32(rs + p);
+      case OV_KEY_PINGPONG: return OvSaturateI32((m % 2 == 0) ? rs + p : le - p);
+      default: return m_rangeStart;
     }
   }
   if (T > re) {
@@ -155,15 +148,10 @@ int32_t OvKeyTable::MapTime(int32_t t, int32_t& cycles) const {
     const int64_t q = (d - 1) / len;
     const int64_t r = (d - 1) % len + 1;
     switch (AfterMode()) {
-      case OV_KEY_REPEAT:
-        return OvSaturateI32(ls + r);
-      case OV_KEY_CYCLE:
-        cycles = OvSaturateI32(q + 1);
-        return OvSaturateI32(ls + r);
-      case OV_KEY_PINGPONG:
-        return OvSaturateI32((q % 2 == 0) ? re - r : ls + r);
-      default:
-        return m_rangeEnd;
+      case OV_KEY_REPEAT: return OvSaturateI32(ls + r);
+      case OV_KEY_CYCLE: cycles = OvSaturateI32(q + 1); return OvSaturateI32(ls + r);
+      case OV_KEY_PINGPONG: return OvSaturateI32((q % 2 == 0) ? re - r : ls + r);
+      default: return m_rangeEnd;
     }
   }
   return t;
@@ -330,16 +318,11 @@ struct TrackShape {
 constexpr uint32_t kSet0Coords = 0x10000;  // bit 16 + set 0
 
 constexpr TrackShape kTracks[] = {
-    {OV_TRACK_POSITION, 111, ACF_POS, 0},
-    {OV_TRACK_POSITION_CUBIC, 112, ACF_POS, 0},
-    {OV_TRACK_ROTATION, 121, ACF_ROT, 0},
-    {OV_TRACK_SCALE, 131, ACF_SCALE, 0},
-    {OV_TRACK_VERTICES, 174, ACF_VERTS, 0},
-    {OV_TRACK_VERTICES_CUBIC, 175, ACF_VERTS, 0},
-    {OV_TRACK_UV, 176, 0, kSet0Coords},
-    {OV_TRACK_UV_CUBIC, 177, 0, kSet0Coords},
-    {OV_TRACK_UV_STEP, 178, 0, kSet0Coords},
-    {OV_TRACK_VISIBILITY, 150, 0, 0},
+    {OV_TRACK_POSITION, 111, ACF_POS, 0},    {OV_TRACK_POSITION_CUBIC, 112, ACF_POS, 0},
+    {OV_TRACK_ROTATION, 121, ACF_ROT, 0},    {OV_TRACK_SCALE, 131, ACF_SCALE, 0},
+    {OV_TRACK_VERTICES, 174, ACF_VERTS, 0},  {OV_TRACK_VERTICES_CUBIC, 175, ACF_VERTS, 0},
+    {OV_TRACK_UV, 176, 0, kSet0Coords},      {OV_TRACK_UV_CUBIC, 177, 0, kSet0Coords},
+    {OV_TRACK_UV_STEP, 178, 0, kSet0Coords}, {OV_TRACK_VISIBILITY, 150, 0, 0},
     {OV_TRACK_BACKGROUND, 1000, 0, 0},
 };
 
@@ -478,13 +461,12 @@ void OvKeyTrackNode::Animate(OvClump* clump, int32_t time) {
       if (!scene) return;
       float rgb[3] = {0.0f, 0.0f, 0.0f};
       OvKeySample(table, time, rgb, 0, 3);
-      const uint32_t colour = 0xFF000000u | (uint32_t(ColourByte(rgb[0])) << 16) |
-                              (uint32_t(ColourByte(rgb[1])) << 8) | uint32_t(ColourByte(rgb[2]));
+      const uint32_t colour = 0xFF000000u | (uint32_t(ColourByte(rgb[0])) << 16) | (uint32_t(ColourByte(rgb[1])) << 8) |
+                              uint32_t(ColourByte(rgb[2]));
       scene->SetBackgroundColour(colour);
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 

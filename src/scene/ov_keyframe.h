@@ -52,8 +52,8 @@ class OvKeyTable {
   // A table built in code: count keys of `values` floats each (times
   // ascending, values key after key). The range is taken from the keys.
   // Null when the arena cannot serve it or the shape is not valid.
-  static OvKeyTable* Create(OvChunkArena& arena, int count, int values, const int32_t* times,
-                            const float* data, int beforeMode = OV_KEY_CLAMP, int afterMode = OV_KEY_CLAMP,
+  static OvKeyTable* Create(OvChunkArena& arena, int count, int values, const int32_t* times, const float* data,
+                            int beforeMode = OV_KEY_CLAMP, int afterMode = OV_KEY_CLAMP,
                             int interpolation = OV_KEY_LINEAR);
 
   int Count() const { return int(m_header.count); }

@@ -203,9 +203,7 @@ void OvLogObj::SetResource(OvObjResource* resource) {
 
 void OvLogObj::GotoFrame_Sec(float seconds) { m_localTime = SecondsToUnits(m_scene, seconds); }
 
-float OvLogObj::GetCrntFrame_Sec() const {
-  return m_scene ? float(m_localTime) * m_scene->SecondsPerUnit() : 0.0f;
-}
+float OvLogObj::GetCrntFrame_Sec() const { return m_scene ? float(m_localTime) * m_scene->SecondsPerUnit() : 0.0f; }
 
 void OvLogObj::Tick(int32_t delta) {
   if (!IsTimeFreeze()) m_localTime = OvTimeAdd(m_localTime, delta);
@@ -450,8 +448,7 @@ int32_t LifetimeUnits(const OvScene& scene, float lifeSeconds) {
 
 }  // namespace
 
-OvLogObj* EmitObject(OvClump& clump, OvDatabase& db, const char* name, float lifeSeconds, float linkSeconds,
-                     int flag) {
+OvLogObj* EmitObject(OvClump& clump, OvDatabase& db, const char* name, float lifeSeconds, float linkSeconds, int flag) {
   OvScene* scene = clump.GetScene();
   if (!scene || !name) return nullptr;
   const int32_t index = db.FindClumpRecordIndex(name);

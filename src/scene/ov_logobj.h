@@ -211,13 +211,11 @@ OvLogObj* OvEmitObjectCore(OvScene& scene, const OvMatrix* placement, OvDatabase
                            int32_t lifetime, bool fullMatrix, bool scale);
 // At `clump`'s world matrix; then linked to the clump for linkSeconds.
 // lifeSeconds < 0 lives for ever. flag: OV_EMIT_* bits.
-OvLogObj* EmitObject(OvClump& clump, OvDatabase& db, const char* name, float lifeSeconds, float linkSeconds,
-                     int flag);
+OvLogObj* EmitObject(OvClump& clump, OvDatabase& db, const char* name, float lifeSeconds, float linkSeconds, int flag);
 OvLogObj* EmitObject_Mat(OvScene& scene, const OvMatrix& m, OvDatabase& db, const char* name, float lifeSeconds,
                          int flag);
 // Without a matrix; the root clump is then put at `pos`.
-OvLogObj* EmitObject_Pos(OvScene& scene, const OvVector& pos, OvDatabase& db, const char* name,
-                         float lifeSeconds);
+OvLogObj* EmitObject_Pos(OvScene& scene, const OvVector& pos, OvDatabase& db, const char* name, float lifeSeconds);
 
 // Hangs `object` below `clump` keeping its world placement, makes it die with
 // its parent, and for seconds > 0 detaches it again after that long.

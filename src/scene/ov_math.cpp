@@ -18,12 +18,9 @@ void SetRow4(OvMatrix& m, int i, const OvVector& v, float w) {
 // Upper 3x3 of the rotation matrix of q (QuatToMatrix formula), rows 0-2 only.
 void QuatRows(const OvQuat& q, OvVector rows[3]) {
   const float s = q.s, x = q.v.x, y = q.v.y, z = q.v.z;
-  rows[0] = {1.0f - 2.0f * y * y - 2.0f * z * z, 2.0f * x * y + 2.0f * s * z,
-             2.0f * x * z - 2.0f * s * y};
-  rows[1] = {2.0f * x * y - 2.0f * s * z, 1.0f - 2.0f * x * x - 2.0f * z * z,
-             2.0f * y * z + 2.0f * s * x};
-  rows[2] = {2.0f * x * z + 2.0f * s * y, 2.0f * y * z - 2.0f * s * x,
-             1.0f - 2.0f * x * x - 2.0f * y * y};
+  rows[0] = {1.0f - 2.0f * y * y - 2.0f * z * z, 2.0f * x * y + 2.0f * s * z, 2.0f * x * z - 2.0f * s * y};
+  rows[1] = {2.0f * x * y - 2.0f * s * z, 1.0f - 2.0f * x * x - 2.0f * z * z, 2.0f * y * z + 2.0f * s * x};
+  rows[2] = {2.0f * x * z + 2.0f * s * y, 2.0f * y * z - 2.0f * s * x, 1.0f - 2.0f * x * x - 2.0f * y * y};
 }
 
 void SetRot3x3(OvMatrix& m, const OvQuat& q) {
@@ -146,8 +143,7 @@ void OvMatrixLookAt(OvMatrix& m, const OvVector& pos, const OvVector& target) {
   SetRow4(m, 3, pos, 1.0f);
 }
 
-void OvMatLookAt_Roll(OvMatrix& m, const OvVector& pos, const OvVector& target, const OvVector& up,
-                      float roll) {
+void OvMatLookAt_Roll(OvMatrix& m, const OvVector& pos, const OvVector& target, const OvVector& up, float roll) {
   OvVector z = OvSub(pos, target);
   if (z.x == 0.0f && z.y == 0.0f && z.z == 0.0f) z = {0.0f, 0.0f, 1.0f};
   OvNormalize(z);
@@ -206,9 +202,7 @@ void OvMatrixExtractScale(OvVector& outScale, OvMatrix* outMat, const OvMatrix& 
   outScale = {len[0], len[1], len[2]};
 }
 
-void OvMatrixPosSub(OvVector& out, const OvMatrix& m1, const OvMatrix& m2) {
-  out = OvSub(Row(m1, 3), Row(m2, 3));
-}
+void OvMatrixPosSub(OvVector& out, const OvMatrix& m1, const OvMatrix& m2) { out = OvSub(Row(m1, 3), Row(m2, 3)); }
 
 void OvXformPoint(OvVector& out, const OvVector& p, const OvMatrix& m) {
   const OvVector r{p.x * m.m[0][0] + p.y * m.m[1][0] + p.z * m.m[2][0] + m.m[3][0],
@@ -324,8 +318,7 @@ void OvSlerpCore(OvQuat& out, const OvQuat& q1, const OvQuat& q2, float theta, f
     w2 = t;
   }
   const OvQuat r{w1 * q1.s + w2 * q2.s,
-                 {w1 * q1.v.x + w2 * q2.v.x, w1 * q1.v.y + w2 * q2.v.y,
-                  w1 * q1.v.z + w2 * q2.v.z}};
+                 {w1 * q1.v.x + w2 * q2.v.x, w1 * q1.v.y + w2 * q2.v.y, w1 * q1.v.z + w2 * q2.v.z}};
   out = r;
 }
 
@@ -363,16 +356,14 @@ void OvMatMul4x4(OvMatrix& out, const OvMatrix& a, const OvMatrix& b) {
   OvMatrix t;
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c)
-      t.m[r][c] = a.m[r][0] * b.m[0][c] + a.m[r][1] * b.m[1][c] + a.m[r][2] * b.m[2][c] +
-                  a.m[r][3] * b.m[3][c];
+      t.m[r][c] = a.m[r][0] * b.m[0][c] + a.m[r][1] * b.m[1][c] + a.m[r][2] * b.m[2][c] + a.m[r][3] * b.m[3][c];
   out = t;
 }
 
 void OvMatMul3x3(OvMatrix& out, const OvMatrix& a, const OvMatrix& b) {
   OvMatrix t;
   for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c)
-      t.m[r][c] = a.m[r][0] * b.m[0][c] + a.m[r][1] * b.m[1][c] + a.m[r][2] * b.m[2][c];
+    for (int c = 0; c < 3; ++c) t.m[r][c] = a.m[r][0] * b.m[0][c] + a.m[r][1] * b.m[1][c] + a.m[r][2] * b.m[2][c];
     t.m[r][3] = 0.0f;
   }
   t.m[3][0] = t.m[3][1] = t.m[3][2] = 0.0f;
@@ -431,14 +422,11 @@ void OvQuatFromMatrix(OvQuat& q, const OvMatrix& mat) {
 void OvQuatAxis(const OvQuat& q, int i, OvVector& out) {
   const float s = q.s, x = q.v.x, y = q.v.y, z = q.v.z;
   if (i == 0)
-    out = {1.0f - 2.0f * y * y - 2.0f * z * z, 2.0f * x * y + 2.0f * s * z,
-           2.0f * x * z - 2.0f * s * y};
+    out = {1.0f - 2.0f * y * y - 2.0f * z * z, 2.0f * x * y + 2.0f * s * z, 2.0f * x * z - 2.0f * s * y};
   else if (i == 1)
-    out = {2.0f * x * y - 2.0f * s * z, 1.0f - 2.0f * x * x - 2.0f * z * z,
-           2.0f * y * z + 2.0f * s * x};
+    out = {2.0f * x * y - 2.0f * s * z, 1.0f - 2.0f * x * x - 2.0f * z * z, 2.0f * y * z + 2.0f * s * x};
   else
-    out = {2.0f * x * z + 2.0f * s * y, 2.0f * y * z - 2.0f * s * x,
-           1.0f - 2.0f * x * x - 2.0f * y * y};
+    out = {2.0f * x * z + 2.0f * s * y, 2.0f * y * z - 2.0f * s * x, 1.0f - 2.0f * x * x - 2.0f * y * y};
 }
 
 void OvInversePRS(OvMatrix& m, const OvVector& pos, const OvQuat& q, const OvVector& scale) {
@@ -485,8 +473,7 @@ void OvPlaneFrom3Points(OvPlane& plane, const OvVector& p0, const OvVector& p1, 
   plane.d = d;
 }
 
-void OvPlaneFrom3PointsUnnormalized(OvPlane& plane, const OvVector& p0, const OvVector& p1,
-                                    const OvVector& p2) {
+void OvPlaneFrom3PointsUnnormalized(OvPlane& plane, const OvVector& p0, const OvVector& p1, const OvVector& p2) {
   const OvVector n = OvCross(OvSub(p1, p0), OvSub(p2, p0));
   const float d = -OvVectorDotProd(n, p0);
   plane.n = n;

@@ -54,9 +54,7 @@ inline constexpr float OV_RAD_TO_DEG = 57.295776f;
 // Unit tolerance: true when the float's bit pattern minus 0x3F7FFFE1, as an
 // unsigned 32-bit number, is below 256 (values 0.99999815 ... 1.0000267).
 // Such a value is then taken as exactly 1.
-inline bool OvIsUnit(float value) {
-  return static_cast<uint32_t>(std::bit_cast<uint32_t>(value) - 0x3F7FFFE1u) < 256u;
-}
+inline bool OvIsUnit(float value) { return static_cast<uint32_t>(std::bit_cast<uint32_t>(value) - 0x3F7FFFE1u) < 256u; }
 
 // ---------------------------------------------------------------------------
 // Saturating conversions. Content numbers may be anything; conversions to
@@ -98,9 +96,7 @@ inline void OvMatrixZero(OvMatrix& m) {
 inline void OvMatrixCopy(OvMatrix& dst, const OvMatrix& src) { dst = src; }
 
 // out = (m[i][0], m[i][1], m[i][2]); i in 0-3.
-inline void OvMatrixGetRow(const OvMatrix& m, int i, OvVector& out) {
-  out = {m.m[i][0], m.m[i][1], m.m[i][2]};
-}
+inline void OvMatrixGetRow(const OvMatrix& m, int i, OvVector& out) { out = {m.m[i][0], m.m[i][1], m.m[i][2]}; }
 // Sets m[i][0..2]; column 3 untouched.
 inline void OvMatrixSetRow(OvMatrix& m, int i, const OvVector& v) {
   m.m[i][0] = v.x;
@@ -108,9 +104,7 @@ inline void OvMatrixSetRow(OvMatrix& m, int i, const OvVector& v) {
   m.m[i][2] = v.z;
 }
 // out = (m[0][i], m[1][i], m[2][i]); i in 0-2.
-inline void OvMatrixGetCol(const OvMatrix& m, int i, OvVector& out) {
-  out = {m.m[0][i], m.m[1][i], m.m[2][i]};
-}
+inline void OvMatrixGetCol(const OvMatrix& m, int i, OvVector& out) { out = {m.m[0][i], m.m[1][i], m.m[2][i]}; }
 // Sets m[0..2][i] (rows 0-2 only).
 inline void OvMatrixSetCol(OvMatrix& m, int i, const OvVector& v) {
   m.m[0][i] = v.x;
@@ -147,8 +141,7 @@ void OvPRSToMatrix(OvMatrix& m, const OvVector& pos, const OvQuat& q, const OvVe
 // -Z axis points from pos at target, world up +Z; row 3 = pos, m[3][3] = 1.
 void OvMatrixLookAt(OvMatrix& m, const OvVector& pos, const OvVector& target);
 // As LookAt with an explicit up vector and a roll (radians) about the local Z axis.
-void OvMatLookAt_Roll(OvMatrix& m, const OvVector& pos, const OvVector& target, const OvVector& up,
-                      float roll);
+void OvMatLookAt_Roll(OvMatrix& m, const OvVector& pos, const OvVector& target, const OvVector& up, float roll);
 
 // row 2 = row0 x row1, then row 1 = row2 x row0; no normalisation.
 void OvMatrixOrthogonalize(OvMatrix& m);
@@ -190,18 +183,14 @@ inline void OvVectorScale(OvVector& v, float s) {
   v.y *= s;
   v.z *= s;
 }
-inline float OvVectorDotProd(const OvVector& a, const OvVector& b) {
-  return a.x * b.x + a.y * b.y + a.z * b.z;
-}
+inline float OvVectorDotProd(const OvVector& a, const OvVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 inline float OvSquareLength(const OvVector& v) { return v.x * v.x + v.y * v.y + v.z * v.z; }
 inline float OvLength(const OvVector& v) { return std::sqrt(OvSquareLength(v)); }
 inline float OvSquareDistance(const OvVector& a, const OvVector& b) {
   const OvVector d{a.x - b.x, a.y - b.y, a.z - b.z};
   return OvSquareLength(d);
 }
-inline float OvDistance(const OvVector& a, const OvVector& b) {
-  return std::sqrt(OvSquareDistance(a, b));
-}
+inline float OvDistance(const OvVector& a, const OvVector& b) { return std::sqrt(OvSquareDistance(a, b)); }
 
 // Value forms, for use inside expressions.
 inline OvVector OvAdd(const OvVector& a, const OvVector& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
@@ -284,8 +273,7 @@ void OvPlaneFromPointNormal(OvPlane& plane, const OvVector& p, const OvVector& n
 // n = normalize((p1 - p0) x (p2 - p0)), d = -n . p0.
 void OvPlaneFrom3Points(OvPlane& plane, const OvVector& p0, const OvVector& p1, const OvVector& p2);
 // As above with the raw (unnormalised) cross product.
-void OvPlaneFrom3PointsUnnormalized(OvPlane& plane, const OvVector& p0, const OvVector& p1,
-                                    const OvVector& p2);
+void OvPlaneFrom3PointsUnnormalized(OvPlane& plane, const OvVector& p0, const OvVector& p1, const OvVector& p2);
 // True when n . centre + d <= r for every plane.
 bool OvSphereTouchesPlanes(const OvPlane* planes, int count, const OvVector& centre, float r);
 // True when n . centre + d <= -r for every plane (sphere fully inside).

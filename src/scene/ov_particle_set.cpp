@@ -60,7 +60,8 @@ void OvParticleSet::RecomputeBounds() {
   m_min = m_max = m_centre = {0.0f, 0.0f, 0.0f};
   m_radius = 0.0f;
   if (m_live <= 0) return;
-  const bool withSecond = m_type == OV_PARTICLE_LINE || m_type == OV_PARTICLE_BEAM || m_type == OV_PARTICLE_BEAM_TRIANGLE;
+  const bool withSecond =
+      m_type == OV_PARTICLE_LINE || m_type == OV_PARTICLE_BEAM || m_type == OV_PARTICLE_BEAM_TRIANGLE;
   const bool withSize =
       m_type == OV_PARTICLE_SQUARE || m_type == OV_PARTICLE_BEAM || m_type == OV_PARTICLE_BEAM_TRIANGLE;
   bool first = true;

@@ -150,8 +150,8 @@ void TestClump(PickState& st, OvClump* c) {
   if (!world || !c->GetMesh() || !c->GetBoundingSphere(centre, radius) || !(radius > 0.0f)) return;
   OvVector worldCentre;
   OvXformPoint(worldCentre, centre, *world);
-  const float rowSq = world->m[0][0] * world->m[0][0] + world->m[0][1] * world->m[0][1] +
-                      world->m[0][2] * world->m[0][2];
+  const float rowSq =
+      world->m[0][0] * world->m[0][0] + world->m[0][1] * world->m[0][1] + world->m[0][2] * world->m[0][2];
   const float radiusSq = radius * radius * rowSq;
   const OvVector d = OvSub(worldCentre, st.start);
   const float along = OvVectorDotProd(d, st.dir);
@@ -185,8 +185,8 @@ void VisitObjects(PickState& st, OvLogObj* first) {
 
 }  // namespace
 
-OvClump* OvPickRay(const OvVector& start, const OvVector& dir, OvScene& scene, const char* include,
-                   const char* exclude, OvVector* outHit, int32_t* outTriangle) {
+OvClump* OvPickRay(const OvVector& start, const OvVector& dir, OvScene& scene, const char* include, const char* exclude,
+                   OvVector* outHit, int32_t* outTriangle) {
   PickState st;
   st.start = start;
   st.dir = dir;
@@ -202,8 +202,8 @@ OvClump* OvPickRay(const OvVector& start, const OvVector& dir, OvScene& scene, c
   return st.best;
 }
 
-OvClump* OvPickFilmCoord(float x, float y, OvScene& scene, const char* include, const char* exclude,
-                         OvVector* outHit, int32_t* outTriangle) {
+OvClump* OvPickFilmCoord(float x, float y, OvScene& scene, const char* include, const char* exclude, OvVector* outHit,
+                         int32_t* outTriangle) {
   const OvMatrix* cameraWorld = scene.GetCameraToWorldMatrix();
   if (!cameraWorld) return nullptr;
   OvVector start;

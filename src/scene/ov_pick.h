@@ -27,9 +27,9 @@ bool OvRayMeshTest(const OvVector& start, const OvVector& end, int mode, const O
 // `include` (if not null) must occur in the clump's name; a named clump
 // whose name holds `exclude` is skipped. outHit and outTriangle are written
 // only on a hit (either may be null).
-OvClump* OvPickFilmCoord(float x, float y, OvScene& scene, const char* include, const char* exclude,
-                         OvVector* outHit, int32_t* outTriangle);
+OvClump* OvPickFilmCoord(float x, float y, OvScene& scene, const char* include, const char* exclude, OvVector* outHit,
+                         int32_t* outTriangle);
 
 // The same for an arbitrary world ray from start through start + dir.
-OvClump* OvPickRay(const OvVector& start, const OvVector& dir, OvScene& scene, const char* include,
-                   const char* exclude, OvVector* outHit, int32_t* outTriangle);
+OvClump* OvPickRay(const OvVector& start, const OvVector& dir, OvScene& scene, const char* include, const char* exclude,
+                   OvVector* outHit, int32_t* outTriangle);

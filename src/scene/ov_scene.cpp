@@ -404,8 +404,10 @@ void OvScene::AdvanceTime() {
     // Sleep until the step is due rather than spinning on the clock.
     const float ms = std::ceil((due - elapsed) * 1000.0f);
     const uint32_t wait = ms < 1.0f ? 1u : ms > 1000.0f ? 1000u : uint32_t(ms);
-    if (m_sleepFn != nullptr) m_sleepFn(m_sleepContext, wait);
-    else if (m_clockFn == nullptr) OvSleep(wait);
+    if (m_sleepFn != nullptr)
+      m_sleepFn(m_sleepContext, wait);
+    else if (m_clockFn == nullptr)
+      OvSleep(wait);
   }
   m_clockRef = now;
   if (elapsed > OV_MAX_FRAME_STEP_SEC) elapsed = OV_MAX_FRAME_STEP_SEC;

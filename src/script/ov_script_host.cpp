@@ -81,14 +81,9 @@ void ReportError(lua_State* L, int index) {
   char buf[96];
   const char* msg = buf;
   switch (lua_type(L, index)) {
-    case LUA_TSTRING:
-      msg = lua_tostring(L, index);
-      break;
-    case LUA_TNUMBER:
-      std::snprintf(buf, sizeof(buf), "%.14g", double(lua_tonumber(L, index)));
-      break;
-    default:
-      std::snprintf(buf, sizeof(buf), "(error object is a %s value)", luaL_typename(L, index));
+    case LUA_TSTRING: msg = lua_tostring(L, index); break;
+    case LUA_TNUMBER: std::snprintf(buf, sizeof(buf), "%.14g", double(lua_tonumber(L, index))); break;
+    default: std::snprintf(buf, sizeof(buf), "(error object is a %s value)", luaL_typename(L, index));
   }
   ReportMessage(msg);
 }

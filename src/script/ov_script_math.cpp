@@ -697,18 +697,12 @@ int KeyCode(const char* name) {
     const char c = char(std::toupper(static_cast<unsigned char>(name[0])));
     if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return c;
     switch (c) {
-      case ' ':
-        return 0x20;
-      case '*':
-        return 0x6A;
-      case '+':
-        return 0x6B;
-      case '-':
-        return 0x6D;
-      case '/':
-        return 0x6F;
-      default:
-        return -1;
+      case ' ': return 0x20;
+      case '*': return 0x6A;
+      case '+': return 0x6B;
+      case '-': return 0x6D;
+      case '/': return 0x6F;
+      default: return -1;
     }
   }
   if (name[0] == 'F' || name[0] == 'f') {
@@ -738,14 +732,10 @@ int KeyCode(const char* name) {
 int MouseCode(const char* name) {
   if (!name || !*name) return 0;
   switch (std::toupper(static_cast<unsigned char>(name[0]))) {
-    case 'L':
-      return 256;
-    case 'M':
-      return 257;
-    case 'R':
-      return 258;
-    default:
-      return -1;
+    case 'L': return 256;
+    case 'M': return 257;
+    case 'R': return 258;
+    default: return -1;
   }
 }
 

@@ -264,8 +264,7 @@ OvMatrix* ArgMatrix(lua_State* L, int i) {
   MatUd* u = Ud<MatUd>(L, i, kTagMatrix);
   if (!u) return nullptr;
   switch (u->source) {
-    case kMatOwn:
-      return &u->m;
+    case kMatOwn: return &u->m;
     case kMatClumpWorld:
     case kMatClumpVP: {
       auto* c = static_cast<OvClump*>(HandleResolve(u->slot, u->gen, kSlotClump));
@@ -279,8 +278,7 @@ OvMatrix* ArgMatrix(lua_State* L, int i) {
       return const_cast<OvMatrix*>(u->source == kMatSceneViewProj ? &s->GetViewProjMatrix()
                                                                   : s->GetCameraToWorldMatrix());
     }
-    default:
-      return nullptr;
+    default: return nullptr;
   }
 }
 
@@ -311,8 +309,7 @@ OvAniCtrl* ArgAniCtrl(lua_State* L, int i) {
   RefUd* u = Ud<RefUd>(L, i, kTagAniCtrl);
   if (!u) return nullptr;
   switch (HandleKind(u->slot, u->gen)) {
-    case kSlotScriptCtrl:
-      return static_cast<OvAniCtrl*>(HandleResolve(u->slot, u->gen, kSlotScriptCtrl));
+    case kSlotScriptCtrl: return static_cast<OvAniCtrl*>(HandleResolve(u->slot, u->gen, kSlotScriptCtrl));
     case kSlotClump: {
       // Any other controller is valid while its clump still lists it.
       auto* c = static_cast<OvClump*>(HandleResolve(u->slot, u->gen, kSlotClump));
@@ -320,8 +317,7 @@ OvAniCtrl* ArgAniCtrl(lua_State* L, int i) {
       OvAniCtrlList* list = c ? c->GetAniCtrlList() : nullptr;
       return list && list->Contains(ctrl) ? ctrl : nullptr;
     }
-    default:
-      return nullptr;
+    default: return nullptr;
   }
 }
 

@@ -1,6 +1,5 @@
 #include "ov_sound_data.h"
 
-
 #include <cstring>
 
 #include "ov_paths.h"

@@ -21,18 +21,24 @@ struct OvSoundListOps {
     n->m_list = &list;
     n->m_prev = list.tail;
     n->m_next = nullptr;
-    if (list.tail) list.tail->m_next = n;
-    else list.head = n;
+    if (list.tail)
+      list.tail->m_next = n;
+    else
+      list.head = n;
     list.tail = n;
     ++list.count;
   }
   static void Remove(OvSoundInstance* n) {
     OvSoundList* list = n->m_list;
     if (!list) return;
-    if (n->m_prev) n->m_prev->m_next = n->m_next;
-    else list->head = n->m_next;
-    if (n->m_next) n->m_next->m_prev = n->m_prev;
-    else list->tail = n->m_prev;
+    if (n->m_prev)
+      n->m_prev->m_next = n->m_next;
+    else
+      list->head = n->m_next;
+    if (n->m_next)
+      n->m_next->m_prev = n->m_prev;
+    else
+      list->tail = n->m_prev;
     --list->count;
     n->m_list = nullptr;
     n->m_prev = n->m_next = nullptr;
@@ -41,18 +47,24 @@ struct OvSoundListOps {
     n->m_voiceList = &list;
     n->m_voicePrev = list.tail;
     n->m_voiceNext = nullptr;
-    if (list.tail) list.tail->m_voiceNext = n;
-    else list.head = n;
+    if (list.tail)
+      list.tail->m_voiceNext = n;
+    else
+      list.head = n;
     list.tail = n;
     ++list.count;
   }
   static void RemoveVoice(OvSoundInstance* n) {
     OvSoundList* list = n->m_voiceList;
     if (!list) return;
-    if (n->m_voicePrev) n->m_voicePrev->m_voiceNext = n->m_voiceNext;
-    else list->head = n->m_voiceNext;
-    if (n->m_voiceNext) n->m_voiceNext->m_voicePrev = n->m_voicePrev;
-    else list->tail = n->m_voicePrev;
+    if (n->m_voicePrev)
+      n->m_voicePrev->m_voiceNext = n->m_voiceNext;
+    else
+      list->head = n->m_voiceNext;
+    if (n->m_voiceNext)
+      n->m_voiceNext->m_voicePrev = n->m_voicePrev;
+    else
+      list->tail = n->m_voicePrev;
     --list->count;
     n->m_voiceList = nullptr;
     n->m_voicePrev = n->m_voiceNext = nullptr;
@@ -146,9 +158,7 @@ void OvSoundSystem::SetVoiceLimit2D(int32_t limit) {
   m_voiceLimit[0] = limit < 0 ? 0 : (limit > OV_SND_MAX_VOICES ? OV_SND_MAX_VOICES : limit);
 }
 
-void OvSoundSystem::SetSoundFolder(const char* folder) {
-  m_soundFolder = folder ? folder : "";
-}
+void OvSoundSystem::SetSoundFolder(const char* folder) { m_soundFolder = folder ? folder : ""; }
 
 bool OvSoundSystem::OpenDevice() { return m_waveOut.OpenDevice(); }
 
@@ -265,12 +275,8 @@ void OvSoundSystem::InstancePause(OvSoundInstance* instance) {
       instance->m_stopTime = m_now;
       MoveTo(instance, m_dying, OV_SND_DYING);
       break;
-    case OV_SND_INTERRUPTED:
-      MoveTo(instance, lists[kSuspended], OV_SND_SUSPENDED);
-      break;
-    case OV_SND_READY:
-      MoveTo(instance, lists[kIdle], OV_SND_IDLE);
-      break;
+    case OV_SND_INTERRUPTED: MoveTo(instance, lists[kSuspended], OV_SND_SUSPENDED); break;
+    case OV_SND_READY: MoveTo(instance, lists[kIdle], OV_SND_IDLE); break;
     default:  // inactive
       break;
   }
@@ -284,8 +290,10 @@ void OvSoundSystem::StopInstance(OvSoundInstance* instance, int32_t mode) {
   }
   if (mode == OV_SND_STOP_AFTER_END) {
     // An interrupted sound gets one more chance at a voice first.
-    if (instance->m_kind == OV_SND_PLAIN) SchedulePlain();
-    else SchedulePositioned();
+    if (instance->m_kind == OV_SND_PLAIN)
+      SchedulePlain();
+    else
+      SchedulePositioned();
     if (!instance->Looping()) {
       if (instance->m_state == OV_SND_PLAYING) {
         instance->m_state = OV_SND_PLAYING_RELEASE;
@@ -359,9 +367,12 @@ bool OvSoundSystem::SchedulePositioned() {
     if (!r.Inside()) continue;
     bool better = candidate == nullptr;
     if (!better) {
-      if (r.Near() != cr.Near()) better = r.Near();
-      else if (n->m_priority != candidate->m_priority) better = n->m_priority > candidate->m_priority;
-      else better = RelativelyNearer(r, cr);
+      if (r.Near() != cr.Near())
+        better = r.Near();
+      else if (n->m_priority != candidate->m_priority)
+        better = n->m_priority > candidate->m_priority;
+      else
+        better = RelativelyNearer(r, cr);
     }
     if (better) {
       candidate = n;
@@ -442,8 +453,10 @@ void OvSoundSystem::Update() {
       }
       // Once-only sounds are not queued: what got no voice now falls back.
       if (!n->Looping()) {
-        if (n->m_state == OV_SND_READY) MoveTo(n, lists[kIdle], OV_SND_IDLE);
-        else if (n->m_state == OV_SND_INTERRUPTED) MoveTo(n, lists[kSuspended], OV_SND_SUSPENDED);
+        if (n->m_state == OV_SND_READY)
+          MoveTo(n, lists[kIdle], OV_SND_IDLE);
+        else if (n->m_state == OV_SND_INTERRUPTED)
+          MoveTo(n, lists[kSuspended], OV_SND_SUSPENDED);
       }
     }
     for (OvSoundInstance* n = lists[kSuspended].head; n; n = next) {

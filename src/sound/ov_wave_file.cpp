@@ -102,11 +102,11 @@ bool WaveReader::ReadData(uint32_t size) {
     std::snprintf(m_reason, sizeof(m_reason), "%u channels, only mono plays", unsigned(m_channels));
     return Reject(m_reason);
   }
-  const bool bitsAgree = m_bits == 0 || (m_blockAlign == 1 && m_bits == 8) ||
-                         (m_blockAlign == 2 && m_bits > 8 && m_bits <= 16);
+  const bool bitsAgree =
+      m_bits == 0 || (m_blockAlign == 1 && m_bits == 8) || (m_blockAlign == 2 && m_bits > 8 && m_bits <= 16);
   if ((m_blockAlign != 1 && m_blockAlign != 2) || !bitsAgree) {
-    std::snprintf(m_reason, sizeof(m_reason), "%u bits in %u-byte blocks, only 8 or 16 bits play",
-                  unsigned(m_bits), unsigned(m_blockAlign));
+    std::snprintf(m_reason, sizeof(m_reason), "%u bits in %u-byte blocks, only 8 or 16 bits play", unsigned(m_bits),
+                  unsigned(m_blockAlign));
     return Reject(m_reason);
   }
   if (m_rate == 0) return Reject("sample rate 0");

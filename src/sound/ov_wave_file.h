@@ -47,5 +47,4 @@ bool ParseWaveStream(OvStream& stream, const char* name, OvSoundSample& sample);
 // to nearest), for every position up to the last input sample. Returns the
 // new count, or 0 when the input is empty, a rate is 0 or the result would be
 // longer than OV_SOUND_MAX_SAMPLES. `out` may be null to ask for the count.
-uint32_t OvResampleLinear(const int16_t* in, uint32_t count, uint32_t fromRate, uint32_t toRate,
-                          int16_t* out);
+uint32_t OvResampleLinear(const int16_t* in, uint32_t count, uint32_t fromRate, uint32_t toRate, int16_t* out);

@@ -47,8 +47,9 @@ OrvcWhere Where(lua_State* L) {
 void Charge(lua_State* L, const std::string& what, uint64_t bytes) {
   Impl& c = Ctx(L);
   if (uint64_t(c.memoryUsed) + c.builderMemory + bytes > c.options.maxMemory) {
-    Fail(L, what, "the stage would use more than " + Decimal(double(c.options.maxMemory) / 1048576.0) +
-                      " MB of memory (--max-memory; the builders' data counts too)");
+    Fail(L, what,
+         "the stage would use more than " + Decimal(double(c.options.maxMemory) / 1048576.0) +
+             " MB of memory (--max-memory; the builders' data counts too)");
   }
   c.builderMemory += size_t(bytes);
 }
@@ -148,8 +149,7 @@ uint32_t Colour(lua_State* L, int i, const std::string& what) {
         c[k] = Number(L, -1, what);
         lua_pop(L, 1);
       }
-      return uint32_t(Byte01(c[3])) << 24 | uint32_t(Byte01(c[0])) << 16 | uint32_t(Byte01(c[1])) << 8 |
-             Byte01(c[2]);
+      return uint32_t(Byte01(c[3])) << 24 | uint32_t(Byte01(c[0])) << 16 | uint32_t(Byte01(c[1])) << 8 | Byte01(c[2]);
     }
   }
   Fail(L, what, "expected a colour (0xAARRGGBB, \"#RRGGBB\" or {r, g, b [, a]}), got " + TypeText(L, i));

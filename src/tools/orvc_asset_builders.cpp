@@ -126,7 +126,8 @@ int B_texture(lua_State* L) {
     std::string why;
     const std::vector<uint8_t> bytes = ReadFile(L, a.What(), file);
     int w = 0, h = 0;
-    if (OrvcImageSize(bytes, w, h) && w <= ORVC_MAX_TEXTURE_SIDE && h <= ORVC_MAX_TEXTURE_SIDE) image.emplace(L, a.What(), uint64_t(w) * uint64_t(h) * 4);
+    if (OrvcImageSize(bytes, w, h) && w <= ORVC_MAX_TEXTURE_SIDE && h <= ORVC_MAX_TEXTURE_SIDE)
+      image.emplace(L, a.What(), uint64_t(w) * uint64_t(h) * 4);
     if (!OrvcDecodeImage(bytes, img, why)) Fail(L, a.What(), "'" + file + "': " + why);
     for (const char* k : {"solid", "gradient", "checker", "pixels"})
       if (a.Has(k)) Fail(L, a.What(), std::string("give either file or ") + k + ", not both");
@@ -156,11 +157,11 @@ int B_texture(lua_State* L) {
 // ---------------------------------------------------------------------------
 // Materials.
 
-const std::vector<const char*> kLayerKinds = {"texture", "blend_alpha", "add",        "modulate",
-                                              "modulate2x", "reflection", "bump", "bump2"};
-const uint32_t kLayerKindValues[] = {ORVC_LAYER_TEXTURE,    ORVC_LAYER_BLEND_ALPHA, ORVC_LAYER_ADD,
-                                     ORVC_LAYER_MODULATE,   ORVC_LAYER_MODULATE2X,  ORVC_LAYER_REFLECTION,
-                                     ORVC_LAYER_BUMP,       ORVC_LAYER_BUMP2};
+const std::vector<const char*> kLayerKinds = {"texture",    "blend_alpha", "add",  "modulate",
+                                              "modulate2x", "reflection",  "bump", "bump2"};
+const uint32_t kLayerKindValues[] = {ORVC_LAYER_TEXTURE,  ORVC_LAYER_BLEND_ALPHA, ORVC_LAYER_ADD,
+                                     ORVC_LAYER_MODULATE, ORVC_LAYER_MODULATE2X,  ORVC_LAYER_REFLECTION,
+                                     ORVC_LAYER_BUMP,     ORVC_LAYER_BUMP2};
 const std::vector<const char*> kBlends = {"opaque", "alpha", "add", "multiply", "multiply2x"};
 
 uint8_t AddressMode(lua_State* L, int i, const std::string& what) {
@@ -539,7 +540,9 @@ int B_script(lua_State* L) {
 
 // What the sound system needs of a WAV file, with a reason when it is not.
 std::string WaveProblem(const std::vector<uint8_t>& b) {
-  auto u32 = [&](size_t at) { return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24; };
+  auto u32 = [&](size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+  };
   auto u16 = [&](size_t at) { return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8; };
   if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0) {
     return "not a RIFF/WAVE file";

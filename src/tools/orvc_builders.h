@@ -50,7 +50,7 @@ struct OrvcCompiler::Impl {
   size_t builderMemory = 0;  // what the builders hold (records, images being made)
   uint64_t instructions = 0;
   std::chrono::steady_clock::time_point deadline;
-  std::string stopped;  // the limit's message once one was reached: final
+  std::string stopped;             // the limit's message once one was reached: final
   const char* building = nullptr;  // the builder running now (builders do not nest)
   std::string buildingName;
   int includeDepth = 0;
@@ -127,8 +127,8 @@ class Args {
  public:
   Args(lua_State* L, const char* builder, int index = 1) : m_L(L), m_index(index), m_what(builder) {
     if (lua_type(L, index) != LUA_TTABLE) {
-      Fail(L, builder, std::string("expected a table of fields, as in ") + builder + "{ ... }, got " +
-                           TypeText(L, index));
+      Fail(L, builder,
+           std::string("expected a table of fields, as in ") + builder + "{ ... }, got " + TypeText(L, index));
     }
   }
   // Messages name the item once its name is known: "clump 'lid'".
@@ -156,10 +156,18 @@ class Args {
     lua_pop(m_L, 1);
     return present;
   }
-  double Number(const char* key, double def) { return Read(key, def, [&] { return orvc::Number(m_L, -1, Field(key)); }); }
-  int32_t Int(const char* key, int32_t def) { return Read(key, def, [&] { return Int32(m_L, -1, Field(key)); }); }
-  uint32_t Word(const char* key, uint32_t def) { return Read(key, def, [&] { return orvc::Word(m_L, -1, Field(key)); }); }
-  bool Bool(const char* key, bool def) { return Read(key, def, [&] { return Boolean(m_L, -1, Field(key)); }); }
+  double Number(const char* key, double def) {
+    return Read(key, def, [&] { return orvc::Number(m_L, -1, Field(key)); });
+  }
+  int32_t Int(const char* key, int32_t def) {
+    return Read(key, def, [&] { return Int32(m_L, -1, Field(key)); });
+  }
+  uint32_t Word(const char* key, uint32_t def) {
+    return Read(key, def, [&] { return orvc::Word(m_L, -1, Field(key)); });
+  }
+  bool Bool(const char* key, bool def) {
+    return Read(key, def, [&] { return Boolean(m_L, -1, Field(key)); });
+  }
   std::string Str(const char* key, const std::string& def) {
     return Read(key, def, [&] { return String(m_L, -1, Field(key)); });
   }

@@ -148,8 +148,10 @@ int EntryToString(lua_State* L) {
 void OpenSandbox(lua_State* L) {
   // The libraries content may use; nothing that reaches files, programs or
   // the loader.
-  const luaL_Reg libs[] = {{LUA_GNAME, luaopen_base},       {LUA_STRLIBNAME, luaopen_string},
-                           {LUA_MATHLIBNAME, luaopen_math}, {LUA_TABLIBNAME, luaopen_table},
+  const luaL_Reg libs[] = {{LUA_GNAME, luaopen_base},
+                           {LUA_STRLIBNAME, luaopen_string},
+                           {LUA_MATHLIBNAME, luaopen_math},
+                           {LUA_TABLIBNAME, luaopen_table},
                            {LUA_UTF8LIBNAME, luaopen_utf8}};
   for (const luaL_Reg& lib : libs) {
     luaL_requiref(L, lib.name, lib.func, 1);
@@ -185,15 +187,32 @@ void OpenSandbox(lua_State* L) {
   lua_pop(L, 1);
 
   const luaL_Reg builders[] = {
-      {"stage", Builder<B_stage>},         {"texture", Builder<B_texture>},   {"material", Builder<B_material>},
-      {"mesh", Builder<B_mesh>},           {"box", Builder<B_box>},           {"plane", Builder<B_plane>},
-      {"disc", Builder<B_disc>},           {"cylinder", Builder<B_cylinder>}, {"cone", Builder<B_cone>},
-      {"sphere", Builder<B_sphere>},       {"rounded_box", Builder<B_rounded_box>},
-      {"clump", Builder<B_clump>},         {"object", Builder<B_object>},     {"animation", Builder<B_animation>},
-      {"track", Builder<B_track>},         {"node", Builder<B_node>},         {"script", Builder<B_script>},
-      {"sound", Builder<B_sound>},         {"include", Guarded<B_include>},   {"rotation", Guarded<H_rotation>},
-      {"euler", Guarded<H_euler>},         {"look_at", Guarded<H_look_at>},   {"rgb", Guarded<H_rgb>},
-      {"bits", Guarded<H_bits>},           {"seconds", Guarded<H_seconds>},   {"print", Guarded<H_print>},
+      {"stage", Builder<B_stage>},
+      {"texture", Builder<B_texture>},
+      {"material", Builder<B_material>},
+      {"mesh", Builder<B_mesh>},
+      {"box", Builder<B_box>},
+      {"plane", Builder<B_plane>},
+      {"disc", Builder<B_disc>},
+      {"cylinder", Builder<B_cylinder>},
+      {"cone", Builder<B_cone>},
+      {"sphere", Builder<B_sphere>},
+      {"rounded_box", Builder<B_rounded_box>},
+      {"clump", Builder<B_clump>},
+      {"object", Builder<B_object>},
+      {"animation", Builder<B_animation>},
+      {"track", Builder<B_track>},
+      {"node", Builder<B_node>},
+      {"script", Builder<B_script>},
+      {"sound", Builder<B_sound>},
+      {"include", Guarded<B_include>},
+      {"rotation", Guarded<H_rotation>},
+      {"euler", Guarded<H_euler>},
+      {"look_at", Guarded<H_look_at>},
+      {"rgb", Guarded<H_rgb>},
+      {"bits", Guarded<H_bits>},
+      {"seconds", Guarded<H_seconds>},
+      {"print", Guarded<H_print>},
   };
   for (const luaL_Reg& b : builders) {
     lua_pushcfunction(L, b.func);
@@ -230,9 +249,9 @@ bool OrvcCompiler::Compile() {
   std::error_code ec;
   c.realRoot = fs::canonical(c.root, ec).string();
   if (ec) c.realRoot = fs::absolute(c.root, ec).lexically_normal().string();
-  c.deadline = std::chrono::steady_clock::now() +
-               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                   std::chrono::duration<double>(std::min(c.options.maxSeconds, 1e9)));
+  c.deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                             std::chrono::duration<double>(std::min(c.options.maxSeconds, 1e9)));
 
   std::string text;
   if (c.options.text) {

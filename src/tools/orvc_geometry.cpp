@@ -206,7 +206,7 @@ OrvcMeshData OrvcMakeSphere(float radius, int segments, int rings) {
       const uint32_t up = uint32_t(j * columns + i), up2 = up + 1;
       const uint32_t lo = up + uint32_t(columns), lo2 = lo + 1;
       if (j + 1 < rings) b.Triangle(lo, lo2, up2);  // the bottom pole row collapses
-      if (j > 0) b.Triangle(lo, up2, up);             // the top pole row collapses
+      if (j > 0) b.Triangle(lo, up2, up);           // the top pole row collapses
     }
   }
   return mesh;
@@ -348,8 +348,8 @@ std::string OrvcCheckMesh(const OrvcMeshData& mesh) {
     const std::string which = "coordinate set " + std::to_string(s);
     if (set.coords.size() % 2 != 0) return which + ": coordinates must come in pairs (u, v)";
     if (set.indices.size() != mesh.indices.size()) {
-      return which + ": " + std::to_string(set.indices.size()) + " indices for " +
-             std::to_string(mesh.indices.size()) + " triangle corners";
+      return which + ": " + std::to_string(set.indices.size()) + " indices for " + std::to_string(mesh.indices.size()) +
+             " triangle corners";
     }
     const size_t count = set.coords.size() / 2;
     for (size_t i = 0; i < set.indices.size(); ++i) {

@@ -235,36 +235,24 @@ void PlainValue(lua_State* L, int i, const ParamTarget& t) {
 void ParamValue(lua_State* L, int i, const OvNodeParamDesc& d, int slot, OrvcEntry& e, const std::string& what) {
   const ParamTarget t{d, slot, e, what};
   switch (OvParamBaseKind(d.kind)) {
-    case OV_PK_REAL:
-      return RealValue(L, i, t);
-    case OV_PK_CHECK:
-      return CheckValue(L, i, t);
-    case OV_PK_COLOUR:
-      return ColourValue(L, i, t);
-    case OV_PK_FLAG_PAIR:
-      return FlagPairValue(L, i, t);
-    case OV_PK_REF:
-      return RefValue(L, i, t);
+    case OV_PK_REAL: return RealValue(L, i, t);
+    case OV_PK_CHECK: return CheckValue(L, i, t);
+    case OV_PK_COLOUR: return ColourValue(L, i, t);
+    case OV_PK_FLAG_PAIR: return FlagPairValue(L, i, t);
+    case OV_PK_REF: return RefValue(L, i, t);
     case OV_PK_SPIN_AXIS:
-    case OV_PK_AXIS:
-      return AxisValue(L, i, t);
-    case OV_PK_CHOICE:
-      return ChoiceValue(L, i, t);
-    case OV_PK_SOUND_FILE:
-      return SoundFileValue(L, i, t);
+    case OV_PK_AXIS: return AxisValue(L, i, t);
+    case OV_PK_CHOICE: return ChoiceValue(L, i, t);
+    case OV_PK_SOUND_FILE: return SoundFileValue(L, i, t);
     case OV_PK_TEXT:
-    case OV_PK_FILE:
-      return TextValue(L, i, t);
-    case OV_PK_TEXTURE:
-      return TextureValue(L, i, t);
+    case OV_PK_FILE: return TextValue(L, i, t);
+    case OV_PK_TEXTURE: return TextureValue(L, i, t);
     case OV_PK_INT:
     case OV_PK_TIME:
     case OV_PK_FLAG_MASK:
     case OV_PK_NODE_REF:
-    case OV_PK_SUB_MATERIAL:
-      return WordValue(L, i, t);
-    default:
-      return PlainValue(L, i, t);
+    case OV_PK_SUB_MATERIAL: return WordValue(L, i, t);
+    default: return PlainValue(L, i, t);
   }
 }
 
@@ -293,8 +281,8 @@ const OvNodeType* NodeType(lua_State* L, Args& a, OrvcEntry& entry, OvTypeId& pa
       Fail(L, a.Field("pair"),
            "no node type (" + std::to_string(pair.group) + ", " + std::to_string(pair.id) + ") is registered");
     }
-    entry.typeName = type->GetName() ? type->GetName()
-                                     : "(" + std::to_string(pair.group) + ", " + std::to_string(pair.id) + ")";
+    entry.typeName =
+        type->GetName() ? type->GetName() : "(" + std::to_string(pair.group) + ", " + std::to_string(pair.id) + ")";
   }
   lua_pop(L, 1);
   return type;
@@ -307,21 +295,12 @@ void DefaultValues(const OvNodeParamDesc* params, int count, std::vector<OvParam
     const OvNodeParamDesc& d = params[p];
     OvParamValue& v = values[size_t(p)];
     switch (OvParamBaseKind(d.kind)) {
-      case OV_PK_REAL:
-        v.w[0] = std::bit_cast<uint32_t>(d.def.f);
-        break;
-      case OV_PK_REF:
-        v = OvParamValue{{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}};
-        break;
-      case OV_PK_FLAG_PAIR:
-        v.w[0] = v.w[1] = uint32_t(d.def.i);
-        break;
+      case OV_PK_REAL: v.w[0] = std::bit_cast<uint32_t>(d.def.f); break;
+      case OV_PK_REF: v = OvParamValue{{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}}; break;
+      case OV_PK_FLAG_PAIR: v.w[0] = v.w[1] = uint32_t(d.def.i); break;
       case OV_PK_TEXT:
-      case OV_PK_FILE:
-        break;  // no text
-      default:
-        v.w[0] = uint32_t(d.def.i);
-        break;
+      case OV_PK_FILE: break;  // no text
+      default: v.w[0] = uint32_t(d.def.i); break;
     }
   }
 }
@@ -345,8 +324,7 @@ std::vector<std::string> GivenLabels(lua_State* L, const std::string& what) {
 
 // The parameter a label names: exactly, else without the leading tab and
 // trailing colon; "Label#2" takes the second parameter of that label.
-int FindParam(lua_State* L, const OvNodeParamDesc* params, int count, const std::string& key,
-              const std::string& what) {
+int FindParam(lua_State* L, const OvNodeParamDesc* params, int count, const std::string& key, const std::string& what) {
   std::string label = key;
   int nth = 1;
   const size_t hash = key.rfind('#');

@@ -137,8 +137,7 @@ std::vector<uint8_t> OrvcTrackBlock(uint32_t flags, const OrvcKeyTable& table) {
   const uint32_t mode = uint32_t(table.before) | uint32_t(table.after) << 8 | uint32_t(table.interpolation) << 16;
   s.WriteU32(flags);
   s.WriteU32(OV_KEY_HEADER_BYTES + count * stride);
-  s.WriteLayout("uuuttttu", count, stride, 0u, table.rangeStart, table.rangeEnd, table.loopEnd, table.loopStart,
-                mode);
+  s.WriteLayout("uuuttttu", count, stride, 0u, table.rangeStart, table.rangeEnd, table.loopEnd, table.loopStart, mode);
   for (uint32_t k = 0; k < count; ++k) {
     s.WriteI32(table.times[k]);
     for (int v = 0; v < table.valuesPerKey; ++v) s.WriteF32(table.values[size_t(k) * size_t(table.valuesPerKey) + v]);
@@ -180,8 +179,7 @@ bool OrvcBlockWriter::Integer(char letter, int64_t value, std::string& error) {
       return true;
     }
     case 'f':
-    case 'R':
-      return Real(letter, double(value), error);
+    case 'R': return Real(letter, double(value), error);
     default:
       error = "letter '" + std::string(1, letter) + "' does not take a number (use i, u, t, s, b, f or R)";
       return false;

@@ -80,8 +80,8 @@ class OrvcStdMaterialRecord : public OvDbNode {
 
 struct OrvcKeyTable {
   int valuesPerKey = 0;
-  std::vector<int32_t> times;   // ascending
-  std::vector<float> values;    // valuesPerKey per key
+  std::vector<int32_t> times;  // ascending
+  std::vector<float> values;   // valuesPerKey per key
   int32_t rangeStart = 0, rangeEnd = 0;
   int32_t loopStart = 0, loopEnd = 0;
   uint8_t before = 0, after = 0, interpolation = 0;

@@ -403,7 +403,8 @@ int B_animation(lua_State* L) {
   while (lua_next(L, 1)) {
     lua_pop(L, 1);
     if (!lua_isinteger(L, -1)) {
-      Fail(L, "animation", "expected only a list of entries, got the field " + std::string(luaL_tolstring(L, -1, nullptr)));
+      Fail(L, "animation",
+           "expected only a list of entries, got the field " + std::string(luaL_tolstring(L, -1, nullptr)));
     }
   }
   PushHandle(L, OrvcKind::Animation, AnimationFromList(L, 1, "animation"));
@@ -417,11 +418,16 @@ struct TrackKind {
   bool cubic;  // always stores cubic coefficients
 };
 const TrackKind kTracks[] = {
-    {"position", OV_TRACK_POSITION, 3, false},       {"position_cubic", OV_TRACK_POSITION_CUBIC, 3, true},
-    {"rotation", OV_TRACK_ROTATION, 4, false},       {"scale", OV_TRACK_SCALE, 1, false},
-    {"vertices", OV_TRACK_VERTICES, -1, false},      {"vertices_cubic", OV_TRACK_VERTICES_CUBIC, -1, true},
-    {"uv", OV_TRACK_UV, -1, false},                  {"uv_cubic", OV_TRACK_UV_CUBIC, -1, true},
-    {"uv_step", OV_TRACK_UV_STEP, -1, false},        {"visibility", OV_TRACK_VISIBILITY, 0, false},
+    {"position", OV_TRACK_POSITION, 3, false},
+    {"position_cubic", OV_TRACK_POSITION_CUBIC, 3, true},
+    {"rotation", OV_TRACK_ROTATION, 4, false},
+    {"scale", OV_TRACK_SCALE, 1, false},
+    {"vertices", OV_TRACK_VERTICES, -1, false},
+    {"vertices_cubic", OV_TRACK_VERTICES_CUBIC, -1, true},
+    {"uv", OV_TRACK_UV, -1, false},
+    {"uv_cubic", OV_TRACK_UV_CUBIC, -1, true},
+    {"uv_step", OV_TRACK_UV_STEP, -1, false},
+    {"visibility", OV_TRACK_VISIBILITY, 0, false},
     {"background", OV_TRACK_BACKGROUND, 3, false},
 };
 const std::vector<const char*> kKeyModes = {"clamp", "repeat", "pingpong", "cycle"};
@@ -447,8 +453,9 @@ int B_track(lua_State* L) {
   if (!kind) {
     std::string list;
     for (const TrackKind& t : kTracks) list += (list.empty() ? "" : ", ") + std::string(t.name);
-    Fail(L, a.Field("kind"), (kindName.empty() ? std::string("missing") : "'" + kindName + "' is not a track kind") +
-                                 " (expected one of " + list + ")");
+    Fail(L, a.Field("kind"),
+         (kindName.empty() ? std::string("missing") : "'" + kindName + "' is not a track kind") + " (expected one of " +
+             list + ")");
   }
   a.Name(kindName);
   const bool givenCubic = a.Choice("interpolation", {"linear", "cubic"}, kind->cubic ? 1 : 0) == 1;
@@ -480,8 +487,8 @@ int B_track(lua_State* L) {
     }
     const int32_t t = int32_t(flat[0]);
     if (!table.times.empty() && t <= table.times.back()) {
-      Fail(L, what, "time " + std::to_string(t) + " is not after the previous key's " +
-                        std::to_string(table.times.back()));
+      Fail(L, what,
+           "time " + std::to_string(t) + " is not after the previous key's " + std::to_string(table.times.back()));
     }
     const int got = int(flat.size()) - 1;
     if (perKey < 0) perKey = got;
@@ -496,7 +503,8 @@ int B_track(lua_State* L) {
     // Spherical interpolation needs unit quaternions.
     for (size_t k = 0; k < table.times.size(); ++k) {
       float* q = &values[4 * k];
-      const double len = std::sqrt(double(q[0]) * q[0] + double(q[1]) * q[1] + double(q[2]) * q[2] + double(q[3]) * q[3]);
+      const double len =
+          std::sqrt(double(q[0]) * q[0] + double(q[1]) * q[1] + double(q[2]) * q[2] + double(q[3]) * q[3]);
       if (len < 1e-12) Fail(L, a.Field("keys") + " key " + std::to_string(k + 1), "the quaternion has no length");
       for (int v = 0; v < 4; ++v) q[v] = float(q[v] / len);
     }
@@ -519,8 +527,8 @@ int B_track(lua_State* L) {
   const uint32_t flags = a.Word("flags", 0);
   a.Done();
   std::string why;
-  entry.node = OrvcNodeFromBlock(OvNodeClasses(), Ctx(L).stage->Db().Arena(), {0, kind->id},
-                                 OrvcTrackBlock(flags, table), why);
+  entry.node =
+      OrvcNodeFromBlock(OvNodeClasses(), Ctx(L).stage->Db().Arena(), {0, kind->id}, OrvcTrackBlock(flags, table), why);
   if (!entry.node) Fail(L, a.What(), why);
   entry.typeName = "track " + kindName;
   return PushEntry(L, std::move(entry));

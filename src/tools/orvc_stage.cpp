@@ -17,22 +17,14 @@ std::string OrvcWhere::Prefix() const {
 
 const char* OrvcKindName(OrvcKind kind) {
   switch (kind) {
-    case OrvcKind::Texture:
-      return "texture";
-    case OrvcKind::Material:
-      return "material";
-    case OrvcKind::Mesh:
-      return "mesh";
-    case OrvcKind::Clump:
-      return "clump";
-    case OrvcKind::Object:
-      return "object";
-    case OrvcKind::Animation:
-      return "animation";
-    case OrvcKind::Sound:
-      return "sound";
-    case OrvcKind::Script:
-      return "script";
+    case OrvcKind::Texture: return "texture";
+    case OrvcKind::Material: return "material";
+    case OrvcKind::Mesh: return "mesh";
+    case OrvcKind::Clump: return "clump";
+    case OrvcKind::Object: return "object";
+    case OrvcKind::Animation: return "animation";
+    case OrvcKind::Sound: return "sound";
+    case OrvcKind::Script: return "script";
   }
   return "item";
 }
@@ -45,22 +37,14 @@ OrvcStage::~OrvcStage() {
 
 int OrvcStage::Count(OrvcKind kind) const {
   switch (kind) {
-    case OrvcKind::Texture:
-      return int(m_db->TextureCount());
-    case OrvcKind::Material:
-      return int(m_materials.size());
-    case OrvcKind::Mesh:
-      return int(m_db->MeshCount());
-    case OrvcKind::Clump:
-      return int(m_clumps.size());
-    case OrvcKind::Object:
-      return int(m_objects.size());
-    case OrvcKind::Animation:
-      return int(m_sets.size());
-    case OrvcKind::Sound:
-      return m_db->SoundDatabase() ? int(m_db->SoundDatabase()->Count()) : 0;
-    case OrvcKind::Script:
-      return int(m_db->ScriptCount());
+    case OrvcKind::Texture: return int(m_db->TextureCount());
+    case OrvcKind::Material: return int(m_materials.size());
+    case OrvcKind::Mesh: return int(m_db->MeshCount());
+    case OrvcKind::Clump: return int(m_clumps.size());
+    case OrvcKind::Object: return int(m_objects.size());
+    case OrvcKind::Animation: return int(m_sets.size());
+    case OrvcKind::Sound: return m_db->SoundDatabase() ? int(m_db->SoundDatabase()->Count()) : 0;
+    case OrvcKind::Script: return int(m_db->ScriptCount());
   }
   return 0;
 }
@@ -74,8 +58,7 @@ std::string OrvcStage::Describe(const OrvcHandle& h) const {
   return name.empty() ? text + " " + std::to_string(h.index) : text + " '" + name + "'";
 }
 
-int OrvcStage::AddTexture(const OrvcImage& image, const OrvcTextureFormat& format, bool compress,
-                          std::string& error) {
+int OrvcStage::AddTexture(const OrvcImage& image, const OrvcTextureFormat& format, bool compress, std::string& error) {
   OvTextureRecord shape;
   shape.width = image.width;
   shape.height = image.height;
@@ -144,8 +127,8 @@ int OrvcStage::AddMesh(const OrvcMeshData& data, const std::vector<OrvcSubset>& 
       const OrvcSubset& s = subsets[i];
       if (s.firstTriangle < 0 || s.triangleCount < 0 ||
           int64_t(s.firstTriangle) + s.triangleCount > int64_t(data.TriangleCount())) {
-        error = "subset " + std::to_string(i + 1) + " covers triangles " + std::to_string(s.firstTriangle) +
-                " to " + std::to_string(int64_t(s.firstTriangle) + s.triangleCount - 1) + " of " +
+        error = "subset " + std::to_string(i + 1) + " covers triangles " + std::to_string(s.firstTriangle) + " to " +
+                std::to_string(int64_t(s.firstTriangle) + s.triangleCount - 1) + " of " +
                 std::to_string(data.TriangleCount());
         return -1;
       }
@@ -294,16 +277,12 @@ bool OrvcStage::ResolveRef(const OrvcHandle& h, OvParamValue& v, std::string& er
       v.w[0] = uint32_t(m_objects[size_t(h.index)].id);
       v.w[2] = uint32_t(h.index);
       return true;
-    case OrvcKind::Material:
-      v.w[0] = v.w[2] = uint32_t(m_materials[size_t(h.index)].shader);
-      return true;
+    case OrvcKind::Material: v.w[0] = v.w[2] = uint32_t(m_materials[size_t(h.index)].shader); return true;
     case OrvcKind::Texture:
     case OrvcKind::Mesh:
     case OrvcKind::Animation:
     case OrvcKind::Sound:
-    case OrvcKind::Script:
-      v.w[0] = v.w[2] = uint32_t(h.index);
-      return true;
+    case OrvcKind::Script: v.w[0] = v.w[2] = uint32_t(h.index); return true;
   }
   error = "unknown reference";
   return false;

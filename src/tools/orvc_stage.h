@@ -65,7 +65,7 @@ struct OrvcClump {
 
   // Filled while laying out.
   int parent = -1;
-  int object = -1;   // the logical object whose tree holds it
+  int object = -1;  // the logical object whose tree holds it
   bool needsId = false;
   int record = -1;
 };
@@ -138,8 +138,7 @@ class OrvcStage {
   int AddMaterial(const OrvcMaterialSpec& desc, const OrvcMaterialColours& colours, std::string& error);
   // Subsets: empty means one subset of the default material. Ranges (first
   // triangle, triangle count) are stored only with more than one subset.
-  int AddMesh(const OrvcMeshData& data, const std::vector<OrvcSubset>& subsets, uint32_t meshFlags,
-              std::string& error);
+  int AddMesh(const OrvcMeshData& data, const std::vector<OrvcSubset>& subsets, uint32_t meshFlags, std::string& error);
   int AddSound(const std::string& name, const std::vector<uint8_t>* data, std::string& error);
   int AddScript(int32_t kind, const std::vector<uint8_t>& bytes, std::string& error);
 

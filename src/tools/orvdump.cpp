@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ov_json_writer.h"
 #include "ov_database.h"
+#include "ov_json_writer.h"
 #include "ov_memory.h"
 #include "ov_node_type.h"
 #include "ov_nodes.h"
@@ -56,8 +56,8 @@ const char* TextureFormat(const OvTextureRecord& r) {
   if (r.paletteBits != 0) {
     std::snprintf(buf, sizeof(buf), "palette %u-bit", unsigned(r.paletteBits));
   } else {
-    std::snprintf(buf, sizeof(buf), "A%uR%uG%uB%u", unsigned(r.alphaBits == 255 ? 0 : r.alphaBits),
-                  unsigned(r.redBits), unsigned(r.greenBits), unsigned(r.blueBits));
+    std::snprintf(buf, sizeof(buf), "A%uR%uG%uB%u", unsigned(r.alphaBits == 255 ? 0 : r.alphaBits), unsigned(r.redBits),
+                  unsigned(r.greenBits), unsigned(r.blueBits));
   }
   return buf;
 }

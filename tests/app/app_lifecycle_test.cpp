@@ -77,12 +77,12 @@ TEST_F(AppTest, StartFramesAndStopTraceInOrderWithBalancedMemory) {
   EXPECT_TRUE(app->Terminate());
   delete app;
 
-  EXPECT_TRUE(InOrder(trace.Text(), {"Device capabilities:\n", "Orvo Renderer initialized\n",
-                                     "Orvo Sound system initialized\n",
-                                     " ------- Memory usage after the file loaded ------\n"
-                                     " -------------------------------------------------\n",
-                                     "Prepare terminate Orvo Renderer\n", "Orvo Renderer terminated\n",
-                                     "End play game\n", "Count of Orvo memory management systeme. alloc: "}));
+  EXPECT_TRUE(
+      InOrder(trace.Text(), {"Device capabilities:\n", "Orvo Renderer initialized\n", "Orvo Sound system initialized\n",
+                             " ------- Memory usage after the file loaded ------\n"
+                             " -------------------------------------------------\n",
+                             "Prepare terminate Orvo Renderer\n", "Orvo Renderer terminated\n", "End play game\n",
+                             "Count of Orvo memory management systeme. alloc: "}));
   EXPECT_FALSE(trace.Contains("not matched")) << trace.Text();
   OvMemoryCounters c = OvMemoryGetCounters();
   EXPECT_EQ(c.allocCount, c.freeCount);
@@ -136,8 +136,8 @@ TEST_F(AppTest, FailedRendererStopsStartAndShutsDownCleanly) {
   EXPECT_FALSE(app.Initialise(&window, false, "stage.orv"));
   EXPECT_FALSE(app.Frame());  // never runs a frame on a half-started engine
   EXPECT_TRUE(app.Terminate());
-  EXPECT_TRUE(InOrder(trace.Text(), {"Initialize renderer failed !\n", "End play game\n",
-                                     "Count of Orvo memory management systeme."}));
+  EXPECT_TRUE(InOrder(
+      trace.Text(), {"Initialize renderer failed !\n", "End play game\n", "Count of Orvo memory management systeme."}));
   EXPECT_FALSE(trace.Contains("Orvo Renderer initialized"));
   EXPECT_FALSE(trace.Contains("not matched")) << trace.Text();
 }

@@ -128,8 +128,8 @@ TEST(CommandLine, WindowModeRules) {
 }
 
 TEST(CommandLine, OptionsDoNotDisturbTheSize) {
-  CommandLine cl = Parse({"--headless", "1024", "--frames", "100", "768", "--data", "/tmp/d", "--content",
-                          "a.orv", "--trace", "t.log"});
+  CommandLine cl = Parse(
+      {"--headless", "1024", "--frames", "100", "768", "--data", "/tmp/d", "--content", "a.orv", "--trace", "t.log"});
   EXPECT_TRUE(cl.headless);
   EXPECT_EQ(cl.frames, 100);
   EXPECT_EQ(cl.width, 1024);

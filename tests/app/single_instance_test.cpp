@@ -37,7 +37,8 @@ TEST(SingleInstanceSocket, IdleConnectionsNeitherStallPollsNorHideARaise) {
     for (int i = 0; i < 4; ++i) idle.push_back(IdleConnection(d / "kiwa-memo.sock"));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(board.PollRaise());
-    slowestMs = std::max(slowestMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    slowestMs = std::max(slowestMs,
+                         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
   }
   EXPECT_LT(slowestMs, 50.0);
 

@@ -134,8 +134,7 @@ inline OvDbNode* MakeUnknownRecord(OvDatabase& db, uint32_t group, uint32_t id, 
 // keeps tests that run side by side apart.
 class TempFile {
  public:
-  explicit TempFile(const char* name)
-      : m_path(std::string(P_tmpdir) + "/" + std::to_string(getpid()) + "_" + name) {}
+  explicit TempFile(const char* name) : m_path(std::string(P_tmpdir) + "/" + std::to_string(getpid()) + "_" + name) {}
   ~TempFile() { std::remove(m_path.c_str()); }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;

@@ -269,11 +269,11 @@ inline bool BuildSample(OvDatabase& db) {
   if (db.SoundDatabase()->AddItem("sounds\\boom.wav", wave, sizeof wave) != 0) return false;
   if (db.SoundDatabase()->AddItem("far.wav", nullptr, 0) != 1) return false;
 
-  if (!AddSampleTexture(db, 2, 2, 0, 8, 8, 8, 8, false, 1)) return false;        // A8R8G8B8
-  if (!AddSampleTexture(db, 3, 2, 0, 0, 5, 6, 5, true, 2)) return false;         // R5G6B5, compressed
-  if (!AddSampleTexture(db, 4, 4, 8, 0, 0, 0, 0, false, 3)) return false;        // paletted
-  if (!AddSampleTexture(db, 2, 2, 8, 255, 8, 8, 8, true, 4)) return false;       // both blocks
-  if (!AddSampleTexture(db, 0, 5, 0, 0, 5, 6, 5, false, 5)) return false;        // empty
+  if (!AddSampleTexture(db, 2, 2, 0, 8, 8, 8, 8, false, 1)) return false;   // A8R8G8B8
+  if (!AddSampleTexture(db, 3, 2, 0, 0, 5, 6, 5, true, 2)) return false;    // R5G6B5, compressed
+  if (!AddSampleTexture(db, 4, 4, 8, 0, 0, 0, 0, false, 3)) return false;   // paletted
+  if (!AddSampleTexture(db, 2, 2, 8, 255, 8, 8, 8, true, 4)) return false;  // both blocks
+  if (!AddSampleTexture(db, 0, 5, 0, 0, 5, 6, 5, false, 5)) return false;   // empty
 
   if (!db.AddShader(MakeFakeNode(db, kFakeShaderType, 11, "gloss"))) return false;
   if (!db.AddShader(MakeUnknownRecord(db, 9, 9, {1, 2, 3, 4, 5}))) return false;

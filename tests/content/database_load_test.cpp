@@ -49,9 +49,9 @@ class Loading : public ::testing::Test {
     return WriteDatabase(*source);
   }
   bool IsEmpty() const {
-    return db->TextureCount() == 0 && db->ShaderCount() == 0 && db->MeshCount() == 0 &&
-           db->ClumpRecordCount() == 0 && db->LogObjRecordCount() == 0 && db->AniSetCount() == 0 &&
-           db->ScriptCount() == 0 && db->SoundDatabase()->Count() == 0 && std::strcmp(db->Name(), "") == 0;
+    return db->TextureCount() == 0 && db->ShaderCount() == 0 && db->MeshCount() == 0 && db->ClumpRecordCount() == 0 &&
+           db->LogObjRecordCount() == 0 && db->AniSetCount() == 0 && db->ScriptCount() == 0 &&
+           db->SoundDatabase()->Count() == 0 && std::strcmp(db->Name(), "") == 0;
   }
 
   RecordingRenderer renderer;  // outlives db, which may still release into it

@@ -22,11 +22,11 @@ void PutFullMesh(ContentWriter& w) {
   for (uint32_t i : {0u, 1u, 2u, 0u, 2u, 3u}) w.U32(i);
   w.I32(1).I32(-1).U32(0x55).I32(4).I32(-1);  // set: word, 4 coordinates inline
   for (int i = 0; i < 8; ++i) w.F32(float(i) / 8);
-  w.I32(0);                                    // no own index list
-  w.I32(10).I32(-1).U32(0).I32(2).I32(-1);     // words A, C, flags, 2 subsets
+  w.I32(0);                                 // no own index list
+  w.I32(10).I32(-1).U32(0).I32(2).I32(-1);  // words A, C, flags, 2 subsets
   for (int i = 0; i < 34; ++i) w.F32(float(i));
-  w.I32(-1).I32(0).I32(-1);                    // shader indices
-  w.I32(-1).U32(0).U32(3).U32(3).U32(3);       // range pairs
+  w.I32(-1).I32(0).I32(-1);               // shader indices
+  w.I32(-1).U32(0).U32(3).U32(3).U32(3);  // range pairs
   w.I32(-1);
   for (int i = 0; i < 10; ++i) w.F32(float(i));
 }
@@ -92,8 +92,7 @@ TEST_F(Meshes, ReferencesMustNameAUsableEarlierArray) {
       {"positions of itself", [](ContentWriter& w) { w.I32(-1).I32(0).I32(4).I32(1); }},
       {"positions with another count", [](ContentWriter& w) { w.I32(-1).I32(0).I32(3).I32(0); }},
       {"absent normals", [](ContentWriter& w) { w.I32(-1).I32(0x4).I32(4).I32(0).I32(0); }},
-      {"indices of another length",
-       [](ContentWriter& w) { w.I32(-1).I32(0).I32(0).I32(1).I32(3).I32(0); }},
+      {"indices of another length", [](ContentWriter& w) { w.I32(-1).I32(0).I32(0).I32(1).I32(3).I32(0); }},
       {"missing set of a packed reference",
        [](ContentWriter& w) { w.I32(-1).I32(0).I32(0).I32(0).I32(1).I32(-1).U32(0).I32(4).I32(3 << 24); }},
       {"packed reference to a later mesh",
@@ -180,7 +179,7 @@ TEST_F(PrivateCopies, ACopySharesEveryArrayUntilAChannelIsMadePrivate) {
   EXPECT_EQ(copy->setOwnership, (0x10000u << 1) | 1u);
 
   copy->positions[0] = 99;
-  EXPECT_EQ(shared->positions[0], 0.0f);  // the database mesh is untouched
+  EXPECT_EQ(shared->positions[0], 0.0f);                                // the database mesh is untouched
   EXPECT_TRUE(OvMeshMakeChannelsPrivate(*copy, OV_MESH_POSITIONS, 0));  // already private: kept
   EXPECT_EQ(copy->positions[0], 99.0f);
 

@@ -98,7 +98,7 @@ TEST_F(RoundTrip, MeshSharingSurvivesLoading) {
   EXPECT_EQ(m1->resources, m0->resources);
   EXPECT_EQ(m1->ranges, m0->ranges);
   EXPECT_EQ(m4->sets, m0->sets);
-  EXPECT_EQ(m0->ownership, 0u);  // arena arrays
+  EXPECT_EQ(m0->ownership, 0u);    // arena arrays
   EXPECT_EQ(m3->colors, nullptr);  // flagged, but there are no vertices
 }
 

@@ -55,18 +55,21 @@ std::string Quote(const std::string& s) {
   return out + "\"";
 }
 
-const char* const kNumbers[] = {"0", "1", "-1", "0.5", "2", "3", "16", "255", "256", "65535", "65536",
-                                "2147483647", "-2147483648", "4294967295", "1e9", "-1e9", "0/0", "math.huge",
-                                "-math.huge", "1e-30", "8192", "8193", "4096", "100"};
-const char* const kTexts[] = {"\"\"", "\"a\"", "\"lid\"", "\"x.wav\"", "\"../up\"", "\"/abs\"", "\"a\\0b\"",
-                              "string.rep('a', 70000)", "\"#FF00FF\"", "\"#80FF00FF\"", "\"clamp\"", "\"wrap\""};
+const char* const kNumbers[] = {"0",           "1",          "-1",   "0.5",   "2",     "3",
+                                "16",          "255",        "256",  "65535", "65536", "2147483647",
+                                "-2147483648", "4294967295", "1e9",  "-1e9",  "0/0",   "math.huge",
+                                "-math.huge",  "1e-30",      "8192", "8193",  "4096",  "100"};
+const char* const kTexts[] = {"\"\"",        "\"a\"",         "\"lid\"",   "\"x.wav\"",
+                              "\"../up\"",   "\"/abs\"",      "\"a\\0b\"", "string.rep('a', 70000)",
+                              "\"#FF00FF\"", "\"#80FF00FF\"", "\"clamp\"", "\"wrap\""};
 const char* const kShapes[] = {"box", "sphere", "cylinder", "cone", "disc", "plane", "rounded_box"};
-const char* const kShapeFields[] = {"size", "radius", "height", "segments", "rings", "caps", "top", "bottom",
-                                    "uv_scale", "color", "two_sided", "flags", "name", "colour"};
+const char* const kShapeFields[] = {"size",   "radius",   "height", "segments",  "rings", "caps", "top",
+                                    "bottom", "uv_scale", "color",  "two_sided", "flags", "name", "colour"};
 const char* const kFormats[] = {"argb8888", "xrgb8888", "rgb888", "rgb565", "xrgb1555", "argb1555",
-                                "argb4444", "xrgb4444", "rgb332", "p8", "dxt1"};
-const char* const kTrackKinds[] = {"position", "position_cubic", "rotation", "scale", "vertices", "vertices_cubic",
-                                   "uv", "uv_cubic", "uv_step", "visibility", "background", "nothing"};
+                                "argb4444", "xrgb4444", "rgb332", "p8",     "dxt1"};
+const char* const kTrackKinds[] = {"position", "position_cubic", "rotation",   "scale",
+                                   "vertices", "vertices_cubic", "uv",         "uv_cubic",
+                                   "uv_step",  "visibility",     "background", "nothing"};
 
 class Generator {
  public:
@@ -210,8 +213,10 @@ class Generator {
     if (m_in.Below(2)) f += ", mesh = " + Handle();
     if (m_in.Below(2)) f += ", position = " + Vector();
     if (m_in.Below(3) == 0) f += ", rotation = rotation(\"z\", " + Number() + ")";
-    if (m_in.Below(4) == 0) f += ", light = { type = \"spot\", range = " + Number() + " }";
-    else if (m_in.Below(4) == 0) f += ", camera = { fov = " + Number() + ", near = 1, far = " + Number() + " }";
+    if (m_in.Below(4) == 0)
+      f += ", light = { type = \"spot\", range = " + Number() + " }";
+    else if (m_in.Below(4) == 0)
+      f += ", camera = { fov = " + Number() + ", near = 1, far = " + Number() + " }";
     if (m_in.Below(3) == 0) f += ", children = { " + Handle() + ", " + Handle() + " }";
     if (m_in.Below(2)) {
       f += ", animation = {";

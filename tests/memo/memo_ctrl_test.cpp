@@ -52,9 +52,7 @@ TEST(MoveTo, PositionsAfterFixedStepsThenArrival) {
 }
 
 TEST(MoveTo, ArrivalWithCarriedObject) {
-  const struct {
-    bool deleteAtEnd;
-  } cases[] = {{false}, {true}};
+  const struct { bool deleteAtEnd; } cases[] = {{false}, {true}};
   for (const auto& c : cases) {
     FlightScene s;
     OvAcMoveTo* flyer = OvAcMoveTo::Create(OvAcMoveTo::kReturnDuration);

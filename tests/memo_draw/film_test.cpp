@@ -22,9 +22,7 @@ class FilmTest : public DeviceTest {};
 
 TEST_F(FilmTest, UploadDownloadRoundTrip) {
   Open();
-  const struct {
-    int w, h;
-  } sizes[] = {{1, 1}, {8, 4}, {3, 5}, {512, 512}};
+  const struct { int w, h; } sizes[] = {{1, 1}, {8, 4}, {3, 5}, {512, 512}};
   for (const auto& s : sizes) {
     OuFilmTexGLAdapter film(r);
     ASSERT_NE(film.CreateFilm(s.w, s.h), nullptr);
@@ -63,8 +61,10 @@ TEST_F(FilmTest, ColourWordsAreStoredBlueFirstAndRowsTopFirst) {
     float x, y, z, rhw;
     uint32_t c;
     float u, v;
-  } quad[4] = {{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0}, {w, 0, 0, 1, 0xFFFFFFFFu, 1, 0},
-               {0, h, 0, 1, 0xFFFFFFFFu, 0, 1}, {w, h, 0, 1, 0xFFFFFFFFu, 1, 1}};
+  } quad[4] = {{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0},
+               {w, 0, 0, 1, 0xFFFFFFFFu, 1, 0},
+               {0, h, 0, 1, 0xFFFFFFFFu, 0, 1},
+               {w, h, 0, 1, 0xFFFFFFFFu, 1, 1}};
   ASSERT_TRUE(r->DrawUser(OvMakeVertexFormat(VF_XYZRHW | VF_DIFFUSE, 1), quad, PRIM_TRIANGLESTRIP, 2));
   EXPECT_TRUE(device_test::Near(Pixel(kWidth / 2, 4), 255, 0, 0));
   EXPECT_TRUE(device_test::Near(Pixel(kWidth / 2, kHeight - 4), 0, 0, 255));

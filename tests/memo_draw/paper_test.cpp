@@ -97,9 +97,7 @@ TEST_F(PaperTest, PenAndRubberBlendRules) {
 }
 
 TEST_F(PaperTest, StampLandsAtItsFilmCoordinatesTopFirst) {
-  const struct {
-    float u, v;
-  } cases[] = {{0.25f, 0.125f}, {0.75f, 0.875f}, {0.0f, 0.25f}};
+  const struct { float u, v; } cases[] = {{0.25f, 0.125f}, {0.75f, 0.875f}, {0.0f, 0.25f}};
   paper->SetBrush(Brush(0xFF000000u), true, OvDrawingPaper::kPenWidth);
   for (const auto& c : cases) {
     ASSERT_TRUE(paper->Film().Clear(0));
@@ -339,7 +337,7 @@ TEST(FilmCoord, HitOnAQuadMapsToItsTextureCoordinates) {
     int32_t triangle;
     bool ok;
     float u, v;
-  } cases[] = {{{10, 0, 0}, 0, true, 0.5f, 0.5f},   {{11, 0.5f, 0}, 0, true, 0.75f, 0.25f},
+  } cases[] = {{{10, 0, 0}, 0, true, 0.5f, 0.5f},     {{11, 0.5f, 0}, 0, true, 0.75f, 0.25f},
                {{9, 0.5f, 0}, 1, true, 0.25f, 0.25f}, {{8, -1, 0}, 1, true, 0, 1},
                {{10, 0, 0}, 2, false, 0, 0},          {{10, 0, 0}, -1, false, 0, 0}};
   for (const auto& c : cases) {

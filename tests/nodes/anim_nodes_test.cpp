@@ -302,7 +302,7 @@ TEST_F(AnimNodeTypes, ParameterTablesAndCreateFromValues) {
   v[0] = Slot(0);
 
   const OvParamValue m[] = {Slot(0), Slot(0),          Slot(0x1, 0x1), Slot(0, 42, 0), Slot(5), Slot(900), Slot(4),
-                            Slot(2), Slot(0x30, 0x10), Slot(1),        Slot(0),     Slot(1), Slot(0),   Slot(1)};
+                            Slot(2), Slot(0x30, 0x10), Slot(1),        Slot(0),        Slot(1), Slot(0),   Slot(1)};
   auto* motion = FromValues<OvApplyMotionNode>(db->Arena(), m);
   ASSERT_NE(motion, nullptr);
   EXPECT_EQ(motion->recordIndex, 0);

@@ -73,8 +73,8 @@ TEST(CollisionNodeTypes, BlocksReadAndWriteByteForByte) {
     OvTypeId pair;
     std::vector<uint8_t> bytes;
   } blocks[] = {
-      {OV_NODE_OC_DIE, Words({100, 0x105, 0x1, 0x1, 0x2, 0x2, 0xFF000000u, F(0), F(1000), 4, F(980), F(1), F(1),
-                              F(5), uint32_t(-1), 6, 10, 0})},
+      {OV_NODE_OC_DIE, Words({100, 0x105, 0x1, 0x1, 0x2, 0x2, 0xFF000000u, F(0), F(1000), 4, F(980), F(1), F(1), F(5),
+                              uint32_t(-1), 6, 10, 0})},
       {OV_NODE_OC_HIT_TERRAIN, Words({100, 1, 0x4, 0x4, F(2), 5, 1200})},
       {OV_NODE_OC_HIT_OBJ, hitObj},
       {OV_NODE_OC_TOUCH_OBJ, hitObj},

@@ -51,7 +51,9 @@ class Sensors : public ::testing::Test {
     c->SetID(clumpId), c->CalcToWorldMatrix();
     return c;
   }
-  void Step(int n = 1, int32_t units = 1) { while (n-- > 0) StepFrame(scene, units); }
+  void Step(int n = 1, int32_t units = 1) {
+    while (n-- > 0) StepFrame(scene, units);
+  }
 
   DbHolder holder;
   OvChunkArena arena;
@@ -107,7 +109,10 @@ TEST_F(Sensors, ObjectValuesAreTestedAgainstOpenOrClosedRanges) {
   auto* id = Make<OvObjIdSensorNode>(0x2, 0x2);
   id->min = id->max = 7;
   Attach(health, c), Attach(id, c);
-  const struct { int32_t health, max, nodeId; uint32_t flags; } cases[] = {{500, 500, 7, 0x3}, {501, 500, 6, 0x0}, {100000, -200, -1, 0x1}, {-101, -200, 7, 0x2}};
+  const struct {
+    int32_t health, max, nodeId;
+    uint32_t flags;
+  } cases[] = {{500, 500, 7, 0x3}, {501, 500, 6, 0x0}, {100000, -200, -1, 0x1}, {-101, -200, 7, 0x2}};
   for (const auto& k : cases) {
     o->SetHealth(k.health), o->LoSetNodeID(k.nodeId), health->max = k.max, Step();
     EXPECT_EQ(Flags(c), k.flags) << k.health;
@@ -183,7 +188,10 @@ TEST_F(Sensors, CheckInOutRegionAndTriggerModes) {
   *tr = *r;
   tr->regionMode = 0, tr->outNode = {3, 3, -1};
   Attach(r, region), Attach(tr, trigger);
-  const struct { float x; uint32_t region, trigger; } path[] = {{5.0f, 0x1, 0x1}, {50, 0x2, 0x1}, {100, 0x2, 0x2}, {50, 0x2, 0x2}, {0, 0x1, 0x1}};
+  const struct {
+    float x;
+    uint32_t region, trigger;
+  } path[] = {{5.0f, 0x1, 0x1}, {50, 0x2, 0x1}, {100, 0x2, 0x2}, {50, 0x2, 0x2}, {0, 0x1, 0x1}};
   for (const auto& p : path) {  // bounds included; outside both keeps the last flags
     mover->SetPos({p.x, 0, 0}), mover->CalcToWorldMatrix(), Step();
     EXPECT_TRUE(Flags(region) == p.region && Flags(trigger) == p.trigger) << p.x;
@@ -290,13 +298,13 @@ TEST_F(SensorTypes, ParameterTablesAndCreateFromValues) {
   ASSERT_TRUE(an && std::fabs(an->cosine - 0.5f) < 1e-6f);
   EXPECT_TRUE(an->target.clumpKey == 5 && an->axisOwner == 1 && an->axis == 2);
 
-  const OvParamValue area[] = {Slot(0), Slot(1, 1), Slot(0), Slot(2, 2), Slot(0), Slot(4, 5),
+  const OvParamValue area[] = {Slot(0), Slot(1, 1), Slot(0), Slot(2, 2), Slot(0),     Slot(4, 5),
                                Slot(0), Slot(6, 7), Slot(1), Slot(8, 9), Slot(10, 11)};
   auto* trig = FromValues<OvCheckInOutSensorNode>(5000, area);  // the in node where the region node would go
   ASSERT_TRUE(trig && trig->regionMode == 0 && trig->inNode.clumpKey == 9 && trig->outNode.objectKey == 10);
 
   OvParamValue gone[] = {Slot(1, 1), Slot(0), Slot(F(2)), Slot(4, 70, 7), Slot(3),
-                         Slot(0),    Slot(0), Slot(0),    Slot(20),   Slot(30)};
+                         Slot(0),    Slot(0), Slot(0),    Slot(20),       Slot(30)};
   auto* cd = FromValues<OvCheckDestroyedSensorNode>(5010, gone);
   ASSERT_TRUE(cd && cd->checkedRecord == 7 && cd->number == 3 && cd->holdSec == 2.0f && !cd->ChecksId());
   gone[7] = Slot(1);

@@ -21,7 +21,9 @@ class FlagNodes : public ::testing::Test {
     AddCamera(scene);
   }
   template <class Node>
-  Node* Make() { return OvArenaNew<Node>(arena); }
+  Node* Make() {
+    return OvArenaNew<Node>(arena);
+  }
   OvAniCtrl* Attach(OvDbNode* node, OvClump* clump) {
     OvAniCtrl* ctrl = OvNodeController(node, clump);
     EXPECT_TRUE(ctrl && ctrl->IsOwned() && ctrl->GetChannelMask() == 0 && clump->AddAniCtrl(ctrl));
@@ -107,8 +109,10 @@ TEST_F(FlagNodes, AndOrFlagWritesEveryFrame) {
     int32_t op;
     uint32_t flags, out;
   };
-  const Case cases[] = {{OvAndOrFlagNode::kOr, 0x0, 0x0}, {OvAndOrFlagNode::kOr, 0x1, 0x10},
-                        {OvAndOrFlagNode::kAnd, 0x1, 0x0}, {OvAndOrFlagNode::kAnd, 0x3, 0x10}};
+  const Case cases[] = {{OvAndOrFlagNode::kOr, 0x0, 0x0},
+                        {OvAndOrFlagNode::kOr, 0x1, 0x10},
+                        {OvAndOrFlagNode::kAnd, 0x1, 0x0},
+                        {OvAndOrFlagNode::kAnd, 0x3, 0x10}};
   for (const Case& k : cases) {
     n->operation = k.op;
     c->SetSwitch(0x13, k.flags | (k.out ^ 0x10));  // start from the opposite output
@@ -188,7 +192,7 @@ TEST_F(FlagNodes, RefOthersFlagResolvesRetriesAndVoidsItsTarget) {
     Step();
     if (Flags(self) & 0x2) foundAt = t - first;
   }
-  EXPECT_EQ(foundAt, 32);  // the next lookup waits 32 units
+  EXPECT_EQ(foundAt, 32);          // the next lookup waits 32 units
   EXPECT_EQ(late->RefCount(), 2);  // held
 
   // No object key: the first clump of leading object 0.

@@ -131,7 +131,10 @@ TEST_F(FlareNode, StoredBlockAndValues) {
   const Case cases[] = {
       {"single", false, "1,2", {}},
       {"own list", true, "0.5; -1\t2\r\n3 ,", {0.5f, -1.0f, 2.0f, 3.0f}},
-      {"default list", true, nullptr, {-0.43f, -0.31f, -0.19f, 0.37f, 0.5f, 0.7f, 0.92f, 1.26f, 1.45f, 1.6f, 1.7f, 1.8f}},
+      {"default list",
+       true,
+       nullptr,
+       {-0.43f, -0.31f, -0.19f, 0.37f, 0.5f, 0.7f, 0.92f, 1.26f, 1.45f, 1.6f, 1.7f, 1.8f}},
   };
   OvNodeType* type = OvFlareNodeTypeCreate(OV_NODE_LENS_FLARE, "Lens Flare");
   for (const Case& c : cases) {

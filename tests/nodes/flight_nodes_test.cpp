@@ -23,7 +23,9 @@ class FlightNodes : public ::testing::Test {
     AddCamera(scene);
   }
   template <class Node>
-  Node* Make() { return OvArenaNew<Node>(arena); }
+  Node* Make() {
+    return OvArenaNew<Node>(arena);
+  }
   OvAniCtrl* Attach(OvDbNode* node, OvClump* clump) {
     OvAniCtrl* ctrl = OvNodeController(node, clump);
     EXPECT_TRUE(ctrl && clump->AddAniCtrl(ctrl));

@@ -33,7 +33,9 @@ class MiscNodes : public ::testing::Test {
     ASSERT_EQ(holder.db->SoundDatabase()->AddItem("tone.wav", tone.bytes.data(), uint32_t(tone.bytes.size())), 0);
   }
   template <class Node>
-  Node* Make() { return OvArenaNew<Node>(arena); }
+  Node* Make() {
+    return OvArenaNew<Node>(arena);
+  }
   OvAniCtrl* Attach(OvDbNode* node, OvClump* clump) {
     OvAniCtrl* ctrl = OvNodeController(node, clump);
     EXPECT_TRUE(ctrl && ctrl->IsOwned() && clump->AddAniCtrl(ctrl));
@@ -175,7 +177,7 @@ TEST_F(MiscNodes, SpinFollowsTheOtherClumpsTurnByTheRatio) {
 TEST_F(MiscNodes, AimTurnsAtTheTurnRateWithinLimitsAndLeadsMovingTargets) {
   OvVector hit;
   ASSERT_TRUE(OvAimIntercept(hit, {10, 0, 0}, {0, 1, 0}, {0, 0, 0}, 2.0f));
-  EXPECT_NEAR(OvLength(hit), 2.0f * hit.y, 1e-3f);  // bullet and target arrive together
+  EXPECT_NEAR(OvLength(hit), 2.0f * hit.y, 1e-3f);                            // bullet and target arrive together
   EXPECT_FALSE(OvAimIntercept(hit, {10, 0, 0}, {0, 1, 0}, {0, 0, 0}, 1.0f));  // a = 0
   Object("target", 3, 4, {10, 0, 0});
   Object("behind", 6, 5, {0, -10, 0});
@@ -237,7 +239,7 @@ TEST_F(MiscNodes, LodShowsOneLevelBySizeInCameraWithAMarginBackToTheFinest) {
   EXPECT_EQ(OvNodeController(node, root), nullptr);
   root->SetPos({2, 4, -4}), Step();
   EXPECT_NEAR(OvLodScreenMeasure(*root, *camera, 6.0f), 6.0f / 7.0f, 1e-5f);  // length estimate 7
-  static_cast<OvCamera*>(camera->GetExtension())->SetPerspective(false);  // half size 1.57
+  static_cast<OvCamera*>(camera->GetExtension())->SetPerspective(false);      // half size 1.57
   EXPECT_NEAR(OvLodScreenMeasure(*root, *camera, 3.0f), 3.0f / C_HALF_PI, 1e-5f);
 }
 
@@ -294,8 +296,8 @@ TEST_F(MiscNodeTypes, CreateFromValuesMapsTheSlots) {
   ASSERT_NE(s, nullptr);
   EXPECT_TRUE(s->soundIndex == 4 && s->repeat == -1 && s->priority == 0 && s->options == 0xB);
 
-  auto* a = From<OvAimNode>(1300, {Slot(0), Slot(F(90)), Slot(F(-90)), Slot(F(180)), Slot(F(7)), Slot(4),
-                                   Slot(3, 4), Slot(0x1, 0x1)}, 8);
+  auto* a = From<OvAimNode>(
+      1300, {Slot(0), Slot(F(90)), Slot(F(-90)), Slot(F(180)), Slot(F(7)), Slot(4), Slot(3, 4), Slot(0x1, 0x1)}, 8);
   ASSERT_NE(a, nullptr);
   EXPECT_TRUE(a->axes == 0x40 && a->bulletSpeed == 7.0f && a->target.clumpKey == 4);
   EXPECT_TRUE(std::fabs(a->maxAngle - C_HALF_PI) < 1e-6f && std::fabs(a->turnRate - C_PI) < 1e-6f);

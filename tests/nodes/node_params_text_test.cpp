@@ -26,8 +26,8 @@ TEST(ParamValues, TextIsCopiedIntoTheArena) {
   EXPECT_NE(copy, source.c_str());
   source.assign("changed after the call");
   EXPECT_STREQ(copy, "print('hello')");
-  EXPECT_EQ(values.Text(1), nullptr);   // an empty slot holds no text
-  EXPECT_EQ(values.Text(7), nullptr);   // out of range
+  EXPECT_EQ(values.Text(1), nullptr);  // an empty slot holds no text
+  EXPECT_EQ(values.Text(7), nullptr);  // out of range
   OvParamValues noArena(slots, 2);
   EXPECT_EQ(noArena.Text(0), nullptr);  // nowhere to keep it
 }

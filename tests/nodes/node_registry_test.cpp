@@ -350,8 +350,7 @@ TEST(NodeMetadata, ParameterTableAndCreateFromValues) {
   EXPECT_EQ(OvParamChoiceCount(params[0]), 0);  // not a choice list
 
   OvChunkArena arena;
-  const OvParamValue values[] = {Slot(0x3FFFF, 0x10001), Slot(std::bit_cast<uint32_t>(90.0f)), Slot(5, 6),
-                                 Slot(1)};
+  const OvParamValue values[] = {Slot(0x3FFFF, 0x10001), Slot(std::bit_cast<uint32_t>(90.0f)), Slot(5, 6), Slot(1)};
   EXPECT_EQ(type.CreateFromValues(arena, values, 3), nullptr);  // one short
   EXPECT_EQ(type.CreateFromValues(arena, nullptr, 4), nullptr);
   auto* node = static_cast<AngleNode*>(type.CreateFromValues(arena, values, 4));

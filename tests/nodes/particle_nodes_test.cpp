@@ -3,8 +3,8 @@
 // the three update rules and the limits on what content may ask for.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -86,8 +86,8 @@ TEST(ParticleBlocks, RoundTripByteForByteAndACutBlockFails) {
   OvChunkArena arena;
   std::vector<uint32_t> common = {100, 30, 2, 0, 0, 0, 0, 1, 0xFF112233, 0x80FFFFFF, 7, 8};
   for (float f : {1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 7.f, 8.f, 9.f, 10.f, -980.f}) common.push_back(F(f));
-  for (uint32_t w : {3u, 9u, 1u, 2u, F(0.5f), 300u, F(60.f), F(0.1f), F(0.2f), 6u, F(1), F(2), F(3), 0xFFFFFFFFu,
-                     4u, F(1.5f)})
+  for (uint32_t w :
+       {3u, 9u, 1u, 2u, F(0.5f), 300u, F(60.f), F(0.1f), F(0.2f), 6u, F(1), F(2), F(3), 0xFFFFFFFFu, 4u, F(1.5f)})
     common.push_back(w);
   ASSERT_EQ(common.size(), 39u);
   struct Case {
@@ -128,8 +128,8 @@ TEST(ParticleBlocks, ToolValuesFollowEachTypesTable) {
     int count;
     int fadeSlot;  // -1: none
   };
-  const Case cases[] = {{OV_NODE_PARTICLE_SIMPLE, 35, -1}, {OV_NODE_PARTICLE_ATTRACTION, 26, -1},
-                        {OV_NODE_PARTICLE_SMOKE, 30, 10}};
+  const Case cases[] = {
+      {OV_NODE_PARTICLE_SIMPLE, 35, -1}, {OV_NODE_PARTICLE_ATTRACTION, 26, -1}, {OV_NODE_PARTICLE_SMOKE, 30, 10}};
   for (const Case& c : cases) {
     const OvNodeType* type = OvFindNodeType(c.pair.group, c.pair.id);
     int count = 0;
@@ -281,8 +281,8 @@ TEST_F(ParticleNodes, AttractionFadesInItsLastEighthAndPullsTowardsItsTarget) {
     EXPECT_EQ(Particles()[0].colourB, f.tail);
     EXPECT_NEAR(Particles()[0].velocity.x, f.vx, 1e-2f);
   }
-  Step(10);  // age 12
-  source->SetPos({10, 0, 1e6f});  // out of the way of the colours
+  Step(10);                                                          // age 12
+  source->SetPos({10, 0, 1e6f});                                     // out of the way of the colours
   const uint32_t heads[] = {0xFF8040C0u, 0x80402060u, 0x00000000u};  // ages 13, 14, 15
   for (uint32_t head : heads) {
     Step();

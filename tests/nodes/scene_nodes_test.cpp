@@ -24,7 +24,7 @@ struct ExecLog {
   std::vector<std::string> runs, messages;
   static void Execute(void* self, const OvExecRequest& r) {
     static_cast<ExecLog*>(self)->runs.push_back(std::string(r.file) + "|" + r.parameters + "|" +
-                                                 (r.directory ? r.directory : "-") + "|" + r.baseFolder);
+                                                (r.directory ? r.directory : "-") + "|" + r.baseFolder);
   }
   static void Message(void* self, const char* text, const char*) {
     static_cast<ExecLog*>(self)->messages.push_back(text);
@@ -48,7 +48,9 @@ class SceneNodes : public ::testing::Test {
     OvClearNextContentName();
   }
   template <class Node>
-  Node* Make() { return OvArenaNew<Node>(arena); }
+  Node* Make() {
+    return OvArenaNew<Node>(arena);
+  }
   OvClump* Object(const char* name, bool camera = false, int32_t id = 0, int32_t serial = -1) {
     OvClump* c = nullptr;
     AddObject(scene, name, &c);
@@ -189,8 +191,8 @@ TEST_F(SceneNodeTypes, BlocksOfBothFamiliesReadAndWriteByteForByte) {
       {OV_NODE_CHANGE_SCENE, Bytes({100, 0x1, 0x1}, {"next.orv"})},
       {OV_NODE_CHANGE_SCENE, Bytes({100, 0, 0}, {""})},
       {OV_NODE_EXTERNAL_EXECUTION, Bytes({100, 1, 0x4, 0x4}, {"viewer", "-f \"x y\"", ""})},
-      {OV_NODE_GENERATOR, Bytes({100, 7, 3, 2, 4800, uint32_t(-1), 0xFFFFFFFFu, 3, 10, 2, 1, 1, 5,
-                                 std::bit_cast<uint32_t>(0.5f)})},
+      {OV_NODE_GENERATOR,
+       Bytes({100, 7, 3, 2, 4800, uint32_t(-1), 0xFFFFFFFFu, 3, 10, 2, 1, 1, 5, std::bit_cast<uint32_t>(0.5f)})},
       {OV_NODE_GENERATE_AFTER_DESTROYED, Bytes({100, 6, 2, 0x3, 0x1, uint32_t(-1), 1, 42})},
       {OV_NODE_DEL_CLUMP_TREE, Bytes({0x8, 0x8})},
       {OV_NODE_DEL_OBJECT_TREE, Bytes({0x10, 0x0})},
@@ -229,9 +231,23 @@ TEST_F(SceneNodeTypes, CreateFromValues) {
   db->AddLogObjRecord("Shot"), db->AddLogObjRecord("Spark");
   for (int i = 0; i < 5; ++i) db->AddClumpRecord("part");
   db->ClumpRecord(4)->logObjIndex = 1;
-  const OvParamValue g[] = {Slot(0), Slot(1, 1), Slot(0), Slot(0), Slot(0, 40, 4), Slot(9), Slot(600), Slot(30),
-                            Slot(5), Slot(2), Slot(1), Slot(1), Slot(std::bit_cast<uint32_t>(90.0f)),
-                            Slot(1), Slot(1), Slot(10), Slot(2)};
+  const OvParamValue g[] = {Slot(0),
+                            Slot(1, 1),
+                            Slot(0),
+                            Slot(0),
+                            Slot(0, 40, 4),
+                            Slot(9),
+                            Slot(600),
+                            Slot(30),
+                            Slot(5),
+                            Slot(2),
+                            Slot(1),
+                            Slot(1),
+                            Slot(std::bit_cast<uint32_t>(90.0f)),
+                            Slot(1),
+                            Slot(1),
+                            Slot(10),
+                            Slot(2)};
   EXPECT_EQ(OvFindNodeType(0, 1245)->CreateFromValues(db->Arena(), g, 16), nullptr);
   auto* gen = static_cast<OvGeneratorNode*>(OvFindNodeType(0, 1245)->CreateFromValues(db->Arena(), g, 17));
   ASSERT_NE(gen, nullptr);

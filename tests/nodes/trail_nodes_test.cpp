@@ -58,8 +58,12 @@ TEST_F(TrailNodes, RowsShowWhereTheParentsVerticesWere) {
   // Five rows at interval 10: the trail grows for 40 units, then keeps 10
   // units between rows (the oldest row 40 units back).
   const Case cases[] = {
-      {"first frame: no length", 1.0f, 1, 0.0f}, {"growing", 1.0f, 8, 2.0f},  {"growing", 1.0f, 20, 5.0f},
-      {"full", 1.0f, 40, 10.0f},                 {"full", 1.0f, 75, 10.0f},   {"still parent", 0.0f, 75, 0.0f},
+      {"first frame: no length", 1.0f, 1, 0.0f},
+      {"growing", 1.0f, 8, 2.0f},
+      {"growing", 1.0f, 20, 5.0f},
+      {"full", 1.0f, 40, 10.0f},
+      {"full", 1.0f, 75, 10.0f},
+      {"still parent", 0.0f, 75, 0.0f},
       {"row length from the list", 1.0f, 75, 10.0f, 0},
   };
   for (const Case& c : cases) {

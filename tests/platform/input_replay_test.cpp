@@ -27,7 +27,9 @@ TEST(InputEventsParse, GoodAndMalformedLines) {
       {"2 key 65 down\n2 key 65 up", 0, 2, K::Key},
       {"2 wheel -120\n2 up middle\n9 quit", 0, 3, K::Quit},
       {"", 0, 0, K::Move},
-      {"\xEF\xBB\xBF" "0 quit", 0, 1, K::Quit},  // a byte-order mark
+      {"\xEF\xBB\xBF"
+       "0 quit",
+       0, 1, K::Quit},  // a byte-order mark
       {"x move 1 2", 1, 0, K::Move},
       {"-1 quit", 1, 0, K::Move},
       {"0", 1, 0, K::Move},

@@ -555,8 +555,8 @@ TEST(VirtualKeyTable, Keypad) {
 // Every key code of the "<s> Keyboard" sensor table and of the
 // script key-name parser is reachable from some scancode.
 TEST(VirtualKeyTable, EveryContentKeyCodeIsReachable) {
-  std::vector<int> codes = {32, 8, 9, 13, 16, 17, 18, 19, 20, 27, 33, 34, 35, 36, 44, 45, 46, 91, 92,
-                            109, 110, 111, 144, 145, 37, 38, 39, 40};
+  std::vector<int> codes = {32, 8,  9,  13, 16, 17,  18,  19,  20,  27,  33, 34, 35, 36,
+                            44, 45, 46, 91, 92, 109, 110, 111, 144, 145, 37, 38, 39, 40};
   for (int c = 65; c <= 90; ++c) codes.push_back(c);
   for (int c = 48; c <= 57; ++c) codes.push_back(c);
   for (int c = 160; c <= 165; ++c) codes.push_back(c);
@@ -574,8 +574,7 @@ TEST(VirtualKeyTable, EveryContentKeyCodeIsReachable) {
 TEST(VirtualKeyTable, NoScancodeGivesAMouseCode) {
   for (int sc = 0; sc < SDL_NUM_SCANCODES; ++sc) {
     const int vk = OvVkFromScancode(sc);
-    EXPECT_TRUE(vk != VK_LBUTTON && vk != VK_RBUTTON && vk != VK_MBUTTON && vk != VK_XBUTTON1 &&
-                vk != VK_XBUTTON2)
+    EXPECT_TRUE(vk != VK_LBUTTON && vk != VK_RBUTTON && vk != VK_MBUTTON && vk != VK_XBUTTON1 && vk != VK_XBUTTON2)
         << sc;
   }
 }
@@ -794,8 +793,8 @@ TEST(SdlInputX11, PointerKeysButtonsAndWrapOverAFullDisplayWindow) {
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
   SDL_Rect bounds;
   ASSERT_EQ(SDL_GetDisplayBounds(0, &bounds), 0);
-  SDL_Window* win = SDL_CreateWindow("input", bounds.x, bounds.y, bounds.w, bounds.h,
-                                     SDL_WINDOW_SHOWN | SDL_WINDOW_BORDERLESS);
+  SDL_Window* win =
+      SDL_CreateWindow("input", bounds.x, bounds.y, bounds.w, bounds.h, SDL_WINDOW_SHOWN | SDL_WINDOW_BORDERLESS);
   ASSERT_NE(win, nullptr) << SDL_GetError();
   PumpFor(200);
   OvInputDevice* dev = OvCreateSdlInputDevice(win);

@@ -19,8 +19,7 @@ const char kOutOfMemory[] = "!!! Not enough memory when AllocMem()!\n";
 
 std::string CountLine(int32_t alloc, int32_t freed) {
   char line[128];
-  std::snprintf(line, sizeof line, "Count of Orvo memory management systeme. alloc: %d, free: %d\n", alloc,
-                freed);
+  std::snprintf(line, sizeof line, "Count of Orvo memory management systeme. alloc: %d, free: %d\n", alloc, freed);
   return line;
 }
 

@@ -94,9 +94,15 @@ TEST_F(PathsTest, NamesStayInsideTheContentFolder) {
     std::string name;
     bool allowed;
   } cases[] = {
-      {absolute, false},          {"\\server\\x.orv", false}, {"C:\\x.orv", false},
-      {"../outside.orv", false},  {"sub/../../outside.orv", false}, {"sub\\..\\..\\outside.orv", false},
-      {"outside.orv", true},      {"sub/in.orv", true},            {"..x/in.orv", true},
+      {absolute, false},
+      {"\\server\\x.orv", false},
+      {"C:\\x.orv", false},
+      {"../outside.orv", false},
+      {"sub/../../outside.orv", false},
+      {"sub\\..\\..\\outside.orv", false},
+      {"outside.orv", true},
+      {"sub/in.orv", true},
+      {"..x/in.orv", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(OvContentNameAllowed(c.name.c_str()), c.allowed) << c.name;
@@ -114,8 +120,11 @@ TEST_F(PathsTest, OnlyRegularFilesOpenAndNothingWaits) {
   struct Case {
     std::string path;
     int error;
-  } cases[] = {{(root / "file").string(), 0}, {fifo.string(), EINVAL}, {"/dev/zero", EINVAL},
-               {root.string(), EISDIR},       {(root / "nope").string(), ENOENT}};
+  } cases[] = {{(root / "file").string(), 0},
+               {fifo.string(), EINVAL},
+               {"/dev/zero", EINVAL},
+               {root.string(), EISDIR},
+               {(root / "nope").string(), ENOENT}};
   for (const Case& c : cases) {
     int error = -1;
     const int fd = OvOpenRegularFile(c.path.c_str(), &error);

@@ -70,7 +70,8 @@ TEST_F(SpawnTest, ProgramsAreFoundOnPathOrBesideTheContent) {
       // content's folder for a bare name.
       {"probe", nullptr, nullptr, "path " + (root / "cwd").string() + "\n"},
       // A name with a slash is under the content's folder; ";" stays an argument.
-      {"bin/tool", "one \"two three\" ;rm", nullptr, "tool " + (root / "cwd").string() + "\n[one]\n[two three]\n[;rm]\n"},
+      {"bin/tool", "one \"two three\" ;rm", nullptr,
+       "tool " + (root / "cwd").string() + "\n[one]\n[two three]\n[;rm]\n"},
       // A relative working directory is under the content's folder too.
       {"./probe", nullptr, "bin", "content " + (root / "content" / "bin").string() + "\n"},
   };

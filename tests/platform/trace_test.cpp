@@ -111,8 +111,8 @@ TEST(TraceTest, TraceFileThatCannotBeOpenedIsRefused) {
 
 TEST(ClockTest, SecondsFollowsThePerformanceCounter) {
   double t0 = Seconds();
-  double expected = static_cast<double>(SDL_GetPerformanceCounter()) /
-                    static_cast<double>(SDL_GetPerformanceFrequency());
+  double expected =
+      static_cast<double>(SDL_GetPerformanceCounter()) / static_cast<double>(SDL_GetPerformanceFrequency());
   double t1 = Seconds();
   EXPECT_LE(t0, expected + 1e-6);
   EXPECT_GE(t1 + 1e-6, expected);
@@ -147,8 +147,8 @@ TEST(ClockTest, TimerResolutionReportPrintsThreeLines) {
   long low = static_cast<int32_t>(static_cast<uint32_t>(f));
   double resolution = static_cast<float>(1.0 / static_cast<double>(f));
   char expected[256];
-  std::snprintf(expected, sizeof expected, "QueryPerformanceFrequency: %ld. So the resolution is %12.11f second.",
-                low, resolution);
+  std::snprintf(expected, sizeof expected, "QueryPerformanceFrequency: %ld. So the resolution is %12.11f second.", low,
+                resolution);
   EXPECT_EQ(line1, expected);
 
   double counterCost = -1.0;

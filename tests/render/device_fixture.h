@@ -105,8 +105,7 @@ class DeviceTest : public ::testing::Test {
     constexpr int n = 16;
     std::vector<LitVertex> v;
     for (int j = 0; j <= n; ++j)
-      for (int i = 0; i <= n; ++i)
-        v.push_back({-s + 2 * s * float(i) / n, -s + 2 * s * float(j) / n, z, 0, 0, -1});
+      for (int i = 0; i <= n; ++i) v.push_back({-s + 2 * s * float(i) / n, -s + 2 * s * float(j) / n, z, 0, 0, -1});
     std::vector<uint16_t> idx;
     for (int j = 0; j < n; ++j)
       for (int i = 0; i < n; ++i) {
@@ -117,10 +116,8 @@ class DeviceTest : public ::testing::Test {
                               PRIM_TRIANGLELIST, uint32_t(idx.size() / 3));
   }
   bool DrawColourQuad(float z, uint32_t diffuse, float s = 8.0f) {
-    const ColourVertex v[4] = {{-s, -s, z, diffuse, 0, 1},
-                               {s, -s, z, diffuse, 1, 1},
-                               {-s, s, z, diffuse, 0, 0},
-                               {s, s, z, diffuse, 1, 0}};
+    const ColourVertex v[4] = {
+        {-s, -s, z, diffuse, 0, 1}, {s, -s, z, diffuse, 1, 1}, {-s, s, z, diffuse, 0, 0}, {s, s, z, diffuse, 1, 0}};
     return r->DrawUser(OvMakeVertexFormat(VF_XYZ | VF_DIFFUSE, 1), v, PRIM_TRIANGLESTRIP, 2);
   }
 
@@ -141,8 +138,8 @@ class DeviceTest : public ::testing::Test {
 inline ::testing::AssertionResult Near(const Rgba& got, int r, int g, int b, int tolerance = 3) {
   if (std::abs(got.r - r) <= tolerance && std::abs(got.g - g) <= tolerance && std::abs(got.b - b) <= tolerance)
     return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "pixel (" << got.r << ", " << got.g << ", " << got.b << ") expected ("
-                                       << r << ", " << g << ", " << b << ") within " << tolerance;
+  return ::testing::AssertionFailure() << "pixel (" << got.r << ", " << got.g << ", " << got.b << ") expected (" << r
+                                       << ", " << g << ", " << b << ") within " << tolerance;
 }
 
 }  // namespace device_test

@@ -295,7 +295,8 @@ TEST_F(PixelTest, TwoDCoordinatesTakeTheThirdRowAsTranslation) {
 TEST_F(PixelTest, CullingFollowsScreenWinding) {
   r->EnableLighting(false);
   // Top-left, top-right, bottom-left in screen pixels: clockwise on screen.
-  const ScreenVertex cw[3] = {{4, 4, 0.5f, 1, 0xFFFF0000u}, {30, 4, 0.5f, 1, 0xFFFF0000u}, {4, 30, 0.5f, 1, 0xFFFF0000u}};
+  const ScreenVertex cw[3] = {
+      {4, 4, 0.5f, 1, 0xFFFF0000u}, {30, 4, 0.5f, 1, 0xFFFF0000u}, {4, 30, 0.5f, 1, 0xFFFF0000u}};
   const OvVertexFormat f = OvMakeVertexFormat(VF_XYZRHW | VF_DIFFUSE, 0);
   r->SetRenderState(RS_CULLMODE, CULL_CW);
   ASSERT_TRUE(r->DrawUser(f, cw, PRIM_TRIANGLELIST, 1));

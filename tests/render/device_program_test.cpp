@@ -79,8 +79,14 @@ TEST_F(ProgramTest, EveryCombineAndGenerationModeCompiles) {
   ASSERT_TRUE(r->UploadTextureLevel(t, 0, px));
   r->SetTexture(0, &t);
   r->SetTexture(1, &t);
-  const uint32_t args[] = {TA_DIFFUSE, TA_CURRENT, TA_TEXTURE, TA_TFACTOR, TA_SPECULAR, TA_TEMP,
-                           TA_TEXTURE | TA_COMPLEMENT, TA_DIFFUSE | TA_ALPHAREPLICATE};
+  const uint32_t args[] = {TA_DIFFUSE,
+                           TA_CURRENT,
+                           TA_TEXTURE,
+                           TA_TFACTOR,
+                           TA_SPECULAR,
+                           TA_TEMP,
+                           TA_TEXTURE | TA_COMPLEMENT,
+                           TA_DIFFUSE | TA_ALPHAREPLICATE};
   int drawn = 0;
   for (uint32_t op = TOP_SELECTARG1; op < TOP_OP_END; ++op) {
     r->SetTextureStageState(0, TSS_COLOROP, op);
@@ -118,7 +124,8 @@ TEST_F(ProgramTest, EveryCombineAndGenerationModeCompiles) {
     ASSERT_EQ(f.stride, int(sizeof(V)));
     EXPECT_TRUE(r->DrawUser(f, v, PRIM_TRIANGLELIST, 1)) << "op " << op;
     // The same states on screen vertices.
-    const ScreenVertex q[3] = {{0, 0, 0.5f, 1, 0xFFFFFFFFu}, {10, 0, 0.5f, 1, 0xFFFFFFFFu}, {0, 10, 0.5f, 1, 0xFFFFFFFFu}};
+    const ScreenVertex q[3] = {
+        {0, 0, 0.5f, 1, 0xFFFFFFFFu}, {10, 0, 0.5f, 1, 0xFFFFFFFFu}, {0, 10, 0.5f, 1, 0xFFFFFFFFu}};
     EXPECT_TRUE(r->DrawUser(OvMakeVertexFormat(VF_XYZRHW | VF_DIFFUSE, 0), q, PRIM_TRIANGLELIST, 1)) << "op " << op;
     drawn += 2;
   }

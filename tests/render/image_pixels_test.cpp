@@ -145,8 +145,8 @@ TEST(TextureFormatChoice, FallBacksInOrder) {
   for (const Row& row : rows) {
     FormatSet device(row.device);
     const bool wide = row.r + row.g + row.b >= 17;
-    const OvImageDesc d = wide ? Image32(&p32, 1, 1, row.a, row.r, row.g, row.b)
-                               : Image16(&p16, 1, 1, row.a, row.r, row.g, row.b);
+    const OvImageDesc d =
+        wide ? Image32(&p32, 1, 1, row.a, row.r, row.g, row.b) : Image16(&p16, 1, 1, row.a, row.r, row.g, row.b);
     const OvTexFormatChoice c = OvChooseTexFormat(d, device);
     SCOPED_TRACE(testing::Message() << row.a << "/" << row.r << "/" << row.g << "/" << row.b);
     EXPECT_EQ(c.ok, row.ok);

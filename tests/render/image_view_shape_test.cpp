@@ -104,9 +104,7 @@ class ViewShape {
 
 // Small windows of the shapes 1024 x 768, 640 x 640 and 1280 x 540.
 TEST(ImageViewShape, SphereIsRoundAndDrawnUpToTheTopEdge) {
-  const struct {
-    int width, height;
-  } shapes[] = {{128, 96}, {96, 96}, {128, 54}};
+  const struct { int width, height; } shapes[] = {{128, 96}, {96, 96}, {128, 54}};
   for (const auto& shape : shapes) {
     ViewShape v(shape.width, shape.height);
     ASSERT_TRUE(v.Ready());

@@ -20,8 +20,8 @@ using OverlayTest = DeviceTest;
 TEST_F(OverlayTest, GlyphsLandInTheirCells) {
   struct Case {
     const char* text;
-    float x, y;        // screen units
-    int left, top;     // first cell's pixel corner
+    float x, y;     // screen units
+    int left, top;  // first cell's pixel corner
     int cells;
   };
   // 64 x 48 frame: half width 32 pixels; cells of 0.25 x 0.5 = 8 x 16 px.
@@ -139,9 +139,9 @@ TEST_F(OverlayTest, FrameRateChangesOnlyEveryTwoSeconds) {
   }
   int lit = 0;
   for (int v : seen[0]) lit += v > 20;
-  EXPECT_GT(lit, 0);                // "FPS: 0.00" is drawn
-  EXPECT_EQ(seen[1], seen[0]);      // unchanged before two seconds
-  EXPECT_NE(seen[2], seen[1]);      // the rate after two seconds
+  EXPECT_GT(lit, 0);            // "FPS: 0.00" is drawn
+  EXPECT_EQ(seen[1], seen[0]);  // unchanged before two seconds
+  EXPECT_NE(seen[2], seen[1]);  // the rate after two seconds
 }
 
 TEST(OverlayLines, ClumpStateText) {

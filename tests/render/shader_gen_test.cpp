@@ -29,10 +29,10 @@ TEST(ShaderSourceTest, KindTargetAndLightOrder) {
     OvShaderSourceKind kind;
   };
   const KindCase kinds[] = {
-      {"; vs.1.1", OvShaderSourceKind::AssemblyText},       {"// main", OvShaderSourceKind::HighLevelText},
-      {"bump.vsh", OvShaderSourceKind::AssemblyFile},        {"toon.cg", OvShaderSourceKind::HighLevelFile},
-      {"TOON.CG", OvShaderSourceKind::HighLevelFile},        {"shaders/plain", OvShaderSourceKind::HighLevelFile},
-      {"my.dir/plain", OvShaderSourceKind::HighLevelFile},   {"a.cg.vsh", OvShaderSourceKind::AssemblyFile},
+      {"; vs.1.1", OvShaderSourceKind::AssemblyText},      {"// main", OvShaderSourceKind::HighLevelText},
+      {"bump.vsh", OvShaderSourceKind::AssemblyFile},      {"toon.cg", OvShaderSourceKind::HighLevelFile},
+      {"TOON.CG", OvShaderSourceKind::HighLevelFile},      {"shaders/plain", OvShaderSourceKind::HighLevelFile},
+      {"my.dir/plain", OvShaderSourceKind::HighLevelFile}, {"a.cg.vsh", OvShaderSourceKind::AssemblyFile},
   };
   for (const KindCase& c : kinds) EXPECT_EQ(OvClassifyShaderSource(c.source), c.kind) << c.source;
 
@@ -43,12 +43,9 @@ TEST(ShaderSourceTest, KindTargetAndLightOrder) {
     const char* profile;
   };
   const TargetCase targets[] = {
-      {"// target:vs_2_0\nvoid main", 30, true, "vs_2_0"},
-      {"// target: vs_2_0", 30, true, ""},
-      {"// target:ps_1_4\tx", 30, true, "ps_1_4"},
-      {"// target:vs_2_0", 12, true, "vs"},
-      {"// target:abcdefghijkl", 99, true, "abcdefghi"},
-      {"//target:vs_2_0", 30, false, ""},
+      {"// target:vs_2_0\nvoid main", 30, true, "vs_2_0"}, {"// target: vs_2_0", 30, true, ""},
+      {"// target:ps_1_4\tx", 30, true, "ps_1_4"},         {"// target:vs_2_0", 12, true, "vs"},
+      {"// target:abcdefghijkl", 99, true, "abcdefghi"},   {"//target:vs_2_0", 30, false, ""},
   };
   for (const TargetCase& c : targets) {
     char profile[10];
@@ -135,7 +132,8 @@ TEST_F(ShaderGenTest, CacheBuildsEachKeyOnceAndRemembersFailures) {
       {"syntax error", "// broken\nvoid main() { nonsense }\n", false},
   };
   // Every built-in program builds, with and without its switches.
-  static const OvShaderMacro bumpSwitches[] = {{"BUMP_TEX_COORD", "1"}, {"ENABLE_SELF_SHADOWING", "1"}, {nullptr, nullptr}};
+  static const OvShaderMacro bumpSwitches[] = {
+      {"BUMP_TEX_COORD", "1"}, {"ENABLE_SELF_SHADOWING", "1"}, {nullptr, nullptr}};
   for (const OvShaderMacro* m : {static_cast<const OvShaderMacro*>(nullptr), bumpSwitches}) {
     EXPECT_NE(cache->GetVertexShader(1, 1, 2, kOvUnlitVertexProgram, m, nullptr), 0u);
     EXPECT_NE(cache->GetVertexShader(1, 1, 1, kOvToonVertexProgram, m, nullptr), 0u);

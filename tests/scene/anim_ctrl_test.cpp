@@ -146,11 +146,11 @@ TEST(AniCtrlList, WalksReachEveryMemberStillInTheList) {
     std::vector<int> log;
     int count;
   } cases[] = {
-      {kAnimate, kRemoveSelf, {1, 2, 3, -2}, 2},    {kAnimate, kRemoveEarlier, {1, 2, 3, -1}, 2},
-      {kAnimate, kRemoveLater, {1, 2, -3}, 2},      {kAnimate, kInsertFront, {1, 2, 3}, 4},
-      {kAnimate, kRemoveAndPutBack, {1, 2, 3, 2}, 3},
-      {kEnumerate, kRemoveSelf, {1, 2, 3, -2}, 2},  {kEnumerate, kRemoveEarlier, {1, 2, 3, -1}, 2},
-      {kBroadcast, kRemoveSelf, {1, 2, 3, -2}, 2},  {kBroadcast, kRemoveEarlier, {1, 2, 3, -1}, 2},
+      {kAnimate, kRemoveSelf, {1, 2, 3, -2}, 2},      {kAnimate, kRemoveEarlier, {1, 2, 3, -1}, 2},
+      {kAnimate, kRemoveLater, {1, 2, -3}, 2},        {kAnimate, kInsertFront, {1, 2, 3}, 4},
+      {kAnimate, kRemoveAndPutBack, {1, 2, 3, 2}, 3}, {kEnumerate, kRemoveSelf, {1, 2, 3, -2}, 2},
+      {kEnumerate, kRemoveEarlier, {1, 2, 3, -1}, 2}, {kBroadcast, kRemoveSelf, {1, 2, 3, -2}, 2},
+      {kBroadcast, kRemoveEarlier, {1, 2, 3, -1}, 2},
   };
   for (const auto& tc : cases) {
     OvAniCtrlList* list = OvAniCtrlList::Create();
@@ -233,8 +233,8 @@ class AnimTest : public ::testing::Test {
                         int after = 0) {
     OvKeyTrackNode* node = OvArenaNew<OvKeyTrackNode>(db->Arena(), id);
     const int perKey = int(values.size() / times.size());
-    node->SetTable(OvKeyTable::Create(db->Arena(), int(times.size()), perKey, times.data(), values.data(), before,
-                                      after));
+    node->SetTable(
+        OvKeyTable::Create(db->Arena(), int(times.size()), perKey, times.data(), values.data(), before, after));
     return node;
   }
 
@@ -303,7 +303,8 @@ TEST_F(AnimTest, PlaybackIntervalsSurviveTheClockWrap) {
     int mode;
     int32_t units;  // after the start
     float x;
-  } cases[] = {{OV_PLAY_LOCAL, 5, 5.0f}, {OV_PLAY_LOCAL, 30, 30.0f}, {OV_PLAY_HOLD, 60, 30.0f}, {OV_PLAY_LOCAL, 70, 40.0f}};
+  } cases[] = {
+      {OV_PLAY_LOCAL, 5, 5.0f}, {OV_PLAY_LOCAL, 30, 30.0f}, {OV_PLAY_HOLD, 60, 30.0f}, {OV_PLAY_LOCAL, 70, 40.0f}};
   for (const Case& k : cases) {
     play->SetMode(k.mode);
     play->Animate(c, OvTimeAdd(kStart, k.units));

@@ -30,11 +30,11 @@ TEST(Camera, ViewTestsAndScreenToWorld) {
   OvScene scene;
   scene.SetRenderer(&renderer);
   EXPECT_TRUE(Near(scene.FilmCoordToWorldVector(1, 1), {0, 0, 0}));  // no camera yet
-  OvClump* cam = AddCamera(scene, 1.5707964f);  // 90 degrees, near 1, far 1000
+  OvClump* cam = AddCamera(scene, 1.5707964f);                       // 90 degrees, near 1, far 1000
   scene.FrameStep();
 
   EXPECT_TRUE(scene.InViewFrustum({0, 0, -100}));
-  EXPECT_FALSE(scene.InViewFrustum({0, 0, 100}));   // behind
+  EXPECT_FALSE(scene.InViewFrustum({0, 0, 100}));    // behind
   EXPECT_FALSE(scene.InViewFrustum({0, 0, -0.5f}));  // before the near plane
   EXPECT_TRUE(scene.InViewFrustum({99, 0, -100}));
   EXPECT_FALSE(scene.InViewFrustum({0, 100, -100}));  // y = depth: above a 4:3 view
@@ -203,9 +203,7 @@ TEST(Pick, HiddenAndBehindAreNotHit) {
 }
 
 // The window shapes the view must hold at: 4:3, square and wide.
-const struct ViewShape {
-  int width, height;
-} kShapes[] = {{1024, 768}, {640, 640}, {1280, 540}};
+const struct ViewShape { int width, height; } kShapes[] = {{1024, 768}, {640, 640}, {1280, 540}};
 
 // A 60 degree camera at the origin looking along -z in a viewport of `shape`.
 struct ShapedScene {
@@ -246,17 +244,15 @@ TEST(Pick, TheRayThroughAPixelHitsWhatIsDrawnThere) {
       s.PixelOf(p, x, y);
       OvVector hit{};
       EXPECT_EQ(OvPickFilmCoord(x, y, *s.scene, nullptr, nullptr, &hit, nullptr), board);
-      EXPECT_TRUE(Near(hit, p, 1e-2f)) << shape.width << "x" << shape.height << " at " << p.x << ", " << p.y
-                                       << ": hit " << hit.x << ", " << hit.y;
+      EXPECT_TRUE(Near(hit, p, 1e-2f)) << shape.width << "x" << shape.height << " at " << p.x << ", " << p.y << ": hit "
+                                       << hit.x << ", " << hit.y;
     }
   }
 }
 
 TEST(Camera, AClumpDrawnAtTheEdgeOfTheViewIsNotCulled) {
   // Where the centre is drawn, in viewport units (-1 to 1 across each side).
-  const struct {
-    float x, y;
-  } edges[] = {{0, 0.97f}, {0, -0.97f}, {0.97f, 0}, {-0.97f, 0}, {0.97f, 0.97f}};
+  const struct { float x, y; } edges[] = {{0, 0.97f}, {0, -0.97f}, {0.97f, 0}, {-0.97f, 0}, {0.97f, 0.97f}};
   for (const ViewShape& shape : kShapes) {
     ShapedScene s(shape);
     s.scene->FrameStep();

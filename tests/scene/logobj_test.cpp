@@ -67,8 +67,7 @@ TEST(LogObj, ReparentingRefusedWhileTickingAndWhenCyclic) {
   bool duringTick = true;
   ScriptedCtrl* c = ScriptedCtrl::Make();
   c->onAnimate = [&](ScriptedCtrl&, OvClump*, int32_t) {
-    duringTick = rider->ChangeParentClump(hostClump, false) ||
-                 rider->GraftClump(riderClump, hostClump, false);
+    duringTick = rider->ChangeParentClump(hostClump, false) || rider->GraftClump(riderClump, hostClump, false);
   };
   ASSERT_TRUE(riderClump->AddAniCtrl(c));
   scene.FrameStep();
@@ -168,7 +167,7 @@ TEST(LogObj, GraftMovesHangingObjectsAlong) {
   OvLogObj* hanger = AddObject(scene, "hanger");
   ASSERT_TRUE(hanger->ChangeParentClump(limb, false));
 
-  EXPECT_FALSE(a->GraftClump(aClump, limb, false));  // below its own child
+  EXPECT_FALSE(a->GraftClump(aClump, limb, false));    // below its own child
   EXPECT_FALSE(a->GraftClump(bClump, aClump, false));  // not a's clump
   ASSERT_TRUE(a->GraftClump(limb, bClump, false));
   EXPECT_EQ(limb->GetLogObj(), b);

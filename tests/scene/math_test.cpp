@@ -73,8 +73,7 @@ OvMatrix Translation(const OvVector& t) {
 }
 
 // An arbitrary affine matrix: rotation about a tilted axis, non-uniform scale, translation.
-OvMatrix SomeAffine(float angle = 0.7f, OvVector scale = {1.5f, 0.5f, 2.0f},
-                    OvVector pos = {3.0f, -2.0f, 7.0f}) {
+OvMatrix SomeAffine(float angle = 0.7f, OvVector scale = {1.5f, 0.5f, 2.0f}, OvVector pos = {3.0f, -2.0f, 7.0f}) {
   OvQuat q;
   OvVector axis = V(1.0f, 2.0f, -0.5f);
   OvNormalize(axis);
@@ -804,8 +803,8 @@ TEST(OvVectorOps, CrossAngle) {
     const OvVector a = V(0.1f * i, 0.37f * i + 0.3f, -0.011f * i * i);
     for (float k : {0.3f, 1.7f, 3.1f, 7.9f}) {
       const OvVector b = V(a.x * k, a.y * k, a.z * k);
-      const double raw = double(OvVectorDotProd(a, b)) /
-                         std::sqrt(double(OvSquareLength(a)) * double(OvSquareLength(b)));
+      const double raw =
+          double(OvVectorDotProd(a, b)) / std::sqrt(double(OvSquareLength(a)) * double(OvSquareLength(b)));
       if (raw > 1.0) ++beyond;
       const float ang = OvCrossAngle(a, b);
       ASSERT_FALSE(std::isnan(ang));
@@ -1052,7 +1051,7 @@ TEST(OvQuatOps, FromMatrixRoundTripPositiveTrace) {
 TEST(OvQuatOps, FromMatrixRoundTripNonPositiveTrace) {
   // 180 degrees about each axis hits i = 0, 1, 2; near-180 about tilted axes
   // and the tie m00 == m11 (which keeps i = 0).
-  const OvVector axes[] = {V(1, 0, 0), V(0, 1, 0), V(0, 0, 1), V(1, 1, 0),
+  const OvVector axes[] = {V(1, 0, 0), V(0, 1, 0),     V(0, 0, 1),       V(1, 1, 0),
                            V(1, 2, 3), V(-3, 1, 0.5f), V(0.2f, -0.1f, 4)};
   for (const OvVector& axis : axes) {
     for (float angle : {C_PI, 3.0f, 2.6f, -2.9f}) {

@@ -73,12 +73,39 @@ TEST(SceneFrame, StepRunsEveryStageInOrder) {
     ASSERT_TRUE(c->AddAniCtrl(PassLogger(&log)));
 
     scene.FrameStep();
-    const CallLog expected = {
-        "Hook1", "SetBackgroundColour", "ClearBackBuffer", "BeginScene", "SetAmbient", "Input", "Hook2", "Animate",
-        "SetViewMatrix", "SetProjectionMatrix", "Pass2", "Hook3", "SetViewMatrix", "SetProjectionMatrix",
-        "SetDefaultStates(1)", "EnableFog(0)", "EnableZWrite(1)", "SetBackgroundColour", "SetTexture(0,none)",
-        "Pass3", "Pass4", "Pass5", "Pass6", "Pass7", "Pass8", "RenderList", "Pass9", "Hierarchy",
-        "ListenerPosition", "SoundUpdate", "EndScene", "Hook4", "ShowBackBuffer"};
+    const CallLog expected = {"Hook1",
+                              "SetBackgroundColour",
+                              "ClearBackBuffer",
+                              "BeginScene",
+                              "SetAmbient",
+                              "Input",
+                              "Hook2",
+                              "Animate",
+                              "SetViewMatrix",
+                              "SetProjectionMatrix",
+                              "Pass2",
+                              "Hook3",
+                              "SetViewMatrix",
+                              "SetProjectionMatrix",
+                              "SetDefaultStates(1)",
+                              "EnableFog(0)",
+                              "EnableZWrite(1)",
+                              "SetBackgroundColour",
+                              "SetTexture(0,none)",
+                              "Pass3",
+                              "Pass4",
+                              "Pass5",
+                              "Pass6",
+                              "Pass7",
+                              "Pass8",
+                              "RenderList",
+                              "Pass9",
+                              "Hierarchy",
+                              "ListenerPosition",
+                              "SoundUpdate",
+                              "EndScene",
+                              "Hook4",
+                              "ShowBackBuffer"};
     EXPECT_EQ(log, expected);
 
     // Registrations last one frame: with fog on the next frame also sets the

@@ -40,7 +40,7 @@ TEST_F(SoundDataTest, SoundPathsSplitOnBackslashesOnly) {
   std::string out;
   EXPECT_TRUE(ResolveSoundPath(out, "SOUNDS\\a.wav", sounds.c_str()) && out == a) << out;  // overlap
   EXPECT_TRUE(ResolveSoundPath(out, "q\\a.wav", sounds.c_str()) && out == a) << out;       // tail
-  EXPECT_FALSE(ResolveSoundPath(out, a.c_str(), "elsewhere")) << out;  // absolute: refused
+  EXPECT_FALSE(ResolveSoundPath(out, a.c_str(), "elsewhere")) << out;                      // absolute: refused
   // "/" in a content name separates nothing here, so no tail "a.wav".
   EXPECT_FALSE(ResolveSoundPath(out, "q/a.wav", sounds.c_str()));
   EXPECT_FALSE(ResolveSoundPath(out, "sounds", root.string().c_str()));  // a folder
@@ -54,8 +54,8 @@ TEST_F(SoundDataTest, LoadSampleFromTheSoundFolderOrFromEmbeddedData) {
   onDisk.name = const_cast<char*>("stage\\a.wav");
   EmbeddedSound embedded({7, 8}, "nowhere\\ghost.wav");  // no such file
   OvPlayRequest r;
-  for (const auto& [item, expected] : {std::pair{&onDisk, std::vector<int16_t>{4, 5, 6}},
-                                       std::pair{&embedded.item, std::vector<int16_t>{7, 8}}}) {
+  for (const auto& [item, expected] :
+       {std::pair{&onDisk, std::vector<int16_t>{4, 5, 6}}, std::pair{&embedded.item, std::vector<int16_t>{7, 8}}}) {
     r.item = item;
     OvSoundInstance* s = sys.CreateInstance(r);
     ASSERT_NE(s, nullptr);

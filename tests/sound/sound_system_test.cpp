@@ -252,15 +252,15 @@ TEST_F(SoundSystemTest, PositionedVictimRules) {
     bool takesOver;
   };
   const Run runs[] = {
-      {5, 50, 6, 60, true},     // far victim, far candidate more important
-      {5, 50, 5, 20, false},    // far victim, far candidate equal
-      {5, 50, 0, 5, true},      // far victim, near candidate of any priority
-      {0, 5, 99, 20, false},    // near victim, far candidate
-      {5, 9, 6, 9.5f, true},    // near victim, near candidate more important
-      {5, 9, 4, 1, false},      // near victim, near candidate less important
-      {5, 5, 5, 2, true},       // equal, candidate relatively nearer
-      {5, 5, 5, 5, false},      // equal, as near
-      {99, 150, 0, 50, true},   // the victim has left its radius (200)
+      {5, 50, 6, 60, true},    // far victim, far candidate more important
+      {5, 50, 5, 20, false},   // far victim, far candidate equal
+      {5, 50, 0, 5, true},     // far victim, near candidate of any priority
+      {0, 5, 99, 20, false},   // near victim, far candidate
+      {5, 9, 6, 9.5f, true},   // near victim, near candidate more important
+      {5, 9, 4, 1, false},     // near victim, near candidate less important
+      {5, 5, 5, 2, true},      // equal, candidate relatively nearer
+      {5, 5, 5, 5, false},     // equal, as near
+      {99, 150, 0, 50, true},  // the victim has left its radius (200)
   };
   for (const Run& r : runs) {
     sys.StopAll();

@@ -20,9 +20,9 @@ struct WavShape {
   uint16_t channels = 1;
   uint32_t rate = 22050;
   uint16_t bits = 16;
-  uint32_t formatSize = 16;     // 14 leaves out the bits; more adds zeros
-  std::string between;          // raw chunks between "fmt " and "data"
-  int64_t dataSizeField = -1;   // -1: the real size
+  uint32_t formatSize = 16;    // 14 leaves out the bits; more adds zeros
+  std::string between;         // raw chunks between "fmt " and "data"
+  int64_t dataSizeField = -1;  // -1: the real size
 };
 
 // A RIFF/WAVE image around `data`, given in the file's sample format.

@@ -38,8 +38,8 @@ TEST(ParseWaveTest, SixteenAndEightBitData) {
 TEST(ParseWaveTest, FormatSizesAndChunksItDoesNotKnow) {
   const std::string list = std::string("LIST\x09\0\0\0INFOISFT\x01", 17) + '\0';  // odd size, padded
   const std::string fact = std::string("fact\x04\0\0\0\x03\0\0\0", 12);
-  for (const auto& [formatSize, between] : std::vector<std::pair<uint32_t, std::string>>{
-           {18, ""}, {14, ""}, {16, list}, {16, fact + list}}) {
+  for (const auto& [formatSize, between] :
+       std::vector<std::pair<uint32_t, std::string>>{{18, ""}, {14, ""}, {16, list}, {16, fact + list}}) {
     WavShape w;
     w.formatSize = formatSize;
     w.between = between;

@@ -49,9 +49,9 @@ class MemoStage : public ::testing::Test {
     Shell("rm -rf " + dump);
     if (freshData) Shell("rm -rf " + data);
     std::ofstream(input) << replay;
-    std::string cmd = std::string("timeout 120 ") + KIWA_MEMO_PATH + " --headless " + window + " --fixed-step 1 --frames " +
-                      std::to_string(frames) + " --content " + s_dir + "/stage.orv --data " + data + " --replay " +
-                      input + " --dump-scene " + dump;
+    std::string cmd = std::string("timeout 120 ") + KIWA_MEMO_PATH + " --headless " + window +
+                      " --fixed-step 1 --frames " + std::to_string(frames) + " --content " + s_dir +
+                      "/stage.orv --data " + data + " --replay " + input + " --dump-scene " + dump;
     if (!shot.empty()) cmd += " --screenshot " + shot;
     Played run;
     run.status = Shell(cmd + " >/dev/null 2>&1");
@@ -86,21 +86,22 @@ bool ScreenOf(const std::string& json, const std::string& name, double& x, doubl
 TEST_F(MemoStage, EveryNameTheProgramUsesIsThere) {
   const Played run = Play("", 3);
   ASSERT_EQ(run.status, 0);
-  const char* objects[] = {"_exp_pick2_pen00", "_exp_pick2_pen01", "_exp_pick2_pen02", "_exp_pick2_pen03",
-                           "_exp_pick2_rubber", "_editPaper00", "_editPaper01", "_editPaper02", "_editPaper03",
-                           "_cursor", "_editUIRoot", "_BkBoard", "_0XBkBoard", "_1XBkBoard",
-                           "_pick1_pick3_CancelBtn", "D_CamRote", "_pick1_CloseBtn", "_InvisiblePlace", "_clock",
-                           "_pick1_noteBox0", "_pick1_noteBox3", "_pick1_ReturnBtn", "_pick2_ok", "TrashCan",
-                           "D_TrashCanRot", "second_hand", "minute_hand", "hour_hand", "month_digit",
-                           "month_digit1", "mday_digit", "mday_digit1", "wday_digit"};
+  const char* objects[] = {
+      "_exp_pick2_pen00", "_exp_pick2_pen01", "_exp_pick2_pen02", "_exp_pick2_pen03", "_exp_pick2_rubber",
+      "_editPaper00",     "_editPaper01",     "_editPaper02",     "_editPaper03",     "_cursor",
+      "_editUIRoot",      "_BkBoard",         "_0XBkBoard",       "_1XBkBoard",       "_pick1_pick3_CancelBtn",
+      "D_CamRote",        "_pick1_CloseBtn",  "_InvisiblePlace",  "_clock",           "_pick1_noteBox0",
+      "_pick1_noteBox3",  "_pick1_ReturnBtn", "_pick2_ok",        "TrashCan",         "D_TrashCanRot",
+      "second_hand",      "minute_hand",      "hour_hand",        "month_digit",      "month_digit1",
+      "mday_digit",       "mday_digit1",      "wday_digit"};
   for (const char* name : objects) EXPECT_TRUE(HasName(run.dump, name)) << name;
 
   // Templates are records of the content, not objects of the scene.
   const std::string records = s_dir + "/records.txt";
   ASSERT_EQ(Shell(std::string(ORVDUMP_PATH) + " " + s_dir + "/stage.orv > " + records), 0);
   const std::string text = ReadAll(records);
-  const char* templates[] = {"_noteRoot00",  "_noteRoot01",  "_noteRoot02",  "_noteRoot03",
-                             "_00noteXRoot", "_01noteXRoot", "_02noteXRoot", "_03noteXRoot",
+  const char* templates[] = {"_noteRoot00",  "_noteRoot01",  "_noteRoot02",         "_noteRoot03",
+                             "_00noteXRoot", "_01noteXRoot", "_02noteXRoot",        "_03noteXRoot",
                              "delfly_red",   "del_noteRoot", "_pick3_recycleBkRoot"};
   for (const char* name : templates) EXPECT_NE(text.find(name), std::string::npos) << name;
 }
@@ -116,14 +117,23 @@ TEST_F(MemoStage, MainThingsAreDrawnWhereTheyProject) {
     std::vector<const char*> hidden;  // as empty as that point
   };
   const Case cases[] = {
-      {"", 30, 20, 20,
+      {"",
+       30,
+       20,
+       20,
        {"_BkBoard", "_pick1_noteBox0", "_pick1_noteBox1", "_pick1_noteBox2", "_pick1_noteBox3", "TrashCan",
         "_pick1_ReturnBtn", "_pick1_CloseBtn", "_clockFace", "wday_digit"},
        {}},
-      {"2 move @_pick1_noteBox1\n3 down left\n4 up left\n", 60, 512, 700,
+      {"2 move @_pick1_noteBox1\n3 down left\n4 up left\n",
+       60,
+       512,
+       700,
        {"_editPaper01", "_exp_pick2_pen00", "_exp_pick2_pen03", "_exp_pick2_rubber", "_pick2_ok"},
        {"_pick1_pick3_CancelBtn"}},
-      {"2 move @_pick1_ReturnBtn\n3 down left\n4 up left\n", 60, 900, 700,
+      {"2 move @_pick1_ReturnBtn\n3 down left\n4 up left\n",
+       60,
+       900,
+       700,
        {"_pick3_RecycleBinBk", "_pick3_RecycleBinBkGrip", "_pick3_pick1_ClearBtn", "_pick1_pick3_CancelBtn"},
        {}},
   };
@@ -165,9 +175,11 @@ TEST_F(MemoStage, ContentAnswersTheProgram) {
       "50 move @_editPaper02\n52 down left\n55 move @_editPaper02 -40 -30\n58 up left\n"
       "70 move @_pick2_ok\n71 down left\n72 up left\n";
   std::string toTrash = newNote + "140 move @_pick1_drag_paper\n141 down left\n";
-  for (int f = 142; f <= 160; f += 2) toTrash += std::to_string(f) + " move @TrashCan 0 " + std::to_string(160 - f) + "\n";
+  for (int f = 142; f <= 160; f += 2)
+    toTrash += std::to_string(f) + " move @TrashCan 0 " + std::to_string(160 - f) + "\n";
   toTrash += "162 up left\n";
-  std::string scroll = "2 move @_pick1_ReturnBtn\n3 down left\n4 up left\n60 move @_pick3_RecycleBinBkGrip 90 0\n61 down left\n";
+  std::string scroll =
+      "2 move @_pick1_ReturnBtn\n3 down left\n4 up left\n60 move @_pick3_RecycleBinBkGrip 90 0\n61 down left\n";
   for (int f = 62; f <= 90; f += 2)
     scroll += std::to_string(f) + " move @_pick3_RecycleBinBkGrip " + std::to_string(90 - (f - 62) * 6) + " 0\n";
   scroll += "92 up left\n";
@@ -181,20 +193,28 @@ TEST_F(MemoStage, ContentAnswersTheProgram) {
   };
   const Case cases[] = {
       {"at rest", "", 40, {"\"pickFilter\": \"_pick1_\"", "\"idleView\": true"}, {"newPaper"}},
-      {"pad", "2 move @_pick1_noteBox2\n3 down left\n4 up left\n", 60,
+      {"pad",
+       "2 move @_pick1_noteBox2\n3 down left\n4 up left\n",
+       60,
        {"\"pickFilter\": \"_pick2_\"", "\"camRote\": true", "\"idleView\": true",
         "\"name\": \"camera\", \"position\": [0, 64, 150]"},
        {}},
       {"new note", newNote, 140, {"\"kind\": 2", "\"pickFilter\": \"pick1\"", "\"camRote\": false"}, {}},
       {"trash", toTrash, 200, {"\"notes\": []", "\"recycleCount\": 1", "\"name\": \"delfly_red\""}, {"\"kind\": 2"}},
-      {"recycle view", toTrash + "220 move @_pick1_ReturnBtn\n221 down left\n222 up left\n", 280,
-       {"\"pickFilter\": \"_pick3_\"", "\"name\": \"_pick3_recycleBk\"", "\"name\": \"_02noteXRoot\""}, {}},
+      {"recycle view",
+       toTrash + "220 move @_pick1_ReturnBtn\n221 down left\n222 up left\n",
+       280,
+       {"\"pickFilter\": \"_pick3_\"", "\"name\": \"_pick3_recycleBk\"", "\"name\": \"_02noteXRoot\""},
+       {}},
       // 84 pixels to the left on the grip slide the rows 25.5 units left.
       {"tray scroll", scroll, 110, {"\"name\": \"_pick3_recycleBkRoot\", \"position\": [-55.5"}, {}, true},
       {"recycle view again",
        "2 move @_pick1_ReturnBtn\n3 down left\n4 up left\n80 move @_pick1_pick3_CancelBtn\n81 down left\n82 up left\n"
        "150 move @_pick1_ReturnBtn\n151 down left\n152 up left\n",
-       220, {"\"pickFilter\": \"_pick3_\"", "\"name\": \"_00noteXRoot\""}, {}, true},
+       220,
+       {"\"pickFilter\": \"_pick3_\"", "\"name\": \"_00noteXRoot\""},
+       {},
+       true},
       {"close", "2 move @_pick1_CloseBtn\n3 down left\n4 up left\n", 3000, {"\"frames\": 2"}, {}},
   };
   for (const Case& c : cases) {

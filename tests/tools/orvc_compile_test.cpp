@@ -293,9 +293,9 @@ TEST(OrvcCompile, LightPayloadLayout) {
   ASSERT_EQ(b.size(), 2 * 4 + 25 * 4u);  // format, type, 25 reals
   EXPECT_EQ(U32(&b[0]), 100u);
   EXPECT_EQ(U32(&b[4]), uint32_t(OV_LIGHT_SPOT));
-  EXPECT_FLOAT_EQ(F32(&b[8]), 1.0f);      // diffuse r
-  EXPECT_FLOAT_EQ(F32(&b[12]), 0.5f);     // diffuse g, kept as given
-  EXPECT_FLOAT_EQ(F32(&b[8 + 12 * 4]), 1);  // position x after three colours
+  EXPECT_FLOAT_EQ(F32(&b[8]), 1.0f);         // diffuse r
+  EXPECT_FLOAT_EQ(F32(&b[12]), 0.5f);        // diffuse g, kept as given
+  EXPECT_FLOAT_EQ(F32(&b[8 + 12 * 4]), 1);   // position x after three colours
   EXPECT_FLOAT_EQ(F32(&b[8 + 17 * 4]), -1);  // direction z
   EXPECT_FLOAT_EQ(F32(&b[8 + 18 * 4]), 300);
   EXPECT_FLOAT_EQ(F32(&b[8 + 19 * 4]), 2);
@@ -339,7 +339,8 @@ TEST(OrvcCompile, ScriptsAreStoredCompressed) {
   DatabasePtr db = CompileAndLoad(R"(
     script{ file = "scripts/init.lua" }
     script{ source = "function OnTick() end", kind = 2 }
-  )", dir.Path());
+  )",
+                                  dir.Path());
   ASSERT_NE(db, nullptr);
   ASSERT_EQ(db->ScriptCount(), 2u);
   const OvScriptEntry* s = db->Script(0);
@@ -351,7 +352,9 @@ TEST(OrvcCompile, ScriptsAreStoredCompressed) {
 Bytes Wave(uint16_t channels, uint16_t bits) {
   Bytes b;
   auto str = [&](const char* s) { b.insert(b.end(), s, s + 4); };
-  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i))); };
+  auto u32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  };
   auto u16 = [&](uint16_t v) { b.push_back(uint8_t(v)), b.push_back(uint8_t(v >> 8)); };
   str("RIFF");
   u32(36 + 8);
@@ -377,7 +380,8 @@ TEST(OrvcCompile, SoundsEmbeddedOrByName) {
   DatabasePtr db = CompileAndLoad(R"(
     sound{ file = "snd/bell.wav" }
     sound{ name = "far.wav" }
-  )", dir.Path());
+  )",
+                                  dir.Path());
   ASSERT_NE(db, nullptr);
   const OvSoundDatabase* sounds = db->SoundDatabase();
   ASSERT_EQ(sounds->Count(), 2u);
@@ -400,7 +404,8 @@ TEST(OrvcCompile, IncludeRunsAnotherFileOfTheStage) {
   Compiled c = Compile(R"(
     local mesh, n = include("parts/lib.lua")
     clump{ name = "c" .. n, mesh = mesh }
-  )", dir.Path());
+  )",
+                       dir.Path());
   ASSERT_TRUE(c.ok) << c.error;
   DatabasePtr db = Load(c.image);
   EXPECT_STREQ(db->ClumpRecord(0)->name, "c42");

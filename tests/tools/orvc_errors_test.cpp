@@ -30,16 +30,20 @@ TEST(OrvcErrors, BuilderMistakesNameFileLineAndItem) {
               "400 distinct colours");
   ExpectError("texture{ width = 2, height = 2, pixels = function(x, y) return nil end }", "",
               "pixels(0, 0): expected a colour");
-  ExpectError("material{ layers = { { kind = 'glow' } } }", "", "layer 1 of material: field 'kind': 'glow' is not one of");
-  ExpectError("mesh{ positions = { 0, 0, 0 }, indices = { 0, 0, 1 } }", "", "index 1 (entry 3) is beyond the 1 vertices");
+  ExpectError("material{ layers = { { kind = 'glow' } } }", "",
+              "layer 1 of material: field 'kind': 'glow' is not one of");
+  ExpectError("mesh{ positions = { 0, 0, 0 }, indices = { 0, 0, 1 } }", "",
+              "index 1 (entry 3) is beyond the 1 vertices");
   ExpectError("mesh{ positions = { 0, 0, 0, 1 } }", "", "expected x, y, z per vertex");
-  ExpectError("local m = material{} mesh{ positions = { 0,0,0, 1,0,0, 0,1,0 }, indices = { 0, 1, 2 },\n"
-              " subsets = { { material = m, first = 0, count = 1 }, { material = m, first = 1, count = 1 } } }",
-              "stage.lua:1:", "subset 2 covers triangles 1 to 1 of 1");
+  ExpectError(
+      "local m = material{} mesh{ positions = { 0,0,0, 1,0,0, 0,1,0 }, indices = { 0, 1, 2 },\n"
+      " subsets = { { material = m, first = 0, count = 1 }, { material = m, first = 1, count = 1 } } }",
+      "stage.lua:1:", "subset 2 covers triangles 1 to 1 of 1");
   ExpectError("clump{ light = { type = 'laser' } }", "", "'laser' is not one of");
   ExpectError("clump{ camera = { near = 10, far = 5 } }", "", "far must be beyond near");
   ExpectError("clump{ rotation = { 1, 0, 0 } }", "", "expected a quaternion {s, x, y, z}");
-  ExpectError("clump{ position = { 0, 0, 0 }, look_at = { 0, 0, 0 } }", "", "the eye and the target are the same point");
+  ExpectError("clump{ position = { 0, 0, 0 }, look_at = { 0, 0, 0 } }", "",
+              "the eye and the target are the same point");
   ExpectError("object{ flags = { 'flying' } }", "", "'flying' is not one of collidable");
   ExpectError("object{ category = 27 }", "", "expected an even collision category 0 to 254, got 27");
   ExpectError("object{ category = 256 }", "", "expected an even collision category 0 to 254, got 256");
@@ -51,10 +55,10 @@ TEST(OrvcErrors, BuilderMistakesNameFileLineAndItem) {
 }
 
 TEST(OrvcErrors, ATreeHasOneParentPerClump) {
-  ExpectError("local c = clump{}\nclump{ children = { c } }\nclump{ children = { c } }", "stage.lua:3:",
-              "already has a place in a tree");
-  ExpectError("local c = clump{}\nobject{ clump = c }\nclump{ children = { c } }", "stage.lua:3:",
-              "already has a place in a tree");
+  ExpectError("local c = clump{}\nclump{ children = { c } }\nclump{ children = { c } }",
+              "stage.lua:3:", "already has a place in a tree");
+  ExpectError("local c = clump{}\nobject{ clump = c }\nclump{ children = { c } }",
+              "stage.lua:3:", "already has a place in a tree");
   ExpectError("local c = clump{}\nclump{ children = { c, c } }", "stage.lua:2:", "already has a place in a tree");
 }
 

@@ -20,7 +20,8 @@ void ExpectOutward(const OrvcMeshData& m, const char* what) {
   ASSERT_EQ(OrvcCheckMesh(m), "") << what;
   ASSERT_EQ(m.normals.size(), m.positions.size()) << what;
   for (size_t t = 0; t < m.indices.size(); t += 3) {
-    const V a = At(m.positions, m.indices[t]), b = At(m.positions, m.indices[t + 1]), c = At(m.positions, m.indices[t + 2]);
+    const V a = At(m.positions, m.indices[t]), b = At(m.positions, m.indices[t + 1]),
+            c = At(m.positions, m.indices[t + 2]);
     const V e1{b.x - a.x, b.y - a.y, b.z - a.z}, e2{c.x - a.x, c.y - a.y, c.z - a.z};
     const V n{e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x};
     const V centroid{(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3};
@@ -66,7 +67,8 @@ TEST(OrvcGeometry, CountsOfGeneratedShapes) {
 TEST(OrvcGeometry, FlatShapesFaceUp) {
   for (const OrvcMeshData& m : {OrvcMakePlane(2, 3), OrvcMakeDisc(1, 7)}) {
     for (size_t t = 0; t < m.indices.size(); t += 3) {
-      const V a = At(m.positions, m.indices[t]), b = At(m.positions, m.indices[t + 1]), c = At(m.positions, m.indices[t + 2]);
+      const V a = At(m.positions, m.indices[t]), b = At(m.positions, m.indices[t + 1]),
+              c = At(m.positions, m.indices[t + 2]);
       EXPECT_GT((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x), 0.0);
     }
   }
@@ -107,8 +109,8 @@ TEST(OrvcGeometry, SmoothNormalsAverageFaces) {
   m.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, -1};
   m.indices = {0, 1, 2, 0, 3, 1};
   OrvcSmoothNormals(m);
-  EXPECT_NEAR(m.normals[2 * 3 + 2], 1.0, 1e-6);   // vertex 2: first face only
-  EXPECT_NEAR(m.normals[3 * 3 + 1], -1.0, 1e-6);  // vertex 3: second face only
+  EXPECT_NEAR(m.normals[2 * 3 + 2], 1.0, 1e-6);              // vertex 2: first face only
+  EXPECT_NEAR(m.normals[3 * 3 + 1], -1.0, 1e-6);             // vertex 3: second face only
   EXPECT_NEAR(m.normals[0 * 3 + 1], -std::sqrt(0.5), 1e-6);  // shared: the mean
   EXPECT_NEAR(m.normals[0 * 3 + 2], std::sqrt(0.5), 1e-6);
 }

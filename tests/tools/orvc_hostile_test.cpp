@@ -16,8 +16,8 @@ struct Case {
   const char* error;  // empty: the stage compiles
 };
 
-Compiled CompileWith(const std::string& text, const std::string& folder, uint64_t maxInstructions,
-                     size_t maxMemory, double maxSeconds) {
+Compiled CompileWith(const std::string& text, const std::string& folder, uint64_t maxInstructions, size_t maxMemory,
+                     double maxSeconds) {
   RegisterEngineTypes();
   OrvcOptions options;
   options.source = (fs::path(folder) / "stage.lua").string();
@@ -50,10 +50,15 @@ TEST(OrvcHostile, ALimitOnceReachedCannotBeCaught) {
   };
   const Limited cases[] = {
       {{"pcall(function() while true do end end)", "stage.lua:1: the stage ran more than 1000000 Lua instructions"},
-       1000000, 60},
-      {{"while true do pcall(function() while true do end end) end", "more than 1000000 Lua instructions"}, 1000000, 60},
-      {{"while true do pcall(function() while true do end end) end", "stage.lua:1: the stage ran longer than 0.2 seconds"},
-       4000000000ull, 0.2},
+       1000000,
+       60},
+      {{"while true do pcall(function() while true do end end) end", "more than 1000000 Lua instructions"},
+       1000000,
+       60},
+      {{"while true do pcall(function() while true do end end) end",
+        "stage.lua:1: the stage ran longer than 0.2 seconds"},
+       4000000000ull,
+       0.2},
   };
   for (const Limited& l : cases) Expect(l.c, CompileWith(l.c.source, ".", l.instructions, size_t(1) << 30, l.seconds));
 }
@@ -92,7 +97,8 @@ TEST(OrvcHostile, FilesResolveInsideTheStageFolder) {
   fs::create_directory_symlink("stage", root / "via_link");
   ASSERT_EQ(mkfifo((root / "stage/fifo").c_str(), 0600), 0);
   const Case cases[] = {
-      {"texture{ file = 'root/etc/passwd' }", "stage.lua:1: texture: 'root/etc/passwd': it leads outside the stage's folder"},
+      {"texture{ file = 'root/etc/passwd' }",
+       "stage.lua:1: texture: 'root/etc/passwd': it leads outside the stage's folder"},
       {"include('up/outside/secret.lua')", "include: 'up/outside/secret.lua': it leads outside"},
       {"include('secret.lua')", "include: 'secret.lua': it leads outside"},
       {"script{ file = 'secret.lua' }", "script: 'secret.lua': it leads outside"},
@@ -102,7 +108,8 @@ TEST(OrvcHostile, FilesResolveInsideTheStageFolder) {
       {"assert(include('inner.lua') == 2)", ""},
   };
   for (const char* folder : {"stage", "via_link"}) {
-    for (const Case& c : cases) Expect(c, CompileWith(c.source, (root / folder).string(), 4000000000ull, size_t(1) << 30, 60));
+    for (const Case& c : cases)
+      Expect(c, CompileWith(c.source, (root / folder).string(), 4000000000ull, size_t(1) << 30, 60));
   }
 }
 
@@ -111,12 +118,15 @@ TEST(OrvcHostile, BadValuesAndNestedBuildersAreRefused) {
       {"clump{ name = 'a\\0b' }", "stage.lua:1: clump: field 'name': the text holds a NUL byte"},
       {"node{ 'Change Scene', ['Orvo File'] = 'x\\0y' }", "'Orvo File': the text holds a NUL byte"},
       {"clump{ name = string.rep('a', 65535) }", ""},
-      {"clump{ name = string.rep('a', 65536) }", "clump: field 'name': a text of 65536 bytes; texts hold at most 65535"},
+      {"clump{ name = string.rep('a', 65536) }",
+       "clump: field 'name': a text of 65536 bytes; texts hold at most 65535"},
       {"node{ 'Change Scene', ['Orvo File'] = string.rep('a', 100000) }",
        "stage.lua:1: node 'Change Scene': 'Orvo File': a text of 100000 bytes"},
       {"rounded_box{ size = { 2, 4, 6 }, radius = 1 }", ""},
-      {"rounded_box{ size = { 2, 4, 6 }, radius = 1.01 }", "radius': a radius of 1.01 is more than half the smallest side (1)"},
-      {"box(setmetatable({}, { __index = function(t, k) if k == 'name' then texture{ width = 1, height = 1, solid = 0 } end end }))",
+      {"rounded_box{ size = { 2, 4, 6 }, radius = 1.01 }",
+       "radius': a radius of 1.01 is more than half the smallest side (1)"},
+      {"box(setmetatable({}, { __index = function(t, k) if k == 'name' then texture{ width = 1, height = 1, solid = 0 "
+       "} end end }))",
        "stage.lua:1: texture: called while box{} was reading its fields"},
       {"texture{ width = 1, height = 1, pixels = function() clump{} return 0 end }", "clump: called while texture{}"},
       {"texture{ width = 1, height = 1, pixels = function() return rgb(1, 0, 0) end }", ""},

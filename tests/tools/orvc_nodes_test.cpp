@@ -111,8 +111,8 @@ TEST_F(OrvcNodes, LabelledParametersReachTheirSlots) {
   EXPECT_EQ(n->Word(0, 0), 0x3u);
   EXPECT_EQ(n->Word(0, 1), 0x1u);
   EXPECT_EQ(std::bit_cast<float>(n->Word(1, 0)), 2.25f);
-  EXPECT_EQ(n->Word(2, 0), 1u);   // "And" is choice 1
-  EXPECT_EQ(n->Word(3, 0), 4u);   // object ID, clump ID, clump record
+  EXPECT_EQ(n->Word(2, 0), 1u);  // "And" is choice 1
+  EXPECT_EQ(n->Word(3, 0), 4u);  // object ID, clump ID, clump record
   EXPECT_EQ(n->Word(3, 1), 12u);
   EXPECT_EQ(n->Word(3, 2), 0u);
   EXPECT_EQ(n->Word(4, 0), 9u);
@@ -220,16 +220,16 @@ TEST_F(OrvcNodes, PositionTrackBlockLayout) {
   EXPECT_EQ(track->TrackId(), OV_TRACK_POSITION);
   const Bytes b = NodeBytes(*track);
   ASSERT_EQ(b.size(), 8u + 32 + 2 * 16);
-  EXPECT_EQ(U32(&b[0]), 0x10u);          // flag word
-  EXPECT_EQ(U32(&b[4]), 32u + 2 * 16);   // table size
-  EXPECT_EQ(U32(&b[8]), 2u);             // key count
-  EXPECT_EQ(U32(&b[12]), 16u);           // stride: time + 3 values
-  EXPECT_EQ(U32(&b[20]), 0u);            // range start
-  EXPECT_EQ(U32(&b[24]), 100u);          // range end
-  EXPECT_EQ(U32(&b[28]), 80u);           // loop end
-  EXPECT_EQ(U32(&b[32]), 20u);           // loop start
-  EXPECT_EQ(U32(&b[36]), 0x0201u);       // before repeat, after ping-pong, linear
-  EXPECT_EQ(U32(&b[40 + 16]), 100u);     // second key's time
+  EXPECT_EQ(U32(&b[0]), 0x10u);         // flag word
+  EXPECT_EQ(U32(&b[4]), 32u + 2 * 16);  // table size
+  EXPECT_EQ(U32(&b[8]), 2u);            // key count
+  EXPECT_EQ(U32(&b[12]), 16u);          // stride: time + 3 values
+  EXPECT_EQ(U32(&b[20]), 0u);           // range start
+  EXPECT_EQ(U32(&b[24]), 100u);         // range end
+  EXPECT_EQ(U32(&b[28]), 80u);          // loop end
+  EXPECT_EQ(U32(&b[32]), 20u);          // loop start
+  EXPECT_EQ(U32(&b[36]), 0x0201u);      // before repeat, after ping-pong, linear
+  EXPECT_EQ(U32(&b[40 + 16]), 100u);    // second key's time
   EXPECT_EQ(F32(&b[40 + 16 + 12]), 6.0f);
 }
 
@@ -334,7 +334,7 @@ TEST(OrvcRecords, CubicCoefficientsThroughTheKeys) {
   ASSERT_EQ(c.size(), 12u);
   for (int k = 0; k < 2; ++k) {
     const float* s = &c[4 * k];
-    EXPECT_FLOAT_EQ(s[3], values[k]);                        // f = 0
+    EXPECT_FLOAT_EQ(s[3], values[k]);                             // f = 0
     EXPECT_NEAR(s[0] + s[1] + s[2] + s[3], values[k + 1], 1e-5);  // f = 1
   }
   EXPECT_EQ(c[8], 0);

@@ -37,9 +37,8 @@ struct Compiled {
 };
 
 // Compiles `text` as if it were the file `name` in `folder`.
-inline Compiled Compile(const std::string& text, const std::string& folder = ".",
-                        const std::string& name = "stage.lua", uint64_t maxInstructions = 4000000000ull,
-                        size_t maxMemory = size_t(1) << 30) {
+inline Compiled Compile(const std::string& text, const std::string& folder = ".", const std::string& name = "stage.lua",
+                        uint64_t maxInstructions = 4000000000ull, size_t maxMemory = size_t(1) << 30) {
   RegisterEngineTypes();
   OrvcOptions options;
   options.source = (std::filesystem::path(folder) / name).string();
@@ -88,8 +87,8 @@ inline Bytes NodeBytes(const OvDbNode& node) {
 class TempDir {
  public:
   TempDir() {
-    m_path = std::filesystem::temp_directory_path() / ("orvc_test_" + std::to_string(::getpid()) + "_" +
-                                                      std::to_string(reinterpret_cast<uintptr_t>(this)));
+    m_path = std::filesystem::temp_directory_path() /
+             ("orvc_test_" + std::to_string(::getpid()) + "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
     std::filesystem::create_directories(m_path);
   }
   ~TempDir() {

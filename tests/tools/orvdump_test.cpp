@@ -43,13 +43,18 @@ bool LooksLikeJson(const std::string& s) {
       lastToken = c;
     }
     if (inString) {
-      if (c == '\\') ++i;
-      else if (c == '"') inString = false;
-      else if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
+      else if (static_cast<unsigned char>(c) < 0x20)
+        return false;
       continue;
     }
-    if (c == '"') inString = true;
-    else if (c == '{' || c == '[') stack.push_back(c);
+    if (c == '"')
+      inString = true;
+    else if (c == '{' || c == '[')
+      stack.push_back(c);
     else if (c == '}' || c == ']') {
       if (stack.empty() || stack.back() != (c == '}' ? '{' : '[')) return false;
       stack.pop_back();
@@ -65,8 +70,8 @@ class OrvdumpTest : public ::testing::Test {
     ASSERT_TRUE(BuildSample(*db));
     Bytes bytes = WriteDatabase(*db);
     ASSERT_FALSE(bytes.empty());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     full = bytes;
   }
   void TearDown() override { std::remove(path.c_str()); }
@@ -78,8 +83,8 @@ TEST_F(OrvdumpTest, JsonListsEverySection) {
   ToolRun r = Orvdump("--json " + path);
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(LooksLikeJson(r.out)) << r.out;
-  for (const char* key : {"\"header\"", "\"textures\"", "\"shaders\"", "\"meshes\"", "\"clumps\"",
-                          "\"logicalObjects\"", "\"animationSets\"", "\"scripts\"", "\"sounds\""})
+  for (const char* key : {"\"header\"", "\"textures\"", "\"shaders\"", "\"meshes\"", "\"clumps\"", "\"logicalObjects\"",
+                          "\"animationSets\"", "\"scripts\"", "\"sounds\""})
     EXPECT_NE(r.out.find(key), std::string::npos) << key;
   // Unknown records are named as such, shared meshes say what they share.
   EXPECT_NE(r.out.find("\"Missing\""), std::string::npos);
@@ -114,7 +119,8 @@ TEST(Orvdump, DeepTreesPrintAndStrayIndicesAreWarned) {
   chain.back()->meshIndex = 0x7FFFFFF0;
   const Bytes bytes = WriteDatabase(*db);
   const std::string path = "orvdump_deep_" + std::to_string(::getpid()) + ".orv";
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   struct Case {
     const char* options;
     std::string deepest;

@@ -35,8 +35,8 @@ struct PlayRun {
 // and the button up at frame 12.
 PlayRun Play(int frames, const std::string& screenshot = "") {
   static const bool compiled = [] {
-    const std::string cmd = std::string(ORVC_PATH) + " " STAGE_SOURCE_DIR "/demos/particles.lua -o " + kTmp +
-                            ".orv >/dev/null 2>&1";
+    const std::string cmd =
+        std::string(ORVC_PATH) + " " STAGE_SOURCE_DIR "/demos/particles.lua -o " + kTmp + ".orv >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;
   }();
   PlayRun r;
@@ -85,10 +85,10 @@ TEST(ParticlesPlay, PointerPicksMarksAndDragsTheCrate) {
     const char* pointerSwitch;  // 1 button held, 16 a pick this frame
     bool moved;
   } cases[] = {
-      {2, "0", "0", false},    // pointer over the crate, button up: nothing
-      {9, "14", "17", true},   // held: picked again under the pointer, dragged along
-      {10, "12", "1", true},   // the pointer ran ahead of the crate: no pick, both pulses over
-      {20, "8", "0", true},    // released at 12: dropped where it is, the drag flag undone
+      {2, "0", "0", false},   // pointer over the crate, button up: nothing
+      {9, "14", "17", true},  // held: picked again under the pointer, dragged along
+      {10, "12", "1", true},  // the pointer ran ahead of the crate: no pick, both pulses over
+      {20, "8", "0", true},   // released at 12: dropped where it is, the drag flag undone
   };
   for (const auto& c : cases) {
     const PlayRun r = Play(c.frames);

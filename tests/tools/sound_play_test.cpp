@@ -76,8 +76,10 @@ Bytes Wav(const Tone& t) {
   Put(b, count * bytes, 4);
   for (uint32_t i = 0; i < count; ++i) {
     const int v = (i / half) % 2 ? -kLevel : kLevel;
-    if (bytes == 1) Put(b, uint32_t(128 + v / 256), 1);
-    else Put(b, uint16_t(int16_t(v)), 2);
+    if (bytes == 1)
+      Put(b, uint32_t(128 + v / 256), 1);
+    else
+      Put(b, uint16_t(int16_t(v)), 2);
   }
   const uint32_t riff = uint32_t(b.size() - 8);
   std::memcpy(b.data() + 4, &riff, 4);
@@ -147,8 +149,8 @@ std::string Stage(const std::string& soundDecl, const std::string& nodes, double
 std::string OnceAfterQuarterSecond(bool positioned, double muteFrom = 10000) {
   return "node{ \"<ss> Timing Flag\", [\"Timing(sec):\"] = 0.25, [\"Hold(sec):\"] = 100, [\"Set Flag\"] = { 1, 1 } },"
          " node{ \"Play Sound\", [\"Sound File:\"] = snd, [\"Check Flag\"] = { 1, 1 }, [\"Infinite Loop\"] = false,"
-         " [\"3D Sound\"] = " + std::string(positioned ? "true" : "false") +
-         ", [\"Mute From\"] = " + std::to_string(muteFrom) + " }";
+         " [\"3D Sound\"] = " +
+         std::string(positioned ? "true" : "false") + ", [\"Mute From\"] = " + std::to_string(muteFrom) + " }";
 }
 
 TEST(SoundPlay, PlaySoundNodeNamesItsSoundByIndex) {
@@ -167,8 +169,9 @@ TEST(SoundPlay, PlaySoundNodeNamesItsSoundByIndex) {
   TempDir dir;
   dir.Write("bell.wav", Wav({}));
   for (const Case& c : cases) {
-    std::string text = "local bell = sound{ file = \"bell.wav\" }\nsound{ name = \"far.wav\" }\n"
-                       "object{ clump = clump{ animation = { node{ \"Play Sound\"";
+    std::string text =
+        "local bell = sound{ file = \"bell.wav\" }\nsound{ name = \"far.wav\" }\n"
+        "object{ clump = clump{ animation = { node{ \"Play Sound\"";
     if (c.value) text += std::string(", [\"Sound File:\"] = ") + c.value;
     text += " } } } }\n";
     Compiled compiled = Compile(text, dir.Path());

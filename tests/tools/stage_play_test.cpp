@@ -33,8 +33,8 @@ Played Play(const std::string& source, int frames) {
   if (!c.ok) return p;
   const std::string base = "stage_play_" + std::to_string(::getpid());
   const std::string orv = base + ".orv", json = base + ".json";
-  std::ofstream(orv, std::ios::binary).write(reinterpret_cast<const char*>(c.image.data()),
-                                             std::streamsize(c.image.size()));
+  std::ofstream(orv, std::ios::binary)
+      .write(reinterpret_cast<const char*>(c.image.data()), std::streamsize(c.image.size()));
   std::remove(json.c_str());
   const std::string cmd = std::string(ORVPLAY_PATH) + " --headless 64 48 --fixed-step 1 --frames " +
                           std::to_string(frames) + " --dump-scene " + json + " " + orv + " >/dev/null 2>&1";
@@ -102,7 +102,8 @@ TEST(StagePlay, GeneratorEmitsItsChosenRecordAndMarksNoOtherObject) {
     object{ name = "rack", id = 0, clump = proto }
     object{ name = "gun", id = 1, clump = clump{ name = "launcher", id = 40, position = { 10, 20, 30 }, animation = {
       node{ "Generator", ["Check in Camera"] = false, ["Generated Object"] = proto, ["Total #"] = 1 } } } }
-  )", 3);
+  )",
+                        3);
   EXPECT_EQ(Count(p.dump, ObjectAt("bullet")), 1);
   EXPECT_EQ(Field(p.dump, ObjectAt("bullet"), "worldPosition"), "[10, 20, 30]");
   EXPECT_EQ(Count(p.dump, ObjectAt("viewer")), 1);
@@ -131,7 +132,8 @@ TEST(StagePlay, GenerateAfterDestroyedEmitsWhereItsClumpWent) {
       local spark = object{ name = "spark", id = 9, template = true }
       local sparkRoot = clump{ name = "spark_root", id = 30, emit_object = spark }
       local after = node{ "Generate After Destroyed", ["Generated Object"] = sparkRoot, ["Align Orientation"] = false }
-    )" + c.stage, 4);
+    )" + c.stage,
+                          4);
     EXPECT_EQ(Count(p.dump, ClumpAt("doomed_root")), 0) << c.what;
     EXPECT_EQ(Count(p.dump, ObjectAt("spark")), 1) << c.what;
     EXPECT_EQ(Field(p.dump, ClumpAt("spark_root"), "worldPosition"), "[5, 6, 7]") << c.what;
@@ -148,7 +150,8 @@ TEST(StagePlay, CollisionEventNodeOfAClumpWithItsOwnIdTakesTheTouch) {
     object{ name = "target", flags = { "collidable" }, category = 26, clump = clump{ name = "target_root", id = 50,
             mesh = ball, animation = { node{ "<oc:Touch>Obj:Common", ["Set Flag"] = { 0x4, 0x4 },
                                              ["Flag Hold (sec):"] = 10 } } } }
-  )", 3);
+  )",
+                        3);
   EXPECT_EQ(Count(p.dump, ObjectAt("target")), 1);
   EXPECT_EQ(Field(p.dump, ClumpAt("target_root"), "switchWord"), "4");
 }
@@ -178,12 +181,12 @@ TEST(StagePlay, RefOthersFlagWithoutAKeyReadsTheFirstObject) {
     const char* followerSwitch;
   } cases[] = {{"0x1", "2"}, {"0x0", "0"}};
   for (const auto& c : cases) {
-    const Played p = Play(std::string("object{ name = \"leader\", clump = clump{ switch = ") + c.leaderSwitch +
-                              " } }\n" + kViewer + R"(
+    const Played p = Play(
+        std::string("object{ name = \"leader\", clump = clump{ switch = ") + c.leaderSwitch + " } }\n" + kViewer + R"(
       object{ clump = clump{ name = "follower", animation = {
         node{ "<s> Ref Other's Flag", ["Ref Other's Flag"] = { 0x1, 0x1 }, ["Set Flag"] = { 0x2, 0x2 } } } } }
     )",
-                          2);
+        2);
     EXPECT_EQ(Field(p.dump, ClumpAt("follower"), "switchWord"), c.followerSwitch) << c.leaderSwitch;
   }
 }
