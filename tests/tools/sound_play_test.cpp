@@ -122,7 +122,7 @@ Played Play(const TempDir& dir, const std::string& stage, int frames, const char
   std::ifstream in(dir.Path() + "/out.raw", std::ios::binary);
   const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   r.out.resize(raw.size() / 2);
-  std::memcpy(r.out.data(), raw.data(), r.out.size() * 2);
+  if (!r.out.empty()) std::memcpy(r.out.data(), raw.data(), r.out.size() * 2);
   for (size_t i = 0; i < r.out.size(); ++i) {
     if (r.out[i] == 0) continue;
     if (r.sounding++ == 0) r.first = i;
