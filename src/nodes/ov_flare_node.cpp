@@ -236,36 +236,6 @@ class AcLensFlare final : public OvAniCtrl {
   float m_fadeSpan = 0.0f;
 };
 
-template <class Node>
-class FlareNodeType : public OvNodeType {
- public:
-  FlareNodeType(OvTypeId pair, const char* name, const OvNodeParamDesc* params, int paramCount)
-      : m_pair(pair), m_name(name), m_params(params), m_paramCount(paramCount) {}
-  void GetTypeId(OvTypeId& out) const override { out = m_pair; }
-  const char* GetName() const override { return m_name; }
-  const OvNodeParamDesc* GetParamTable(int& count) const override {
-    count = m_paramCount;
-    return m_params;
-  }
-  OvDbNode* Create(OvChunkArena& arena) const override { return OvArenaNew<Node>(arena); }
-  OvDbNode* CreateFromValues(OvChunkArena& arena, const OvParamValue* values, int count) const override {
-    if (!values || count < m_paramCount) return nullptr;
-    Node* node = OvArenaNew<Node>(arena);
-    if (!node) return nullptr;
-    if (!node->FromValues(OvParamValues(values, count, &arena), arena)) {
-      node->~Node();
-      return nullptr;
-    }
-    return node;
-  }
-
- private:
-  OvTypeId m_pair;
-  const char* m_name;
-  const OvNodeParamDesc* m_params;
-  int m_paramCount;
-};
-
 const OvNodeParamDesc kLensFlareParams[] = {
     OvParamI(0, "Check Flag", OV_PK_FLAG_PAIR),
     OvParamI(1, "", OV_PK_SPACER),
@@ -338,8 +308,8 @@ OvAniCtrl* OvLensFlareNode::MakeController(OvClump*) { return new AcLensFlare(*t
 
 OvNodeType* OvFlareNodeTypeCreate(const OvTypeId& pair, const char* name) {
   if (pair == OV_NODE_LENS_FLARE) {
-    return new FlareNodeType<OvLensFlareNode>(pair, name, kLensFlareParams,
-                                              int(sizeof(kLensFlareParams) / sizeof(kLensFlareParams[0])));
+    return new OvNodeTypeOf<OvLensFlareNode>(pair, name, kLensFlareParams,
+                                             int(sizeof(kLensFlareParams) / sizeof(kLensFlareParams[0])));
   }
   return nullptr;
 }

@@ -253,40 +253,9 @@ const OvNodeParamDesc kSphereEnvParams[] = {
     OvParamI(0, "Map Channel:", OV_PK_INT, 1),
 };
 
-// Like OvNodeTypeOf, but FromValues also gets the arena for phase tables.
-template <class Node>
-class MeshNodeType final : public OvNodeType {
- public:
-  MeshNodeType(OvTypeId pair, const char* name, const OvNodeParamDesc* params, int paramCount)
-      : m_pair(pair), m_name(name), m_params(params), m_paramCount(paramCount) {}
-  void GetTypeId(OvTypeId& out) const override { out = m_pair; }
-  const char* GetName() const override { return m_name; }
-  const OvNodeParamDesc* GetParamTable(int& count) const override {
-    count = m_paramCount;
-    return m_params;
-  }
-  OvDbNode* Create(OvChunkArena& arena) const override { return OvArenaNew<Node>(arena); }
-  OvDbNode* CreateFromValues(OvChunkArena& arena, const OvParamValue* values, int count) const override {
-    if (!values || count < m_paramCount) return nullptr;
-    Node* node = OvArenaNew<Node>(arena);
-    if (!node) return nullptr;
-    if (!node->FromValues(OvParamValues(values, count, &arena), arena)) {
-      node->~Node();
-      return nullptr;
-    }
-    return node;
-  }
-
- private:
-  OvTypeId m_pair;
-  const char* m_name;
-  const OvNodeParamDesc* m_params;
-  int m_paramCount;
-};
-
 template <class Node, size_t N>
 OvNodeType* MakeType(const OvTypeId& pair, const char* name, const OvNodeParamDesc (&params)[N]) {
-  return new MeshNodeType<Node>(pair, name, params, int(N));
+  return new OvNodeTypeOf<Node>(pair, name, params, int(N));
 }
 
 // "Map Channel:" as authored: 1 to 16, anything else 1; kept minus one.

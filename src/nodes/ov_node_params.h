@@ -115,7 +115,8 @@ class OvParamValues {
 };
 
 // Descriptor of a node class. Node must be default-constructible in an arena
-// and, for CreateFromValues, provide bool FromValues(const OvParamValues&).
+// and, for CreateFromValues, provide bool FromValues(const OvParamValues&), or
+// FromValues(const OvParamValues&, OvChunkArena&) when it keeps tables of its own.
 // The parameter table is static data of the node's family.
 template <class Node>
 class OvNodeTypeOf : public OvNodeType {
@@ -134,7 +135,13 @@ class OvNodeTypeOf : public OvNodeType {
     if (!m_paramCount || !values || count < m_paramCount) return nullptr;
     Node* node = OvArenaNew<Node>(arena);
     if (!node) return nullptr;
-    if (!node->FromValues(OvParamValues(values, count, &arena))) {
+    const OvParamValues v(values, count, &arena);
+    bool ok;
+    if constexpr (requires(Node & n) { n.FromValues(v, arena); })
+      ok = node->FromValues(v, arena);
+    else
+      ok = node->FromValues(v);
+    if (!ok) {
       node->~Node();
       return nullptr;
     }

@@ -184,36 +184,6 @@ const OvNodeParamDesc kDragShineParams[] = {
     OvParamF(5, "", OV_PK_INTERNAL_FIRST, 0.5f),
 };
 
-template <class Node>
-class TrailNodeType : public OvNodeType {
- public:
-  TrailNodeType(OvTypeId pair, const char* name, const OvNodeParamDesc* params, int paramCount)
-      : m_pair(pair), m_name(name), m_params(params), m_paramCount(paramCount) {}
-  void GetTypeId(OvTypeId& out) const override { out = m_pair; }
-  const char* GetName() const override { return m_name; }
-  const OvNodeParamDesc* GetParamTable(int& count) const override {
-    count = m_paramCount;
-    return m_params;
-  }
-  OvDbNode* Create(OvChunkArena& arena) const override { return OvArenaNew<Node>(arena); }
-  OvDbNode* CreateFromValues(OvChunkArena& arena, const OvParamValue* values, int count) const override {
-    if (!values || count < m_paramCount) return nullptr;
-    Node* node = OvArenaNew<Node>(arena);
-    if (!node) return nullptr;
-    if (!node->FromValues(OvParamValues(values, count, &arena), arena)) {
-      node->~Node();
-      return nullptr;
-    }
-    return node;
-  }
-
- private:
-  OvTypeId m_pair;
-  const char* m_name;
-  const OvNodeParamDesc* m_params;
-  int m_paramCount;
-};
-
 }  // namespace
 
 int32_t OvTrailRowLength(const OvMesh& mesh, int32_t listed) {
@@ -279,8 +249,8 @@ OvAniCtrl* OvDragShineNode::MakeController(OvClump*) { return new AcDragShine(*t
 
 OvNodeType* OvTrailNodeTypeCreate(const OvTypeId& pair, const char* name) {
   if (pair == OV_NODE_DRAG_SHINE) {
-    return new TrailNodeType<OvDragShineNode>(pair, name, kDragShineParams,
-                                              int(sizeof(kDragShineParams) / sizeof(kDragShineParams[0])));
+    return new OvNodeTypeOf<OvDragShineNode>(pair, name, kDragShineParams,
+                                             int(sizeof(kDragShineParams) / sizeof(kDragShineParams[0])));
   }
   return nullptr;
 }

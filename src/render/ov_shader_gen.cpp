@@ -89,7 +89,7 @@ const char* const kVertexPrelude =
     "out vec4 vColor0;\nout vec4 vColor1;\n"
     "out vec4 vTex0;\nout vec4 vTex1;\nout vec4 vTex2;\nout vec4 vTex3;\n"
     "out vec4 vTex4;\nout vec4 vTex5;\nout vec4 vTex6;\nout vec4 vTex7;\n"
-    "struct Light { vec4 Amb; vec4 Diff; vec4 Spec; vec4 Pos; vec4 Dir; vec4 Atten; vec4 Falloff; };\n"
+    "struct Light { vec4 Amb; vec4 Diff; vec4 Specular; vec4 Pos; vec4 Dir; vec4 Atten; vec4 Falloff; };\n"
     "Light ovLight(int r) { return Light(c[r], c[r + 1], c[r + 2], c[r + 3], c[r + 4], c[r + 5], c[r + 6]); }\n"
     "vec4 ovTransform(vec4 p) { return vec4(dot(c[0], p), dot(c[1], p), dot(c[2], p), dot(c[3], p)); }\n"
     "vec4 ovClip(vec4 h) { return vec4(h.x, h.y * ovClipFlip, 2.0 * h.z - h.w, h.w); }\n"
@@ -199,15 +199,17 @@ bool OvVertexShaderDefines(uint32_t lightCode, int lightCount, int texCount, con
     const uint32_t type = (lightCode >> (2 * i)) & 3;
     if (type == 0) break;
     if (type == 1)
-      Appendf(lighting, "PointLighting(lighting,posVert,nmlVert,lt%d.Pos,cam_vert,mtlSpec.w,lt%d.Atten);", i);
+      Appendf(lighting, "PointLighting(lighting,posVert,nmlVert,lt%d.Pos,cam_vert,mtlSpecular.w,lt%d.Atten);", i);
     else if (type == 2)
-      Appendf(lighting,
-              "SpotLighting(lighting,posVert,nmlVert,lt%d.Pos,lt%d.Dir,cam_vert,mtlSpec.w,lt%d.Atten,lt%d.Falloff);",
-              i);
+      Appendf(
+          lighting,
+          "SpotLighting(lighting,posVert,nmlVert,lt%d.Pos,lt%d.Dir,cam_vert,mtlSpecular.w,lt%d.Atten,lt%d.Falloff);",
+          i);
     else
-      Appendf(lighting, "DirLighting(lighting,nmlVert,lt%d.Dir,cam_vert,mtlSpec.w);", i);
+      Appendf(lighting, "DirLighting(lighting,nmlVert,lt%d.Dir,cam_vert,mtlSpecular.w);", i);
     Appendf(lighting,
-            "diff.rgb+=lighting.y*lt%d.Diff.rgb;spec.rgb+=lighting.z*lt%d.Spec.rgb;amb.rgb+=lighting.x*lt%d.Amb.rgb;",
+            "diff.rgb+=lighting.y*lt%d.Diff.rgb;specular.rgb+=lighting.z*lt%d.Specular.rgb;amb.rgb+=lighting.x*lt%d."
+            "Amb.rgb;",
             i);
   }
   for (int i = 0; i < lightCount; ++i) {
@@ -260,14 +262,14 @@ const char* const kOvLitVertexProgram =
     "  vec3 posVert = ovWorld(pos);\n"
     "  vec3 nmlVert = normalize(ovWorldDir(aNormal));\n"
     "  vec3 cam_vert = normalize(posVert - c[8].xyz);\n"
-    "  vec4 mtlSpec = c[11];\n"
+    "  vec4 mtlSpecular = c[11];\n"
     "  vec4 amb = c[13];\n"
     "  vec4 diff = vec4(0.0, 0.0, 0.0, 1.0);\n"
-    "  vec4 spec = vec4(0.0, 0.0, 0.0, 1.0);\n"
+    "  vec4 specular = vec4(0.0, 0.0, 0.0, 1.0);\n"
     "  vec4 lighting = vec4(0.0);\n"
     "  LIGHTING\n"
     "  vColor0 = vec4(diff.rgb * c[10].rgb + amb.rgb * c[9].rgb + c[12].rgb, c[10].a);\n"
-    "  vColor1 = spec * mtlSpec;\n"
+    "  vColor1 = specular * mtlSpecular;\n"
     "  TEX_ASSIGN\n"
     "}\n";
 

@@ -110,8 +110,8 @@ const char* const kTwoLightsAtMost =
     "// target:vs_2_0\n#if LIGHT_NUM > 2\n#error too many lights\n#endif\n"
     "void main() { LIGHT_PARAMS gl_Position = ovClip(ovTransform(vec4(aPosition.xyz, 1.0)));"
     " vec3 posVert = ovWorld(vec4(aPosition.xyz, 1.0)); vec3 nmlVert = normalize(ovWorldDir(aNormal));"
-    " vec3 cam_vert = normalize(posVert - c[8].xyz); vec4 mtlSpec = c[11]; vec4 amb = c[13];"
-    " vec4 diff = vec4(0.0); vec4 spec = vec4(0.0); vec4 lighting; LIGHTING"
+    " vec3 cam_vert = normalize(posVert - c[8].xyz); vec4 mtlSpecular = c[11]; vec4 amb = c[13];"
+    " vec4 diff = vec4(0.0); vec4 specular = vec4(0.0); vec4 lighting; LIGHTING"
     " vColor0 = vec4(diff.rgb, 1.0); vColor1 = vec4(0.0); }\n";
 
 TEST_F(ShaderGenTest, CacheBuildsEachKeyOnceAndRemembersFailures) {
