@@ -289,7 +289,10 @@ int FinishMesh(lua_State* L, Args& a, OrvcMeshData& data) {
       OrvcSubset sub;
       sub.material = s.Handle("material", OrvcKind::Material, -1);
       sub.firstTriangle = s.Int("first", 0);
-      sub.triangleCount = s.Int("count", data.TriangleCount() - sub.firstTriangle);
+      // A hostile "first" must not overflow the default; the range check
+      // on the whole subset list reports it.
+      const int64_t rest = int64_t(data.TriangleCount()) - sub.firstTriangle;
+      sub.triangleCount = s.Int("count", int(std::clamp<int64_t>(rest, INT32_MIN, INT32_MAX)));
       s.Done();
       lua_pop(L, 1);
       subsets.push_back(sub);

@@ -122,16 +122,15 @@ int OrvcStage::AddMesh(const OrvcMeshData& data, const std::vector<OrvcSubset>& 
   if (!error.empty()) return -1;
   std::vector<OrvcSubset> subsets = subsetsIn;
   if (subsets.empty()) subsets.push_back({-1, 0, data.TriangleCount()});
-  if (subsets.size() > 1) {
-    for (size_t i = 0; i < subsets.size(); ++i) {
-      const OrvcSubset& s = subsets[i];
-      if (s.firstTriangle < 0 || s.triangleCount < 0 ||
-          int64_t(s.firstTriangle) + s.triangleCount > int64_t(data.TriangleCount())) {
-        error = "subset " + std::to_string(i + 1) + " covers triangles " + std::to_string(s.firstTriangle) + " to " +
-                std::to_string(int64_t(s.firstTriangle) + s.triangleCount - 1) + " of " +
-                std::to_string(data.TriangleCount());
-        return -1;
-      }
+  // A lone subset draws the whole mesh, but a range it names must still fit.
+  for (size_t i = 0; i < subsets.size(); ++i) {
+    const OrvcSubset& s = subsets[i];
+    if (s.firstTriangle < 0 || s.triangleCount < 0 ||
+        int64_t(s.firstTriangle) + s.triangleCount > int64_t(data.TriangleCount())) {
+      error = "subset " + std::to_string(i + 1) + " covers triangles " + std::to_string(s.firstTriangle) + " to " +
+              std::to_string(int64_t(s.firstTriangle) + s.triangleCount - 1) + " of " +
+              std::to_string(data.TriangleCount());
+      return -1;
     }
   }
   std::vector<int32_t> shaders;

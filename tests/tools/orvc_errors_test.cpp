@@ -39,6 +39,10 @@ TEST(OrvcErrors, BuilderMistakesNameFileLineAndItem) {
       "local m = material{} mesh{ positions = { 0,0,0, 1,0,0, 0,1,0 }, indices = { 0, 1, 2 },\n"
       " subsets = { { material = m, first = 0, count = 1 }, { material = m, first = 1, count = 1 } } }",
       "stage.lua:1:", "subset 2 covers triangles 1 to 1 of 1");
+  ExpectError(
+      "local m = material{} mesh{ positions = { 0,0,0, 1,0,0, 0,1,0 }, indices = { 0, 1, 2 },\n"
+      " subsets = { { material = m, first = -2147483648 } } }",
+      "stage.lua:1:", "subset 1 covers triangles -2147483648");
   ExpectError("clump{ light = { type = 'laser' } }", "", "'laser' is not one of");
   ExpectError("clump{ camera = { near = 10, far = 5 } }", "", "far must be beyond near");
   ExpectError("clump{ rotation = { 1, 0, 0 } }", "", "expected a quaternion {s, x, y, z}");
