@@ -12,6 +12,7 @@
 #include "ov_mesh_nodes.h"
 #include "ov_misc_nodes.h"
 #include "ov_opaque_node.h"
+#include "ov_overlay_nodes.h"
 #include "ov_particle_nodes.h"
 #include "ov_scene_nodes.h"
 #include "ov_script_node.h"
@@ -166,6 +167,14 @@ void OvRegisterNodeTypes() {
     if (registry.FindType(entry.pair)) continue;
     if (OvNodeType* type = MakeDescriptor(entry)) registry.Register(type);
   }
+}
+
+void OvRegisterRendererNodeTypes() {
+  OvTypeRegistry& registry = OvNodeClasses();
+  if (!registry.FindType(OV_NODE_SCENE_STATE))
+    registry.Register(OvOverlayNodeTypeCreate(OV_NODE_SCENE_STATE, "{i}Display Scene State"));
+  if (!registry.FindType(OV_NODE_CLUMP_STATE))
+    registry.Register(OvOverlayNodeTypeCreate(OV_NODE_CLUMP_STATE, "{i}Display Clump State"));
 }
 
 void OvRegisterNodeType(OvNodeType* type) { OvNodeClasses().Register(type); }

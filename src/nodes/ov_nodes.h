@@ -12,6 +12,10 @@
 // second call adds nothing. A descriptor that cannot be allocated is left
 // out: its records then load as unknown-type records.
 void OvRegisterNodeTypes();
+// The types a renderer brings (overlay and effect nodes): the renderer
+// registers them when it is made and installs their controllers; the
+// compiler and the dump register them to author and show their blocks.
+void OvRegisterRendererNodeTypes();
 
 // Registry operations (the process-wide node registry; freed by the memory
 // system's stop hook, or by OvFreeAllNodeTypes).

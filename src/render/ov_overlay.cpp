@@ -8,6 +8,7 @@
 #include "ov_clump.h"
 #include "ov_logobj.h"
 #include "ov_mesh.h"
+#include "ov_nodes.h"
 #include "ov_renderer_gl.h"
 #include "ov_scene.h"
 
@@ -208,12 +209,7 @@ int OvClumpStateLines(const OvClump& clump, char* out, int size) {
 }
 
 void OvInstallOverlayControllers() {
-  // The renderer brings these types; the engine's own table leaves them out.
-  OvTypeRegistry& registry = OvNodeClasses();
-  if (!registry.FindType(OV_NODE_SCENE_STATE))
-    registry.Register(OvOverlayNodeTypeCreate(OV_NODE_SCENE_STATE, "{i}Display Scene State"));
-  if (!registry.FindType(OV_NODE_CLUMP_STATE))
-    registry.Register(OvOverlayNodeTypeCreate(OV_NODE_CLUMP_STATE, "{i}Display Clump State"));
+  OvRegisterRendererNodeTypes();
   OvSetOverlayCtrlFactories([](const OvSceneStateNode& n) -> OvAniCtrl* { return new AcSceneState(n); },
                             [](const OvClumpStateNode& n) -> OvAniCtrl* { return new AcClumpState(n); });
 }

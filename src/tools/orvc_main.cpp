@@ -125,6 +125,7 @@ int main(int argc, char** argv) {
 
   // The engine's record types, so nodes are found by their display names.
   OvRegisterNodeTypes();
+  OvRegisterRendererNodeTypes();
   OvRegisterSceneExtensionTypes();
   // Everything the compiler has to say comes back as its own message.
   OvTraceSetSink(&DropTrace, nullptr);

@@ -537,6 +537,7 @@ std::string IndexWarnings(const OvDatabase& db) {
 // display names instead of "Missing".
 void RegisterKnownTypes() {
   OvRegisterNodeTypes();
+  OvRegisterRendererNodeTypes();
   OvRegisterSceneExtensionTypes();
   OvRegisterStdMaterialType();
 }

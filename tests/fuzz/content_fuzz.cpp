@@ -54,6 +54,7 @@ uint32_t StillClock(void*) { return 1000; }
 bool Setup() {
   OvTraceSetQuiet(true);
   OvRegisterNodeTypes();
+  OvRegisterRendererNodeTypes();
   OvRegisterSceneExtensionTypes();
   OvRegisterStdMaterialType();
   OvSetExecHandlers(NoProgram, NoMessage, nullptr);

@@ -259,6 +259,7 @@ class Generator {
 bool Setup() {
   OvTraceSetQuiet(true);
   OvRegisterNodeTypes();
+  OvRegisterRendererNodeTypes();
   OvRegisterSceneExtensionTypes();
   return true;
 }

@@ -1,4 +1,4 @@
-// The trail and flare node types authored by their labels in a stage, then
+// The trail, flare and overlay node types authored by their labels in a stage, then
 // loaded and written back unchanged.
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include "orvc_test_util.h"
 #include "ov_database.h"
 #include "ov_flare_node.h"
+#include "ov_overlay_nodes.h"
 #include "ov_trail_nodes.h"
 
 using namespace orvc_test;
@@ -44,6 +45,29 @@ TEST(EffectNodesAuthoring, BuiltByLabelsAndWrittenBackUnchanged) {
   EXPECT_EQ(plain->count, 0);  // no child nodes: no ratios
   EXPECT_EQ(plain->fadeOutTime, 0.5f);
   EXPECT_EQ(plain->unobstructedRange, 30.0f);
+  EXPECT_EQ(content_test::WriteDatabase(*db), c.image);
+}
+
+TEST(EffectNodesAuthoring, OverlaysBuiltByLabels) {
+  Compiled c = Compile(R"~(
+    animation{
+      node{ "{i}Display Scene State", ["X (0 - 640):"] = 640, ["Y (0 - 480):"] = 0 },
+      node{ "{i}Display Clump State", ["Display Anyway"] = false, ["Char Width:"] = 16, ["Color:"] = "#FF0000" },
+    }
+  )~");
+  ASSERT_TRUE(c.ok) << c.error;
+  DatabasePtr db = Load(c.image);
+  ASSERT_NE(db, nullptr);
+  const auto* scene = NodeAt<OvSceneStateNode>(*db, 0);
+  ASSERT_NE(scene, nullptr);
+  EXPECT_EQ(scene->x, 1.0f);  // the right edge
+  EXPECT_EQ(scene->y, 0.75f);
+  const auto* clump = NodeAt<OvClumpStateNode>(*db, 1);
+  ASSERT_NE(clump, nullptr);
+  EXPECT_EQ(clump->withClump, 1);
+  EXPECT_EQ(clump->anyway, 0);
+  EXPECT_EQ(clump->charWidth, 0.05f);
+  EXPECT_EQ(clump->colour, 0xFFFF0000u);
   EXPECT_EQ(content_test::WriteDatabase(*db), c.image);
 }
 

@@ -27,6 +27,7 @@ using content_test::DatabasePtr;
 // The engine's record types, registered once per test binary.
 inline void RegisterEngineTypes() {
   OvRegisterNodeTypes();
+  OvRegisterRendererNodeTypes();
   OvRegisterSceneExtensionTypes();
 }
 
