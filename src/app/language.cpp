@@ -1,5 +1,6 @@
 #include "language.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -144,6 +145,17 @@ OvDatabase* SelectLanguage(const char* contentPath, const LanguageEnvironment& e
       code.assign(line, n);
     }
     std::fclose(cfg);
+  }
+  // The code becomes part of a file name: a "/" or ".." would reach outside
+  // the content's folder.
+  const bool plain =
+      std::all_of(code.begin(), code.end(), [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_'; });
+  if (!plain) {
+    Trace(("language.cfg: the code \"" + code +
+           "\" holds characters other than letters, digits, - and _; "
+           "using the system language\n")
+              .c_str());
+    code.clear();
   }
   if (code.empty()) code = OvLanguageCodeForLcid(env.userLcid);
   if (codeOut) *codeOut = code;

@@ -92,6 +92,22 @@ TEST_F(SelectLanguageTest, ConfigurationWinsAndIsCutToEightCharacters) {
   EXPECT_EQ(code, "abcdefgh");
 }
 
+TEST_F(SelectLanguageTest, CodeThatWouldLeaveTheFolderIsRefused) {
+  env.userLcid = 0x407;
+  // "stage_/../x.orv" would name a file beside the content's folder.
+  fs::create_directories(dir / "stage_");
+  WriteLanguageFile("de", "de");
+  for (const char* line : {"/../x\n", "..\n", "a b\n", "fr/\n"}) {
+    std::ofstream(dir / "language.cfg", std::ios::trunc) << line;
+    TraceCapture trace;
+    std::string code;
+    OvDatabase* db = SelectLanguage(content.c_str(), env, nullptr, &code);
+    EXPECT_EQ(code, "de") << line;
+    EXPECT_TRUE(trace.Contains("using the system language")) << line;
+    if (db) db->Destroy();
+  }
+}
+
 TEST_F(SelectLanguageTest, MismatchedLanguageFileIsKeptWithAWarning) {
   env.userLcid = 0x0C04;  // Hong Kong reads the Taiwan file
   WriteLanguageFile("zh-TW", "something-else");
