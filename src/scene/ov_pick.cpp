@@ -208,6 +208,18 @@ OvClump* OvPickFilmCoord(float x, float y, OvScene& scene, const char* include, 
   if (!cameraWorld) return nullptr;
   OvVector start;
   OvMatrixGetPos(*cameraWorld, start);
-  const OvVector dir = scene.FilmCoordToWorldVector(x, y);
+  OvVector dir = scene.FilmCoordToWorldVector(x, y);
+  if (scene.View().projection.m[2][3] == 0.0f) {
+    // Orthographic: every ray runs straight ahead, from the pixel's place in
+    // the camera plane.
+    OvVector back;
+    OvMatrixGetRow(*cameraWorld, 2, back);
+    OvNormalize(back);
+    // dir is the pixel's offset in the camera plane plus one unit ahead; the
+    // projection's w (P33) is the half width the view spans.
+    const OvVector offset = OvSub(dir, OvScaled(back, OvVectorDotProd(dir, back)));
+    start = OvAdd(start, OvScaled(offset, scene.View().projection.m[3][3]));
+    dir = OvNeg(back);
+  }
   return OvPickRay(start, dir, scene, include, exclude, outHit, outTriangle);
 }

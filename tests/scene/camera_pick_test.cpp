@@ -210,11 +210,12 @@ struct ShapedScene {
   RecordingRenderer renderer{nullptr};
   OvDatabase* db = OvDatabase::Create();
   OvScene* scene = new OvScene();
-  explicit ShapedScene(ViewShape shape) {
+  explicit ShapedScene(ViewShape shape, bool perspective = true) {
     renderer.quiet = true;
     renderer.width = shape.width, renderer.height = shape.height;
     scene->SetRenderer(&renderer);
-    AddCamera(*scene, 1.0471976f);
+    OvClump* camera = AddCamera(*scene, 1.0471976f);
+    static_cast<OvCamera*>(camera->GetExtension())->SetPerspective(perspective);
   }
   ~ShapedScene() {
     delete scene;
@@ -234,18 +235,20 @@ struct ShapedScene {
 TEST(Pick, TheRayThroughAPixelHitsWhatIsDrawnThere) {
   const OvVector points[] = {{0, 0, -20}, {5, 4, -20}, {-8, -3.5f, -20}, {0.5f, 4.5f, -20}};
   for (const ViewShape& shape : kShapes) {
-    ShapedScene s(shape);
-    OvClump* board = nullptr;
-    AddObject(*s.scene, "board", &board, {0, 0, -20});
-    board->SetMesh(MakeQuadMesh(*s.db, 50.0f));
-    s.scene->FrameStep();
-    for (const OvVector& p : points) {
-      float x = 0, y = 0;
-      s.PixelOf(p, x, y);
-      OvVector hit{};
-      EXPECT_EQ(OvPickFilmCoord(x, y, *s.scene, nullptr, nullptr, &hit, nullptr), board);
-      EXPECT_TRUE(Near(hit, p, 1e-2f)) << shape.width << "x" << shape.height << " at " << p.x << ", " << p.y << ": hit "
-                                       << hit.x << ", " << hit.y;
+    for (bool perspective : {true, false}) {
+      ShapedScene s(shape, perspective);
+      OvClump* board = nullptr;
+      AddObject(*s.scene, "board", &board, {0, 0, -20});
+      board->SetMesh(MakeQuadMesh(*s.db, 50.0f));
+      s.scene->FrameStep();
+      for (const OvVector& p : points) {
+        float x = 0, y = 0;
+        s.PixelOf(p, x, y);
+        OvVector hit{};
+        EXPECT_EQ(OvPickFilmCoord(x, y, *s.scene, nullptr, nullptr, &hit, nullptr), board);
+        EXPECT_TRUE(Near(hit, p, 1e-2f)) << shape.width << "x" << shape.height << (perspective ? "" : " ortho")
+                                         << " at " << p.x << ", " << p.y << ": hit " << hit.x << ", " << hit.y;
+      }
     }
   }
 }
