@@ -222,12 +222,19 @@ void TextureValue(lua_State* L, int i, const ParamTarget& t) {
   t.Value().w[0] = TestHandle(L, i) ? uint32_t(HandleOf(L, i, OrvcKind::Texture, t.what)) : Word(L, i, t.what);
 }
 
-// Plain values: whole numbers as integers, others as reals.
+// Plain values: whole numbers as integers, others as reals; a list of up to
+// four fills the slot's words in order (a size as {x, y, z}).
 void PlainValue(lua_State* L, int i, const ParamTarget& t) {
-  if (lua_isinteger(L, i)) {
-    WordValue(L, i, t);
-  } else {
-    RealValue(L, i, t);
+  if (!lua_istable(L, i)) {
+    lua_isinteger(L, i) ? WordValue(L, i, t) : RealValue(L, i, t);
+    return;
+  }
+  const lua_Integer n = luaL_len(L, i);
+  if (n < 1 || n > 4) Fail(L, t.what, "expected a number or a list of 1 to 4 numbers");
+  for (int k = 0; k < int(n); ++k) {
+    lua_rawgeti(L, i, k + 1);
+    t.Value().w[k] = lua_isinteger(L, -1) ? Word(L, -1, t.what) : std::bit_cast<uint32_t>(float(Number(L, -1, t.what)));
+    lua_pop(L, 1);
   }
 }
 
@@ -323,7 +330,8 @@ std::vector<std::string> GivenLabels(lua_State* L, const std::string& what) {
 }
 
 // The parameter a label names: exactly, else without the leading tab and
-// trailing colon; "Label#2" takes the second parameter of that label.
+// trailing colon; "Label#2" takes the second parameter of that label, and
+// "#2" the second one without a label.
 int FindParam(lua_State* L, const OvNodeParamDesc* params, int count, const std::string& key, const std::string& what) {
   std::string label = key;
   int nth = 1;
@@ -332,6 +340,18 @@ int FindParam(lua_State* L, const OvNodeParamDesc* params, int count, const std:
       key.find_first_not_of("0123456789", hash + 1) == std::string::npos) {
     label = key.substr(0, hash);
     nth = std::atoi(key.c_str() + hash + 1);
+  }
+  if (label.empty() && hash == 0) {
+    // "#N": the N-th value the table leaves unlabelled (spacers, captions
+    // and markers hold none).
+    int seen = 0;
+    for (int p = 0; p < count; ++p) {
+      const int32_t kind = OvParamBaseKind(params[p].kind);
+      const bool holdsValue = kind != OV_PK_NONE && kind != OV_PK_SPACER && kind != OV_PK_CAPTION &&
+                              !(kind >= OV_PK_INTERNAL_FIRST && kind <= OV_PK_INTERNAL_LAST);
+      if (holdsValue && (!params[p].label || !*params[p].label) && ++seen == nth) return p;
+    }
+    Fail(L, what, "no unlabelled parameter " + key + " (this type has " + std::to_string(seen) + ")");
   }
   for (int pass = 0; pass < 2; ++pass) {
     int seen = 0;
@@ -383,10 +403,12 @@ int B_node(lua_State* L) {
   std::vector<bool> set(size_t(count), false);
   for (const std::string& key : GivenLabels(L, what)) {
     const int found = FindParam(L, params, count, key, what);
-    if (set[size_t(found)]) Fail(L, what, "parameter " + Quote(params[found].label) + " given twice");
+    const char* l = params[found].label;
+    const std::string name = l && *l ? Quote(l) : "'" + key + "'";
+    if (set[size_t(found)]) Fail(L, what, "parameter " + name + " given twice");
     set[size_t(found)] = true;
     lua_getfield(L, 1, key.c_str());
-    ParamValue(L, lua_gettop(L), params[found], found, entry, what + ": " + Quote(params[found].label));
+    ParamValue(L, lua_gettop(L), params[found], found, entry, what + ": " + name);
     lua_pop(L, 1);
   }
   return PushEntry(L, std::move(entry));

@@ -7,10 +7,12 @@
 
 #include "orvc_records.h"
 #include "orvc_test_util.h"
+#include "ov_condition_nodes.h"
 #include "ov_database.h"
 #include "ov_keyframe.h"
 #include "ov_node_params.h"
 #include "ov_opaque_node.h"
+#include "ov_particle_nodes.h"
 #include "ov_stream.h"
 
 using namespace orvc_test;
@@ -129,6 +131,36 @@ TEST_F(OrvcNodes, LabelledParametersReachTheirSlots) {
   EXPECT_EQ(d->Word(4, 0), 7u);
   EXPECT_EQ(d->Word(5, 0), 0xFFFFFFFFu);
   EXPECT_EQ(d->Word(6, 0), 1u);
+}
+
+TEST_F(OrvcNodes, UnlabelledParametersOfEngineTypes) {
+  Compiled c = Compile(R"~(animation{
+    node{ "<s> Keyboard", ["#1"] = 3 },
+    node{ "Particle: Simple", ["Emit Shape:"] = "Box", ["#1"] = { 2.5, 4.0, 8.25 } } })~");
+  ASSERT_TRUE(c.ok) << c.error;
+  DatabasePtr db = Load(c.image);
+  ASSERT_NE(db, nullptr);
+  const auto* keys = dynamic_cast<const OvKeyboardSensorNode*>(db->AniSet(0)->nodes[0]);
+  ASSERT_NE(keys, nullptr);
+  EXPECT_EQ(keys->keyCode, OvKeyChoiceCode(3));
+  const auto* particles = dynamic_cast<const OvParticleNode*>(db->AniSet(0)->nodes[1]);
+  ASSERT_NE(particles, nullptr);
+  EXPECT_EQ(particles->p.shapeSize.x, 2.5f);
+  EXPECT_EQ(particles->p.shapeSize.y, 4.0f);
+  EXPECT_EQ(particles->p.shapeSize.z, 8.25f);
+
+  const struct {
+    const char* source;
+    const char* error;
+  } bad[] = {
+      {R"~(animation{ node{ "<s> Keyboard", ["#2"] = 1 } })~", "no unlabelled parameter #2 (this type has 1)"},
+      {R"~(animation{ node{ "Particle: Simple", ["#1"] = { 1, 2, 3, 4, 5 } } })~", "a list of 1 to 4 numbers"},
+  };
+  for (const auto& b : bad) {
+    Compiled e = Compile(b.source);
+    EXPECT_FALSE(e.ok) << b.source;
+    EXPECT_NE(e.error.find(b.error), std::string::npos) << e.error;
+  }
 }
 
 TEST_F(OrvcNodes, TextParametersArriveAsAddresses) {
