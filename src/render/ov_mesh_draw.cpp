@@ -394,6 +394,9 @@ bool OvMeshDrawer::DrawGeometry(int subset) {
     if (count > l.triangles - first) count = l.triangles - first;
   }
   if (count == 0) return true;
+  if (l.tangentStream)
+    return m_renderer.DrawWithBasis(m_buffers.format, m_buffers.vbo, m_buffers.tangentVbo,
+                                    l.indexed ? &m_buffers.ibo : nullptr, PRIM_TRIANGLELIST, first * 3, count);
   return m_renderer.Draw(m_buffers.format, m_buffers.vbo, l.indexed ? &m_buffers.ibo : nullptr, PRIM_TRIANGLELIST,
                          first * 3, count);
 }
@@ -462,6 +465,9 @@ void OvDrawMesh(OvRendererGL& renderer, OvMesh& mesh) {
   renderer.SetWorldMode(1);
   OvShaderResource* const* resources = reinterpret_cast<OvShaderResource* const*>(mesh.resources);
   const OvShaderResource* first = mesh.subsetCount > 0 && resources ? resources[0] : nullptr;
+  // A bump program on any subset needs the basis stream in the buffers.
+  for (int i = 1; first && !first->NeedsTangentStream() && i < mesh.subsetCount; ++i)
+    if (resources[i] && resources[i]->NeedsTangentStream()) first = resources[i];
   if (!OvUpdateMeshBuffers(renderer, mesh, first)) return;
   OvMeshBuffers* b = static_cast<OvMeshBuffers*>(mesh.deviceBuffers);
   if (!b || b->layout.vertexCount == 0) return;

@@ -609,6 +609,36 @@ bool OvRendererGL::Draw(const OvVertexFormat& fmt, const OvGLBuffer& vbo, const 
   return true;
 }
 
+bool OvRendererGL::DrawWithBasis(const OvVertexFormat& fmt, const OvGLBuffer& vbo, const OvGLBuffer& basis,
+                                 const OvGLBuffer* ibo, OvPrimitive prim, uint32_t first, uint32_t primitiveCount) {
+  if (basis.name == 0) return Draw(fmt, vbo, ibo, prim, first, primitiveCount);
+  if (vbo.name == 0 || primitiveCount == 0 || fmt.stride <= 0) return false;
+  if (!PrepareDraw(fmt)) return false;
+  BindVertexFormat(fmt, vbo.name, 0);
+  glBindBuffer(GL_ARRAY_BUFFER, basis.name);
+  for (GLuint row = 0; row < 3; ++row) {
+    glVertexAttribPointer(9 + row, 3, GL_FLOAT, GL_FALSE, 36, reinterpret_cast<const void*>(uintptr_t(12 * row)));
+    glEnableVertexAttribArray(9 + row);
+  }
+  // The next draw gives every pointer again and switches the rows off.
+  m_enabledAttribs |= 7u << 9;
+  m_boundVbo = basis.name;
+  m_boundLayout = 0;
+  const GLsizei n = GLsizei(OvPrimitiveVertexCount(prim, primitiveCount));
+  const GLenum mode = PrimitiveToGL(prim);
+  if (ibo && ibo->name) {
+    if (m_boundIbo != ibo->name) {
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ibo->name);
+      m_boundIbo = ibo->name;
+    }
+    const GLenum type = ibo->indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
+    glDrawElements(mode, n, type, reinterpret_cast<const void*>(uintptr_t(first) * uintptr_t(ibo->indexSize)));
+  } else {
+    glDrawArrays(mode, GLint(first), n);
+  }
+  return true;
+}
+
 bool OvRendererGL::StreamVertices(const void* data, uint32_t bytes, uintptr_t& offset) {
   if (m_stream.name == 0 || m_stream.size < bytes) {
     DestroyBuffer(m_stream);

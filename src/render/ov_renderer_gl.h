@@ -223,6 +223,10 @@ class OvRendererGL : public OvAllocated, public OvRenderer {
   void DestroyBuffer(OvGLBuffer& buf);
   bool Draw(const OvVertexFormat& fmt, const OvGLBuffer& vbo, const OvGLBuffer* ibo, OvPrimitive prim, uint32_t first,
             uint32_t primitiveCount, uint32_t baseVertex = 0);
+  // Draw with a second stream: the tangent-basis rows T, B, N (36 bytes a
+  // vertex) in attributes 9 ... 11.
+  bool DrawWithBasis(const OvVertexFormat& fmt, const OvGLBuffer& vbo, const OvGLBuffer& basis, const OvGLBuffer* ibo,
+                     OvPrimitive prim, uint32_t first, uint32_t primitiveCount);
   bool DrawUser(const OvVertexFormat& fmt, const void* vertices, OvPrimitive prim, uint32_t primitiveCount);
   bool DrawUserIndexed(const OvVertexFormat& fmt, const void* vertices, uint32_t vertexCount, const uint16_t* indices,
                        OvPrimitive prim, uint32_t primitiveCount);

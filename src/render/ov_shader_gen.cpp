@@ -323,8 +323,8 @@ const char* const kOvBumpVertexProgram =
     "  gl_Position = ovClip(ovTransform(pos));\n"
     "  vTex0 = vec4(aTex0, 0.0, 1.0);\n"
     "#ifdef BUMP_TEX_COORD\n  vTex1 = vec4(aTex1, 0.0, 1.0);\n#else\n  vTex1 = vTex0;\n#endif\n"
-    "  vec3 toLight = c[19].xyz - pos.xyz;\n"
-    "  float d = length(toLight);\n"
+    "  vec3 toLight = c[19].w > 0.5 ? c[19].xyz - pos.xyz : -c[20].xyz;\n"
+    "  float d = c[19].w > 0.5 ? length(toLight) : 0.0;\n"
     "  float att = min(1.0 / max(dot(c[21].xyz, vec3(1.0, d, d * d)), 1e-6), 1.0);\n"
     "  vec3 l = normalize(ovTangent(toLight));\n"
     "  vec3 e = normalize(ovTangent(c[8].xyz - pos.xyz));\n"
@@ -622,6 +622,12 @@ void OvSetVertexShaderConstants(OvRendererGL& r, bool withAmbient, const OvLight
   glUniform4fv(p->constants, used, &c[0][0]);
   if (p->clipFlip >= 0) glUniform1f(p->clipFlip, r.RenderTarget() ? -1.0f : 1.0f);
   if (p->texOn >= 0) glUniform4f(p->texOn, r.Texture(0) ? 1.0f : 0.0f, 0, 0, 0);
+}
+
+void OvSetVertexShaderConstantsAt(OvRendererGL& r, int start, const float* values, int count) {
+  const OvShaderCache::Linked* p = r.ShaderCache() ? r.ShaderCache()->Find(r.ShaderProgram()) : nullptr;
+  if (!p || p->constants < 0 || start < 0 || count <= 0 || start + count > kConstantRegisters) return;
+  glUniform4fv(p->constants + start, count, values);
 }
 
 void OvSetPixelShaderConstants(OvRendererGL& r, int start, const float* values, int count) {

@@ -56,7 +56,9 @@ extern const char* const kOvLitVertexProgram;
 extern const char* const kOvUnlitVertexProgram;
 extern const char* const kOvToonVertexProgram;
 extern const char* const kOvToonPixelProgram;
-// Bump mapping: tangent basis rows T, B, N in attributes 9 ... 11.
+// Bump mapping: tangent basis rows T, B, N in attributes 9 ... 11; the eye
+// (c8) and the light (c19, w = 0 for a directional light lit along c20) in
+// object space.
 extern const char* const kOvBumpVertexProgram;
 extern const char* const kOvBumpPixelProgram;
 
@@ -131,6 +133,9 @@ class OvShaderCache : public OvAllocated, public OvVolatileRes {
 // Uploads matrices, camera, material, ambient (when withAmbient) and the
 // lights (one zeroed light when there are none) to the bound program.
 void OvSetVertexShaderConstants(OvRendererGL& renderer, bool withAmbient, const OvLightData* const* lights, int count);
+// Uploads vertex constants c[start ...] to the bound program (after the
+// common upload, for programs that want some registers in another space).
+void OvSetVertexShaderConstantsAt(OvRendererGL& renderer, int start, const float* values, int count);
 // Uploads pixel constants pc[start ...] to the bound program.
 void OvSetPixelShaderConstants(OvRendererGL& renderer, int start, const float* values, int count);
 
