@@ -4,6 +4,7 @@
 #include "ov_collision_nodes.h"
 #include "ov_condition_nodes.h"
 #include "ov_cursor_node.h"
+#include "ov_effect_nodes.h"
 #include "ov_flag_nodes.h"
 #include "ov_flare_node.h"
 #include "ov_flight_nodes.h"
@@ -175,6 +176,11 @@ void OvRegisterRendererNodeTypes() {
     registry.Register(OvOverlayNodeTypeCreate(OV_NODE_SCENE_STATE, "{i}Display Scene State"));
   if (!registry.FindType(OV_NODE_CLUMP_STATE))
     registry.Register(OvOverlayNodeTypeCreate(OV_NODE_CLUMP_STATE, "{i}Display Clump State"));
+  if (!registry.FindType(OV_NODE_MAGIC_LENS))
+    registry.Register(OvEffectNodeTypeCreate(OV_NODE_MAGIC_LENS, "~~Magic Lens"));
+  if (!registry.FindType(OV_NODE_DYNAMIC_ENV_MAP))
+    registry.Register(OvEffectNodeTypeCreate(OV_NODE_DYNAMIC_ENV_MAP, "Dynamic Env Map"));
+  if (!registry.FindType(OV_NODE_MIRROR)) registry.Register(OvEffectNodeTypeCreate(OV_NODE_MIRROR, "Mirror"));
 }
 
 void OvRegisterNodeType(OvNodeType* type) { OvNodeClasses().Register(type); }
