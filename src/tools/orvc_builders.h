@@ -281,5 +281,13 @@ int B_track(lua_State* L);
 int PushEntry(lua_State* L, OrvcEntry entry);
 // Nodes (orvc_node_builders.cpp).
 int B_node(lua_State* L);
+// Parameters by label, shared with the shader materials: every slot at its
+// default, the parameter a label names, one value into its slot by kind.
+std::string Quote(const char* label);
+void DefaultValues(const OvNodeParamDesc* params, int count, std::vector<OvParamValue>& values);
+int FindParam(lua_State* L, const OvNodeParamDesc* params, int count, const std::string& key, const std::string& what);
+void ParamValue(lua_State* L, int i, const OvNodeParamDesc& d, int slot, OrvcEntry& e, const std::string& what);
+// Shader materials by type name and labels (orvc_shader_builders.cpp).
+int B_shader_material(lua_State* L);
 
 }  // namespace orvc

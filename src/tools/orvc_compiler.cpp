@@ -190,6 +190,7 @@ void OpenSandbox(lua_State* L) {
       {"stage", Builder<B_stage>},
       {"texture", Builder<B_texture>},
       {"material", Builder<B_material>},
+      {"shader_material", Builder<B_shader_material>},
       {"mesh", Builder<B_mesh>},
       {"box", Builder<B_box>},
       {"plane", Builder<B_plane>},

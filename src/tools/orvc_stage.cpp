@@ -93,6 +93,16 @@ int OrvcStage::AddMaterial(const OrvcMaterialSpec& desc, const OrvcMaterialColou
   return int(m_materials.size()) - 1;
 }
 
+int OrvcStage::AddShaderRecord(OvDbNode* record, const OrvcMaterialColours& colours, const std::string& name,
+                               std::string& error) {
+  if (!record || !m_db->AddShader(record)) {
+    error = "out of memory for the material";
+    return -1;
+  }
+  m_materials.push_back({int32_t(m_db->ShaderCount()) - 1, colours, name});
+  return int(m_materials.size()) - 1;
+}
+
 int OrvcStage::DefaultMaterial(std::string& error) {
   if (m_defaultMaterial < 0) {
     OrvcMaterialSpec desc;

@@ -136,6 +136,9 @@ class OrvcStage {
   // Immediate records; each returns its index, or -1 with the reason.
   int AddTexture(const OrvcImage& image, const OrvcTextureFormat& format, bool compress, std::string& error);
   int AddMaterial(const OrvcMaterialSpec& desc, const OrvcMaterialColours& colours, std::string& error);
+  // A shader record already made (a shader material built by its labels).
+  int AddShaderRecord(OvDbNode* record, const OrvcMaterialColours& colours, const std::string& name,
+                      std::string& error);
   // Subsets: empty means one subset of the default material. Ranges (first
   // triangle, triangle count) are stored only with more than one subset.
   int AddMesh(const OrvcMeshData& data, const std::vector<OrvcSubset>& subsets, uint32_t meshFlags, std::string& error);
