@@ -33,6 +33,33 @@ local hidden = clump{
   animation = { node{ "Invisible", ["Check Flag"] = { 0x1, 0x0 } } },
 }
 
+-- The shader materials in a row behind the others, one object each: gloss
+-- (highlight on the striped half only), transparency (fading to clear at the
+-- bottom), a given program (colours from the normals), cartoon bands and a
+-- bump-mapped box (normal map in stripes tilted left and right).
+local plain = texture{ name = "plain", width = 4, height = 4, solid = "#FFFFFF" }
+local half = texture{ name = "half gloss", width = 16, height = 16,
+                      pixels = function(x, y) return x < 8 and "#FFFFFF" or "#000000" end }
+local fading = texture{ name = "fading", width = 4, height = 32, format = "argb4444",
+                        gradient = { from = "#FFE04040", to = "#00E04040", direction = "vertical" } }
+local ridges = texture{ name = "ridges", width = 16, height = 16,
+                        pixels = function(x, y) return (x // 4) % 2 == 0 and "#D980D9" or "#2680D9" end }
+local shaded = {
+  shader_material{ "Gloss Mapping", ["Diffuse Map"] = plain, ["Gloss Map"] = half, diffuse = "#4060C0",
+                   specular = { 1, 1, 1 }, power = 20 },
+  shader_material{ "~~~~ Transparency", ["Diffuse Map"] = fading },
+  shader_material{ "~~~~Test Vertex/Pixel Shader", ["Vertex Shader File"] =
+    "// normals as colours\nvoid main() { gl_Position = ovClip(ovTransform(vec4(aPosition.xyz, 1.0)));" ..
+    " vColor0 = vec4(normalize(ovWorldDir(aNormal)) * 0.5 + 0.5, 1.0); vColor1 = vec4(0.0); }\n" },
+  shader_material{ "~~~~Test Cartoon Shader (vertex/pixel shader)", ["Diffuse Map"] = plain,
+                   ["Dark Color"] = "#204080", ["Average Color"] = "#6090E0" },
+  shader_material{ "Bump Mapping", ["Diffuse Map:"] = plain, ["Normal (bump) Map:"] = ridges, ["Light #"] = "All Lights" },
+}
+for i, m in ipairs(shaded) do
+  local shape = i == 5 and box{ size = 30, material = m } or sphere{ radius = 16, material = m }
+  object{ name = "shaded " .. i, clumps = { clump{ name = "shaded " .. i, position = { -150 + 50 * i, 120, 0 }, mesh = shape } } }
+end
+
 local camera = clump{
   name = "camera", id = 100, position = { 0, -400, 150 }, look_at = { 0, 0, 0 },
   camera = { fov = 45, near = 1, far = 2000 },
