@@ -621,7 +621,7 @@ void OvSetVertexShaderConstants(OvRendererGL& r, bool withAmbient, const OvLight
   const int used = 16 + 7 * (count > 0 ? count : 1);
   glUniform4fv(p->constants, used, &c[0][0]);
   if (p->clipFlip >= 0) glUniform1f(p->clipFlip, r.RenderTarget() ? -1.0f : 1.0f);
-  if (p->texOn >= 0) glUniform4f(p->texOn, r.Texture(0) ? 1.0f : 0.0f, 0, 0, 0);
+  if (p->texOn >= 0) glUniform4f(p->texOn, r.Texture(0) ? 1.0f : 0.0f, r.Texture(1) ? 1.0f : 0.0f, 0, 0);
 }
 
 void OvSetVertexShaderConstantsAt(OvRendererGL& r, int start, const float* values, int count) {

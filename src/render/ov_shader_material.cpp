@@ -133,12 +133,11 @@ class ShaderMaterialDraw : public OvShaderResource {
     if (m_material.NeedsTangents() && !drawer.Buffers().layout.tangentStream) return false;
     const char* name = m_material.Name() ? m_material.Name() : "";
     const OvShaderMacro* macros = m_material.Macros();
-    if (!m_pixelTried) {
-      m_pixelTried = true;
-      const char* pixelSource = m_material.PixelSource();
-      // A pixel program that cannot be built is dropped; colours still draw.
-      if (pixelSource && *pixelSource) m_pixel = cache->GetPixelShader(pixelSource, macros, name);
-    }
+    // Asked of the cache each time: its shaders go with the device and are
+    // made again after a reset. A pixel program that cannot be built is
+    // dropped (the cache remembers the failure); colours still draw.
+    const char* pixelSource = m_material.PixelSource();
+    const unsigned pixel = pixelSource && *pixelSource ? cache->GetPixelShader(pixelSource, macros, name) : 0;
     for (int s = 0; s < OvShaderMaterial::kMaps; ++s) r.SetTexture(s, m_material.Texture(s));
     const OvLightData* given[OV_MAX_LIGHTS];
     int count = 0;
@@ -152,7 +151,7 @@ class ShaderMaterialDraw : public OvShaderResource {
     OvShaderDraw d;
     d.vertexSource = vertexSource;
     d.macros = macros;
-    d.pixelShader = m_pixel;
+    d.pixelShader = pixel;
     d.texCount = drawer.Buffers().layout.texSets;
     d.alphaTest = m_material.AlphaTest();
     d.owner = name;
@@ -179,8 +178,6 @@ class ShaderMaterialDraw : public OvShaderResource {
 
   OvShaderMaterial& m_material;
   OvPassPlan* m_fallback;
-  unsigned m_pixel = 0;
-  bool m_pixelTried = false;
   bool m_broken = false;
 };
 
@@ -423,7 +420,7 @@ const char* const kGlossPixelProgram =
     "// target:ps_1_1\n"
     "void main() {\n"
     "  vec4 base = ovTexOn.x > 0.5 ? texture(uTex0, vTex0.xy) : vec4(1.0);\n"
-    "  float gloss = dot(texture(uTex1, vTex0.xy).rgb, vec3(1.0 / 3.0));\n"
+    "  float gloss = ovTexOn.y > 0.5 ? dot(texture(uTex1, vTex0.xy).rgb, vec3(1.0 / 3.0)) : 1.0;\n"
     "  vec4 col = vColor0 * base;\n"
     "  ovFragColor = vec4(col.rgb + vColor1.rgb * gloss, col.a);\n"
     "}\n";

@@ -138,7 +138,8 @@ class OvBumpMaterial : public OvShaderMaterial {
 inline constexpr OvTypeId OV_GLOSS_MATERIAL_TYPE{0, 1000100};
 
 // Gloss mapping: the diffuse map lit, the specular light scaled by the
-// gloss map's value (the mean of its colour). "test file", when given, is a
+// gloss map's value (the mean of its colour; whole without a gloss map).
+// "test file", when given, is a
 // pixel program used in place of the built-in one. Stored block: format,
 // diffuse map, test file, gloss map.
 class OvGlossMaterial : public OvShaderMaterial {

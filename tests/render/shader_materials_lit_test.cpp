@@ -221,5 +221,30 @@ TEST_F(LitMaterialImage, TransparencyBlendsByTheMapsAlpha) {
   draw->Release();
 }
 
+// The programs are made again after the device comes back: the picture
+// stays the cartoon's, not the standard material's.
+TEST_F(LitMaterialImage, ProgramsComeBackAfterADeviceReset) {
+  OvChunkArena arena;
+  OvCartoonMaterial m;
+  ASSERT_TRUE(m.SetCartoon(arena, -1, 0xFF800000u, 0xFF008000u, 0.2f, 0.0f));
+  MeshData& quad = NewMesh();
+  MakeGrid(quad, 4, -2.0f, -2.0f, 2.0f, 2.0f);
+  quad.Finish(1);
+  OvShaderResource* draw = OvMakeShaderMaterialDraw(m, R(), 2);
+  quad.resource = draw;
+  const std::vector<OvLightData> away = {Light(OV_LIGHT_POINT, {0, 0, 10}, {0, 0, 1}, 1, 1, 1)};
+  const Picture before = DrawFrame(quad, away);
+  R().SimulateDeviceLost();
+  ASSERT_TRUE(R().SimulateDeviceReset());
+  OvReleaseMeshBuffers(quad.mesh);
+  const Picture after = DrawFrame(quad, away);
+  const uint8_t* b = before.At(kSize / 2, kSize / 2);
+  const uint8_t* a = after.At(kSize / 2, kSize / 2);
+  EXPECT_NEAR(b[0], 128, 3);  // the dark band
+  for (int ch = 0; ch < 3; ++ch) EXPECT_EQ(a[ch], b[ch]) << "channel " << ch;
+  OvReleaseMeshBuffers(quad.mesh);
+  draw->Release();
+}
+
 }  // namespace
 }  // namespace image_test
