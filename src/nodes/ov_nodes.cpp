@@ -9,6 +9,7 @@
 #include "ov_flare_node.h"
 #include "ov_flight_nodes.h"
 #include "ov_gen_nodes.h"
+#include "ov_glow_node.h"
 #include "ov_keyframe.h"
 #include "ov_mesh_nodes.h"
 #include "ov_misc_nodes.h"
@@ -150,6 +151,7 @@ OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (OvNodeType* type = OvTrailNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvFlareNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvVisibilityNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvGlowNodeTypeCreate(entry.pair, entry.name)) return type;
   return new OvOpaqueNodeType(entry.pair, entry.name, entry.editorOnly);
 }
 

@@ -6,6 +6,7 @@
 
 #include "ov_assert.h"
 #include "ov_clump.h"
+#include "ov_glow_draw.h"
 #include "ov_mesh_draw.h"
 #include "ov_overlay.h"
 #include "ov_particle_draw.h"
@@ -36,6 +37,7 @@ OvContentUploader::OvContentUploader(OvRendererGL& renderer) : m_renderer(render
   OvAddShaderResourceFactory(OvStdMaterialFactory);
   OvRegisterShaderMaterialTypes();
   OvInstallOverlayControllers();
+  OvInstallGlowController();
 }
 
 OvContentUploader::~OvContentUploader() { delete m_builder; }
