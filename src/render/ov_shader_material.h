@@ -1,6 +1,8 @@
-// The shader materials. The vertex/pixel program material (0, 1000300): up to four textures, a
-// vertex and a pixel program (inline text or a file name), a pass limit for
-// the lights and an alpha-test switch. Subsets are drawn through the
+// The shader materials: records of the shader classes (0, 1000100 ...
+// 1000500) that draw mesh subsets through run-time programs. The base, the
+// vertex/pixel program material (0, 1000300): up to four textures, a vertex
+// and a pixel program (inline text or a file name), a pass limit for the
+// lights and an alpha-test switch. Subsets are drawn through the
 // run-time programs; when the vertex program cannot be built the subset is
 // drawn with a standard material of the same first texture instead, so the
 // object stays visible.
@@ -49,7 +51,8 @@ class OvShaderMaterial : public OvDbNode {
   const OvStdMaterial& Fallback() const { return m_fallback; }
   // Lights a draw takes at most, and the constants a pass needs beyond the
   // common ones (the program is bound when this is called; `light` is the
-  // pass's first light, null without lights; pass 0 carries the ambient).
+  // pass's light for materials that take one light a pass, null without
+  // lights; pass 0 carries the ambient).
   virtual int LightLimit() const { return OV_MAX_LIGHTS; }
   virtual void SetPixelConstants(OvRendererGL& renderer, const OvLightData* light, int pass) const {
     (void)renderer, (void)light, (void)pass;
