@@ -12,6 +12,7 @@
 #include "ov_node_type.h"
 #include "ov_nodes.h"
 #include "ov_scene.h"
+#include "ov_shader_material.h"
 #include "ov_std_material.h"
 #include "ov_trace.h"
 #include "ov_typed_record.h"
@@ -540,6 +541,7 @@ void RegisterKnownTypes() {
   OvRegisterRendererNodeTypes();
   OvRegisterSceneExtensionTypes();
   OvRegisterStdMaterialType();
+  OvRegisterShaderMaterialTypes();
 }
 
 }  // namespace

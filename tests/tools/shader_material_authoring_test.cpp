@@ -120,6 +120,15 @@ TEST(ShaderMaterialAuthoring, PlayedStageShowsTheProgramsShading) {
   )~"));
   const std::string orv = dir.Path() + "/shaded.orv", shot = dir.Path() + "/shot.png";
   ASSERT_EQ(std::system((std::string(ORVC_PATH) + " " + dir.Path() + "/shaded.lua -o " + orv).c_str()), 0);
+  // orvdump names the records by their types.
+  std::string dump;
+  if (FILE* p = popen((std::string(ORVDUMP_PATH) + " " + orv).c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) dump.append(buf, n);
+    pclose(p);
+  }
+  EXPECT_NE(dump.find("(0, 1000500) Bump Mapping"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("(0, 1000400) ~~~~Test Cartoon Shader (vertex/pixel shader)"), std::string::npos);
   const std::string play = std::string(ORVPLAY_PATH) + " --headless 160 80 --fixed-step 1 --frames 3 --screenshot " +
                            shot + " " + orv + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(play.c_str()), 0);
