@@ -183,7 +183,8 @@ TEST_F(LitMaterialImage, GlossScalesTheHighlight) {
   quad.resource = draw;
   OvLightData light = Light(OV_LIGHT_DIRECTIONAL, {0, 0, 0}, {0, 0, 1}, 1, 1, 1);
   light.specular[0] = light.specular[1] = light.specular[2] = 0.5f;
-  const Picture p = DrawFrame(quad, {light});
+  // Over grey: an opaque surface hides it, a blended one would not.
+  const Picture p = DrawFrame(quad, {light}, nullptr, 0xFF808080u);
   const uint8_t* l = p.At(kSize / 4, kSize / 2);
   const uint8_t* r = p.At(3 * kSize / 4, kSize / 2);
   // Right: the diffuse map times the lit colour (0.5) alone.
