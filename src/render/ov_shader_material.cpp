@@ -198,12 +198,9 @@ constexpr OvNodeParamDesc kTransparencyParams[] = {
     OvParamI(0, "Diffuse Map", OV_PK_TEXTURE, -1),
 };
 constexpr OvNodeParamDesc kProgramParams[] = {
-    OvParamI(0, "Map 1:", OV_PK_TEXTURE, -1),
-    OvParamI(1, "Map 2:", OV_PK_TEXTURE, -1),
-    OvParamI(2, "Map 3:", OV_PK_TEXTURE, -1),
-    OvParamI(3, "Map 4:", OV_PK_TEXTURE, -1),
-    OvParamI(4, "Pass # for Lights:", OV_PK_INT),
-    OvParamI(5, "Vertex Shader File", OV_PK_FILE),
+    OvParamI(0, "Map 1:", OV_PK_TEXTURE, -1),     OvParamI(1, "Map 2:", OV_PK_TEXTURE, -1),
+    OvParamI(2, "Map 3:", OV_PK_TEXTURE, -1),     OvParamI(3, "Map 4:", OV_PK_TEXTURE, -1),
+    OvParamI(4, "Pass # for Lights:", OV_PK_INT), OvParamI(5, "Vertex Shader File", OV_PK_FILE),
     OvParamI(6, "Pixel Shader File", OV_PK_FILE),
 };
 constexpr OvNodeParamDesc kCartoonParams[] = {
@@ -258,15 +255,15 @@ OvShaderResource* OvMakeShaderMaterialDraw(OvShaderMaterial& material, OvRendere
 void OvRegisterShaderMaterialTypes() {
   OvTypeRegistry& registry = OvShaderClasses();
   if (registry.FindType(OV_SHADER_MATERIAL_TYPE)) return;
-  registry.Register(new MaterialType<OvGlossMaterial>(OV_GLOSS_MATERIAL_TYPE, "Gloss Mapping", kGlossParams,
-                                                      Count(kGlossParams)));
+  registry.Register(
+      new MaterialType<OvGlossMaterial>(OV_GLOSS_MATERIAL_TYPE, "Gloss Mapping", kGlossParams, Count(kGlossParams)));
   registry.Register(new MaterialType<OvTransparencyMaterial>(OV_TRANSPARENCY_MATERIAL_TYPE, "~~~~ Transparency",
                                                              kTransparencyParams, Count(kTransparencyParams)));
   registry.Register(new MaterialType<OvShaderMaterial>(OV_SHADER_MATERIAL_TYPE, "~~~~Test Vertex/Pixel Shader",
                                                        kProgramParams, Count(kProgramParams)));
   registry.Register(new MaterialType<OvCartoonMaterial>(OV_CARTOON_MATERIAL_TYPE,
-                                                        "~~~~Test Cartoon Shader (vertex/pixel shader)",
-                                                        kCartoonParams, Count(kCartoonParams)));
+                                                        "~~~~Test Cartoon Shader (vertex/pixel shader)", kCartoonParams,
+                                                        Count(kCartoonParams)));
   registry.Register(
       new MaterialType<OvBumpMaterial>(OV_BUMP_MATERIAL_TYPE, "Bump Mapping", kBumpParams, Count(kBumpParams)));
   OvAddShaderResourceFactory(ShaderMaterialFactory);
