@@ -53,12 +53,15 @@ TEST(ShaderMaterialBlocks, BumpGlossTransparencyRoundTrip) {
 
 class LitMaterialImage : public ImageTest {
  protected:
-  // A flat normal map tilted towards +u on its left half and towards -u on
-  // its right half.
-  OvGLTexture* TiltedNormals() {
+  // A normal map tilted towards +u on its left half and towards -u on its
+  // right half; with `rows`, towards +v on its top half and -v below.
+  OvGLTexture* TiltedNormals(bool rows = false) {
     std::vector<uint32_t> px(16 * 16);
     for (int y = 0; y < 16; ++y)
-      for (int x = 0; x < 16; ++x) px[size_t(y * 16 + x)] = x < 8 ? 0xFFD980D9u : 0xFF2680D9u;
+      for (int x = 0; x < 16; ++x) {
+        const bool first = rows ? y < 8 : x < 8;
+        px[size_t(y * 16 + x)] = rows ? (first ? 0xFF80D9D9u : 0xFF8026D9u) : (first ? 0xFFD980D9u : 0xFF2680D9u);
+      }
     return Texture32(px, 16, 16);
   }
   OvGLTexture* Flat(uint32_t argb) { return Texture32(std::vector<uint32_t>(16, argb), 4, 4); }
@@ -81,6 +84,7 @@ class LitMaterialImage : public ImageTest {
 TEST_F(LitMaterialImage, BumpShadingFollowsTheNormalMap) {
   OvGLTexture* white = Flat(0xFFFFFFFFu);
   OvGLTexture* normals = TiltedNormals();
+  OvGLTexture* rows = TiltedNormals(true);
   OvMatrix turned;  // half round z: the light must reach the programs in object space
   OvMatrixIdentity(turned);
   OvMatSetRotZ(turned, C_PI);
@@ -88,20 +92,24 @@ TEST_F(LitMaterialImage, BumpShadingFollowsTheNormalMap) {
   const OvLightData left = Light(OV_LIGHT_POINT, {-4, 0, -3}, {0, 0, 1}, 0.7f, 0.7f, 0.7f);
   const OvLightData behind = Light(OV_LIGHT_POINT, {6, 0, 0.5f}, {0, 0, 1}, 1, 1, 1);
   const OvLightData along = Light(OV_LIGHT_DIRECTIONAL, {0, 0, 0}, {-0.8f, 0, 0.6f}, 1, 1, 1);
+  const OvLightData below = Light(OV_LIGHT_POINT, {0, -4, -3}, {0, 0, 1}, 0.7f, 0.7f, 0.7f);
   struct Case {
     const char* name;
     std::vector<OvLightData> lights;
-    bool allLights, selfShadowing, turn;
-    int leftMinusRight;  // red of the screen's left quarter less its right quarter: sign and rough size
+    bool allLights, selfShadowing, turn, rows;
+    // Red of the screen's left quarter less its right quarter (top less
+    // bottom with the rows map): sign and rough size.
+    int firstMinusSecond;
   };
   const Case cases[] = {
-      {"light on the right", {right}, false, true, false, 60},
-      {"mesh turned, light on the right", {right}, false, true, true, 60},
-      {"directional light from the right", {along}, false, true, false, 60},
-      {"one light of two", {right, left}, false, true, false, 60},
-      {"all lights, one each side", {right, left}, true, true, false, 0},
-      {"light behind, no self-shadowing", {behind}, false, false, false, 60},
-      {"light behind, self-shadowing", {behind}, false, true, false, 0},
+      {"light on the right", {right}, false, true, false, false, 60},
+      {"mesh turned, light on the right", {right}, false, true, true, false, 60},
+      {"directional light from the right", {along}, false, true, false, false, 60},
+      {"one light of two", {right, left}, false, true, false, false, 60},
+      {"all lights, one each side", {right, left}, true, true, false, false, 0},
+      {"light behind, no self-shadowing", {behind}, false, false, false, false, 60},
+      {"light behind, self-shadowing", {behind}, false, true, false, false, 0},
+      {"rows tilted along v, light below", {below}, false, true, false, true, 60},
   };
   OvChunkArena arena;
   Picture reference;
@@ -110,7 +118,7 @@ TEST_F(LitMaterialImage, BumpShadingFollowsTheNormalMap) {
     const int32_t maps[4] = {-1, -1, -1, -1};
     ASSERT_TRUE(m.SetBump(arena, maps, c.allLights, c.selfShadowing, nullptr, nullptr));
     m.SetTexture(0, white);
-    m.SetTexture(1, normals);
+    m.SetTexture(1, c.rows ? rows : normals);
     MeshData& quad = NewMesh();
     MakeGrid(quad, 8, -2.0f, -2.0f, 2.0f, 2.0f);
     quad.Finish(1);
@@ -118,9 +126,10 @@ TEST_F(LitMaterialImage, BumpShadingFollowsTheNormalMap) {
     ASSERT_NE(draw, nullptr);
     quad.resource = draw;
     const Picture p = DrawFrame(quad, c.lights, c.turn ? &turned : nullptr);
-    const int l = p.At(kSize / 4, kSize / 2)[0], r = p.At(3 * kSize / 4, kSize / 2)[0];
-    if (c.leftMinusRight > 0) {
-      EXPECT_GT(l - r, c.leftMinusRight) << c.name << ": left " << l << ", right " << r;
+    const int l = c.rows ? p.At(kSize / 2, kSize / 4)[0] : p.At(kSize / 4, kSize / 2)[0];
+    const int r = c.rows ? p.At(kSize / 2, 3 * kSize / 4)[0] : p.At(3 * kSize / 4, kSize / 2)[0];
+    if (c.firstMinusSecond > 0) {
+      EXPECT_GT(l - r, c.firstMinusSecond) << c.name << ": first " << l << ", second " << r;
     } else {
       EXPECT_NEAR(l, r, 12) << c.name;
       if (c.allLights) {
