@@ -18,6 +18,7 @@
 #include "ov_particle_nodes.h"
 #include "ov_scene_nodes.h"
 #include "ov_script_node.h"
+#include "ov_shadow_node.h"
 #include "ov_trail_nodes.h"
 #include "ov_visibility_node.h"
 
@@ -152,6 +153,7 @@ OvNodeType* MakeDescriptor(const OvNodeTableEntry& entry) {
   if (OvNodeType* type = OvFlareNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvVisibilityNodeTypeCreate(entry.pair, entry.name)) return type;
   if (OvNodeType* type = OvGlowNodeTypeCreate(entry.pair, entry.name)) return type;
+  if (OvNodeType* type = OvShadowNodeTypeCreate(entry.pair, entry.name)) return type;
   return new OvOpaqueNodeType(entry.pair, entry.name, entry.editorOnly);
 }
 

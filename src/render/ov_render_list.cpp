@@ -12,6 +12,7 @@
 #include "ov_particle_draw.h"
 #include "ov_renderer_gl.h"
 #include "ov_shader_material.h"
+#include "ov_shadow_draw.h"
 #include "ov_std_material.h"
 #include "ov_texture_builder.h"
 #include "ov_trace.h"
@@ -38,6 +39,7 @@ OvContentUploader::OvContentUploader(OvRendererGL& renderer) : m_renderer(render
   OvRegisterShaderMaterialTypes();
   OvInstallOverlayControllers();
   OvInstallGlowController();
+  OvInstallShadowController();
 }
 
 OvContentUploader::~OvContentUploader() { delete m_builder; }
