@@ -60,6 +60,21 @@ for i, m in ipairs(shaded) do
   object{ name = "shaded " .. i, clumps = { clump{ name = "shaded " .. i, position = { -150 + 50 * i, 120, 0 }, mesh = shape } } }
 end
 
+-- A glowing ember at the front right shines beyond its outline ("~~Glow":
+-- its colour at full strength is the colour times 16 / 16); a crate over a
+-- slab at the front left casts a shadow from the sun onto the slab
+-- ("{c}Rigid Shadow"; the crate hangs above the slab, so the shadow falls
+-- clear of it, behind and to the left).
+local ember = material{ name = "ember", diffuse = "#000000", emissive = { 1, 0.4, 0.1 } }
+local stone = material{ name = "stone", diffuse = "#A0A0A0" }
+object{ name = "glow and shadow", id = 50, clumps = {
+  clump{ name = "ember", id = 51, position = { 120, -80, 20 }, mesh = sphere{ radius = 12, material = ember },
+         animation = { node{ "~~Glow", ["Range:"] = 2, ["Color:"] = "#FF8040", ["Multiplier:"] = 16 } } },
+  clump{ name = "slab", id = 52, position = { -130, -60, -1 }, mesh = box{ size = { 80, 80, 2 }, material = stone } },
+  clump{ name = "crate", id = 53, position = { -110, -95, 60 }, mesh = box{ size = 16, material = white },
+         animation = { node{ "{c}Rigid Shadow" } } },
+} }
+
 local camera = clump{
   name = "camera", id = 100, position = { 0, -400, 150 }, look_at = { 0, 0, 0 },
   camera = { fov = 45, near = 1, far = 2000 },
