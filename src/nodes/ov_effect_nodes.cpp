@@ -39,14 +39,10 @@ const OvNodeParamDesc kLensParams[] = {
 };
 
 const OvNodeParamDesc kEnvMapParams[] = {
-    OvParamI(0, "Sub Material #:", OV_PK_INT, 1),
-    OvParamI(1, "Map #:", OV_PK_INT, 1),
-    OvParamI(2, "Background:", OV_PK_COLOUR, 0),
-    OvParamI(3, "Background Obj", OV_PK_REF, -1),
-    OvParamI(4, "Don't Render Self Obj", OV_PK_CHECK, 0),
-    OvParamF(5, "Clip: Near:", OV_PK_REAL, 10.0f),
-    OvParamF(6, "Clip: Far:", OV_PK_REAL, 5000.0f),
-    OvParamF(7, "Minimum Mesh Size (pixel):", OV_PK_REAL, 20.0f),
+    OvParamI(0, "Sub Material #:", OV_PK_INT, 1),         OvParamI(1, "Map #:", OV_PK_INT, 1),
+    OvParamI(2, "Background:", OV_PK_COLOUR, 0),          OvParamI(3, "Background Obj", OV_PK_REF, -1),
+    OvParamI(4, "Don't Render Self Obj", OV_PK_CHECK, 0), OvParamF(5, "Clip: Near:", OV_PK_REAL, 10.0f),
+    OvParamF(6, "Clip: Far:", OV_PK_REAL, 5000.0f),       OvParamF(7, "Minimum Mesh Size (pixel):", OV_PK_REAL, 20.0f),
 };
 
 uint32_t Bit(bool on, uint32_t bit) { return on ? bit : 0u; }
@@ -74,7 +70,8 @@ bool OvMirrorNode::Write(OvStream& stream) const {
 bool OvMirrorNode::FromValues(const OvParamValues& v) {
   v.FlagPair(0, checkMask, checkValue);
   unlabelled = v.Int(1);
-  options = Bit(v.Check(2), OV_EFFECT_MIRROR) | Bit(v.Check(3), OV_EFFECT_TWO_SIDE) | Bit(v.Check(6), OV_EFFECT_SKIP_SELF);
+  options =
+      Bit(v.Check(2), OV_EFFECT_MIRROR) | Bit(v.Check(3), OV_EFFECT_TWO_SIDE) | Bit(v.Check(6), OV_EFFECT_SKIP_SELF);
   background = v.Word(4, 0);
   backgroundObj = v.RefRecord(5);
   nearClip = v.Real(7), farClip = v.Real(8), minSize = v.Real(9);
@@ -104,7 +101,8 @@ bool OvMagicLensNode::Write(OvStream& stream) const {
 }
 bool OvMagicLensNode::FromValues(const OvParamValues& v) {
   subMaterial = v.Int(0), map = v.Int(1), mapChannel = v.Int(2);
-  options = Bit(v.Check(3), OV_EFFECT_MIRROR) | Bit(v.Check(4), OV_EFFECT_TWO_SIDE) | Bit(v.Check(7), OV_EFFECT_SKIP_SELF);
+  options =
+      Bit(v.Check(3), OV_EFFECT_MIRROR) | Bit(v.Check(4), OV_EFFECT_TWO_SIDE) | Bit(v.Check(7), OV_EFFECT_SKIP_SELF);
   background = v.Word(5, 0);
   magnification = v.Real(8), farClip = v.Real(9), minSize = v.Real(10);
   return true;

@@ -6,6 +6,7 @@
 
 #include "ov_assert.h"
 #include "ov_clump.h"
+#include "ov_effect_draw.h"
 #include "ov_glow_draw.h"
 #include "ov_mesh_draw.h"
 #include "ov_overlay.h"
@@ -40,6 +41,7 @@ OvContentUploader::OvContentUploader(OvRendererGL& renderer) : m_renderer(render
   OvInstallOverlayControllers();
   OvInstallGlowController();
   OvInstallShadowController();
+  OvInstallEffectControllers();
 }
 
 OvContentUploader::~OvContentUploader() { delete m_builder; }

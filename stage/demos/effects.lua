@@ -60,6 +60,32 @@ for i, m in ipairs(shaded) do
   object{ name = "shaded " .. i, clumps = { clump{ name = "shaded " .. i, position = { -150 + 50 * i, 120, 0 }, mesh = shape } } }
 end
 
+-- Render effects. A half-clear mirror stands behind the left half facing
+-- the camera (its Z axis points away from the camera; it leaves the line to
+-- the flare's light clear) and shows the red marker ball in front of it. A
+-- lens at the lower right shows the middle of the view three times
+-- magnified in its texture (drawn unlit, so the texture shows as it is).
+-- The probe at the lower left carries a "Dynamic Env Map"; stage textures
+-- are flat, so it says once that its map is no cube texture and draws
+-- nothing more.
+local glass = material{ name = "glass", diffuse = "#80405060", blend = "alpha" }
+local marker = material{ name = "marker", diffuse = "#000000", emissive = { 1, 0, 0 } }
+local screen = texture{ name = "lens screen", width = 64, height = 64, solid = "#FF00FF" }
+local probe_face = material{ name = "probe face", texture = plain }
+local lens_face = material{ name = "lens face", diffuse = "#000000", emissive = { 1, 1, 1 }, texture = screen }
+object{ name = "effects", id = 40, clumps = {
+  clump{ name = "mirror", id = 41, position = { -110, 220, 60 }, look_at = { -110, 0, 60 },
+         mesh = plane{ size = { 180, 200 }, material = glass, two_sided = true },
+         animation = { node{ "Mirror", ["Minimum Mesh Size (pixel):"] = 1 } } },
+  clump{ name = "marker", id = 42, position = { -120, 20, 30 }, mesh = sphere{ radius = 12, material = marker } },
+  clump{ name = "lens", id = 43, position = { 70, -200, 50 }, look_at = { 140, 0, -50 },
+         mesh = plane{ size = 30, material = lens_face },
+         animation = { node{ "~~Magic Lens", ["Mirror"] = false, ["Clip: Near"] = 3,
+                             ["Minimum Mesh Size (pixel)"] = 1 } } },
+  clump{ name = "probe", id = 44, position = { -70, -200, 50 }, mesh = sphere{ radius = 10, material = probe_face },
+         animation = { node{ "Dynamic Env Map", ["Minimum Mesh Size (pixel):"] = 1 } } },
+} }
+
 -- A glowing ember at the front right shines beyond its outline ("~~Glow":
 -- its colour at full strength is the colour times 16 / 16); a crate over a
 -- slab at the front left casts a shadow from the sun onto the slab

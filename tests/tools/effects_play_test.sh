@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Plays the compiled effects demo for a fixed number of steps and checks the
-# trail, the flare and the hidden clump where the demo puts them.
+# trail, the flare and the hidden clump where the demo puts them, then the
+# mirror, the lens and the environment probe in a screenshot.
 set -u
 player=$1
 demo=$2
@@ -18,4 +19,44 @@ clump trail | grep -q '"worldPosition": \[25, -5, 5\]' || fail "trail origin sho
 clump flare | grep -q '"worldPosition": \[0, -398.95' || fail "flare should be just in front of the camera"
 clump ring | grep -q '"worldPosition": \[0, -399.00' || fail "ring should be halfway to the centre of the view"
 clump hidden | grep -q '"switchWord": 65536' || fail "hidden should be invisible"
+
+# The render effects, in a small frame (see the demo for where they stand):
+# the mirror shows the red marker's reflection, the lens has drawn into its
+# magenta texture, the probe without a cube texture says so once.
+shot=$(mktemp --suffix .png)
+log=$(mktemp)
+trap 'rm -f "$out" "$shot" "$log"' EXIT
+"$player" --headless 320 240 --frames 5 --fixed-step 1 --screenshot "$shot" --trace "$log" "$demo" >/dev/null 2>&1 ||
+  fail "orvplay with a screenshot exited $?"
+[ "$(grep -c 'is not a cube texture' "$log")" = 1 ] || fail "the probe should say once that its map is no cube"
+! grep -q 'Mirror must be added\|render target unusable' "$log" || fail "an effect failed: $(grep '!!!' "$log")"
+python3 - "$shot" <<'EOF' || fail "effects in the screenshot"
+import sys, zlib, struct
+data = open(sys.argv[1], 'rb').read()
+pos, idat, w, h = 8, b'', 0, 0
+while pos < len(data):
+    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + n]
+    if kind == b'IHDR': w, h = struct.unpack('>II', body[:8])
+    if kind == b'IDAT': idat += body
+    pos += 12 + n
+raw, rows, prev = zlib.decompress(idat), [], bytearray(w * 4)
+for y in range(h):
+    f, line = raw[y * (w * 4 + 1)], bytearray(raw[y * (w * 4 + 1) + 1:(y + 1) * (w * 4 + 1)])
+    for i in range(len(line)):
+        a, b, c = line[i - 4] if i >= 4 else 0, prev[i], prev[i - 4] if i >= 4 else 0
+        p = a + b - c
+        pr = a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else (b if abs(p - b) <= abs(p - c) else c)
+        line[i] = (line[i] + [0, a, b, (a + b) // 2, pr][f]) & 255
+    rows.append(line)
+    prev = line
+px = lambda x, y: tuple(rows[y][x * 4:x * 4 + 3])
+bad = []
+r, g, b = px(103, 36)
+if not (r > 40 and r > g + 30): bad.append(f'no red reflection in the mirror at (103, 36): {r, g, b}')
+r, g, b = px(281, 160)
+if r > 200 and b > 200 and g < 60: bad.append(f'the lens still shows its own texture: {r, g, b}')
+if bad: print('\n'.join(bad))
+sys.exit(1 if bad else 0)
+EOF
 echo PASS

@@ -1,0 +1,289 @@
+// The render-effect controllers in a running scene: a mirror showing what is
+// in front of it on the right side, a magic lens drawing the magnified scene
+// into its texture, an environment map drawing each direction into its cube
+// face, the second view's culling, failures, and a lost device.
+#include "image_harness.h"
+#include "ov_camera.h"
+#include "ov_effect_draw.h"
+#include "ov_logobj.h"
+#include "ov_scene.h"
+#include "trace_capture.h"
+
+namespace image_test {
+namespace {
+
+class EffectDraw : public ImageTest {
+ protected:
+  void SetUp() override {
+    ImageTest::SetUp();
+    scene_ = new OvScene();
+    OvScene& scene = *scene_;
+    scene.SetRenderer(m_renderer);
+    scene.SetBackgroundColour(0xFF000000u);
+    scene.SetPresentAfterFrame(false);
+    world = OvLogObj::Create();
+    scene.AddLogObjs(world);
+    // Camera at the origin looking along -z, 90 degrees wide.
+    camera = Add(nullptr, {0, 0, 0});
+    camera->SetExtension(new OvCamera(1.5707964f, 1.0f, 1000.0f));
+    camera->CalcToWorldMatrix();
+    ASSERT_TRUE(scene.UseCamera(camera));
+  }
+  OvScene& Scene() { return *scene_; }
+  void TearDown() override {
+    delete scene_;
+    scene_ = nullptr;
+    for (OvGLTexture* t : cubes) OvDestroyCubeTexture(R(), t);
+    ImageTest::TearDown();
+  }
+
+  OvClump* Add(OvMesh* mesh, OvVector pos) {
+    OvClump* c = OvClump::Create();
+    c->SetMesh(mesh);
+    c->SetPos(pos);
+    world->AppendClumps(c);
+    return c;
+  }
+  // A ball of one flat colour (emissive, unlit).
+  OvClump* Ball(OvVector pos, float radius, float r, float g, float b) {
+    MeshData& d = NewMesh();
+    MakeSphere(d, 8, 12, {0, 0, 0}, radius);
+    d.Finish(0);
+    d.material = {{0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}, {r, g, b, 0}, 0};
+    d.resource = Plan({}, {}, 2);
+    return Add(&d.mesh, pos);
+  }
+  // A square of side 2s facing -z in its own frame, textured from slot 0.
+  MeshData& Square(float s, OvGLTexture* texture, int32_t blend = 1) {
+    MeshData& d = NewMesh();
+    MakeGrid(d, 2, -s, -s, s, s, 0.0f);
+    d.Finish(1);
+    d.material = {{0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}, {1, 1, 1, 0}, 0};
+    if (texture && !OvIsCubeTexture(texture))
+      d.resource = Plan({Layer(OV_LAYER_MODULATE)}, {texture}, 2, blend);
+    else
+      d.resource = Plan({}, {texture}, 2, blend);
+    return d;
+  }
+  OvAniCtrl* Attach(OvDbNode& node, OvClump* clump) {
+    OvAniCtrl* ctrl = OvNodeController(&node, clump);
+    if (ctrl) {
+      EXPECT_TRUE(clump->AddAniCtrl(ctrl));
+    }
+    return ctrl;
+  }
+  void Frame() {
+    Scene().FrameStep();
+    Scene().ForceStep(1);
+    Scene().AdvanceTime();
+  }
+  Picture Screen() {
+    Picture p;
+    p.width = R().GetFrameWidth();
+    p.height = R().GetFrameHeight();
+    std::vector<uint8_t> raw(size_t(p.width) * p.height * 4);
+    EXPECT_TRUE(R().ReadPixels(raw.data(), p.width, p.height));
+    p.rgba.resize(raw.size());
+    const size_t row = size_t(p.width) * 4;
+    for (int y = 0; y < p.height; ++y)
+      std::copy_n(raw.data() + size_t(p.height - 1 - y) * row, row, p.rgba.data() + size_t(y) * row);
+    for (size_t i = 3; i < p.rgba.size(); i += 4) p.rgba[i] = 255;
+    return p;
+  }
+  Picture Level0(const OvGLTexture& texture, int face = 0) {
+    Picture p;
+    p.width = texture.width;
+    p.height = texture.height;
+    p.rgba.resize(size_t(p.width) * p.height * 4);
+    OvEffectTarget reader(R(), texture, OvIsCubeTexture(&texture), false);
+    EXPECT_TRUE(reader.Read(face, p.rgba.data()));
+    for (size_t i = 3; i < p.rgba.size(); i += 4) p.rgba[i] = 255;
+    return p;
+  }
+  // Pixel at normalised device coordinates (x right, y up).
+  static const uint8_t* At(const Picture& p, float x, float y) {
+    const int px = std::clamp(int((x + 1.0f) * 0.5f * float(p.width)), 0, p.width - 1);
+    const int py = std::clamp(int((1.0f - y) * 0.5f * float(p.height)), 0, p.height - 1);
+    return p.At(px, py);
+  }
+
+  OvScene* scene_ = nullptr;
+  OvLogObj* world = nullptr;
+  OvClump* camera = nullptr;
+  std::vector<OvGLTexture*> cubes;
+};
+
+// 180 degrees about y: the clump's z axis points along world -z.
+const OvQuat kTurned{0.0f, {0.0f, 1.0f, 0.0f}};
+
+TEST_F(EffectDraw, MirrorShowsWhatIsInFrontOfItOnTheRightSide) {
+  // A half-transparent mirror at z = -10 facing the camera; in front of it
+  // to the right a red sign facing the mirror (the camera sees its back, so
+  // only the reflection shows it), behind it to the left a green ball.
+  MeshData& sign = Square(1.0f, nullptr);
+  sign.material.emissive[1] = sign.material.emissive[2] = 0.0f;
+  Add(&sign.mesh, {3, 0, -6})->SetQuat(kTurned);
+  Ball({-3, 0, -12}, 1.0f, 0, 1, 0);
+  MeshData& glass = Square(6.0f, nullptr, 2);
+  glass.material = {{0, 0, 0, 0.5f}, {0, 0, 0, 0.5f}, {0, 0, 0, 0}, {0.2f, 0.2f, 0.2f, 0}, 0};
+  glass.mesh.flags |= OV_MESH_TWO_SIDED;
+  OvClump* mirror = Add(&glass.mesh, {0, 0, -10});
+  mirror->SetQuat(kTurned);
+  OvMirrorNode node;
+  node.minSize = 0.0f;
+  ASSERT_NE(Attach(node, mirror), nullptr);
+  EXPECT_NE(glass.mesh.flags & OV_MESH_MIRROR, 0u);
+  Frame();
+  const Picture p = Screen();
+  ExpectMatchesReference(p, "effect_mirror");
+  // The reflection of the sign stands at (3, 0, -14): right of centre, seen
+  // through the glass; the sign itself turns its back.
+  EXPECT_GT(At(p, 0.214f, 0.0f)[0], 80);
+  EXPECT_LT(At(p, -0.214f, 0.0f)[0], 80);
+  EXPECT_LT(At(p, 0.5f, 0.0f)[0], 80);
+  // Green behind the glass is not reflected to (-3, 0, -8).
+  EXPECT_LT(At(p, -0.45f, 0.0f)[1], 60);
+  EXPECT_GT(At(p, -0.25f, 0.0f)[1], 60);  // but seen through it
+
+  // Facing away from the camera it registers only when two-sided.
+  struct Case {
+    uint32_t options;
+    bool reflected;
+  };
+  const Case cases[] = {{OV_EFFECT_MIRROR, false}, {OV_EFFECT_MIRROR | OV_EFFECT_TWO_SIDE, true}};
+  mirror->SetQuat({1.0f, {0, 0, 0}});
+  glass.material.emissive[0] = glass.material.emissive[1] = glass.material.emissive[2] = 0.0f;
+  for (const Case& c : cases) {
+    node.options = c.options;
+    Frame();
+    EXPECT_EQ(At(Screen(), 0.214f, 0.0f)[0] > 80, c.reflected) << c.options;
+  }
+}
+
+TEST_F(EffectDraw, MirrorNeedsAMesh) {
+  TraceCapture trace;
+  OvMirrorNode node;
+  EXPECT_EQ(OvNodeController(&node, Add(nullptr, {0, 0, -5})), nullptr);
+  EXPECT_EQ(trace.Text(), "!!! Mirror must be added to a mesh.\n");
+}
+
+TEST_F(EffectDraw, LensDrawsTheMagnifiedSceneIntoItsTexture) {
+  OvGLTexture* texture = Texture32(std::vector<uint32_t>(32 * 32, 0xFF808080u), 32, 32);
+  ASSERT_NE(texture, nullptr);
+  MeshData& face = Square(1.0f, texture);
+  OvClump* lens = Add(&face.mesh, {0, -3, -6});
+  lens->SetQuat(kTurned);
+  Ball({0, 0, -10}, 1.0f, 1, 0, 0);
+  MeshData& ball = m_meshes.back();
+  Scene().SetBackgroundColour(0xFF000040u);
+  OvMagicLensNode node;
+  node.options = 0;
+  node.magnification = 4.0f;
+  node.minSize = 0.0f;
+  ASSERT_NE(Attach(node, lens), nullptr);
+  Frame();
+  const Picture p = Level0(*texture);
+  ExpectMatchesReference(p, "effect_lens");
+  // Radius 0.1 of the view, 0.4 magnified.
+  EXPECT_GT(At(p, 0.0f, 0.0f)[0], 200);
+  EXPECT_GT(At(p, 0.3f, 0.0f)[0], 200);
+  EXPECT_LT(At(p, 0.6f, 0.0f)[0], 40);
+  EXPECT_GT(At(p, 0.9f, 0.9f)[2], 50);  // the scene's background
+
+  // The target survives a lost device: nothing is drawn while lost, the
+  // next frame after the reset draws the changed scene.
+  R().SimulateDeviceLost();
+  ball.material.emissive[2] = 1.0f;
+  Frame();
+  ASSERT_TRUE(R().SimulateDeviceReset());
+  EXPECT_LT(At(Level0(*texture), 0.0f, 0.0f)[2], 50);
+  Frame();
+  const Picture after = Level0(*texture);
+  EXPECT_GT(At(after, 0.0f, 0.0f)[0], 200);
+  EXPECT_GT(At(after, 0.0f, 0.0f)[2], 200);
+}
+
+TEST_F(EffectDraw, EnvMapDrawsEachDirectionIntoItsFace) {
+  OvGLTexture* cube = OvCreateCubeTexture(R(), 32);
+  ASSERT_NE(cube, nullptr);
+  cubes.push_back(cube);
+  MeshData& body = Square(0.5f, cube);
+  OvClump* probe = Add(&body.mesh, {0, 0, -10});
+  Ball({4, 0, -10}, 1.0f, 1, 0, 0);  // right: face +x, centre
+  // Up, and ahead in the camera's view: the +x face has ahead on its left.
+  Ball({4, 3, -12}, 0.8f, 0, 1, 0);
+  Ball({0, 0, -14}, 1.0f, 0, 0, 1);  // ahead: face +z
+  OvDynamicEnvMapNode node;
+  node.nearClip = 0.5f;
+  node.farClip = 100.0f;
+  node.minSize = 0.0f;
+  node.background = 0xFF202020u;
+  ASSERT_NE(Attach(node, probe), nullptr);
+  Frame();
+  const Picture right = Level0(*cube, 0);
+  ExpectMatchesReference(right, "effect_envmap_right");
+  EXPECT_GT(At(right, 0.0f, 0.0f)[0], 200);
+  EXPECT_GT(At(right, -0.5f, 0.75f)[1], 200);
+  EXPECT_LT(At(right, 0.5f, 0.75f)[1], 60);
+  EXPECT_LT(At(right, -0.5f, -0.75f)[1], 60);
+  const Picture ahead = Level0(*cube, 4);
+  EXPECT_GT(At(ahead, 0.0f, 0.0f)[2], 200);
+  EXPECT_LT(At(Level0(*cube, 1), 0.0f, 0.0f)[0], 60);  // nothing to the left
+}
+
+TEST_F(EffectDraw, EnvMapWithoutACubeTextureTracesOnceAndSkips) {
+  OvGLTexture* flat = Texture32(std::vector<uint32_t>(16 * 16, 0xFF808080u), 16, 16);
+  MeshData& body = Square(0.5f, flat);
+  OvClump* probe = Add(&body.mesh, {0, 0, -10});
+  OvDynamicEnvMapNode node;
+  ASSERT_NE(Attach(node, probe), nullptr);
+  TraceCapture trace;
+  Frame();
+  Frame();
+  EXPECT_EQ(trace.Text(), "!!! Dynamic Env Map: map #1 of sub material #1 is not a cube texture.\n");
+  EXPECT_GT(At(Screen(), 0.0f, 0.0f)[0], 100);  // the probe itself is still drawn
+}
+
+TEST_F(EffectDraw, SecondViewCullsByFrustumClipPlaneAndSize) {
+  // Balls with bounds one unit across, straight ahead of the camera.
+  struct Case {
+    const char* name;
+    float z;
+    float minPixels;
+    bool clip;
+    bool seen;
+  };
+  const Case cases[] = {
+      {"ahead", -10, 0, false, true},
+      {"behind the eye", 10, 0, false, false},
+      {"beyond far", -2000, 0, false, false},
+      {"4.8 pixels, 4 needed", -10, 4, false, true},
+      {"4.8 pixels, 5 needed", -10, 5, false, false},
+      {"on the dropped side of the plane", -10, 0, true, false},
+  };
+  for (const Case& c : cases) {
+    MeshData& d = NewMesh();
+    MakeSphere(d, 4, 6, {0, 0, 0}, 1.0f);
+    d.Finish(0);
+    float bounds[OV_MESH_BOUNDS_FLOATS] = {0, 0, 0, 1.0f};
+    d.mesh.bounds = bounds;
+    OvClump* ball = Add(&d.mesh, {0, 0, c.z});
+    Frame();
+    OvEffectView v;
+    v.view = R().ViewMatrix();
+    v.projection = R().ProjectionMatrix();
+    v.halfWidth = 48.0f;  // projection m00 is 1
+    v.minPixels = c.minPixels;
+    v.clip = c.clip;
+    v.plane = {{0, 0, 1}, 5.0f};  // keeps z >= -5
+    v.skip = camera;
+    int found = 0;
+    for (const OvRenderItem* it = OvCollectEffectView(Scene(), v); it; it = it->next) found += it->clump == ball;
+    EXPECT_EQ(found, c.seen ? 1 : 0) << c.name;
+    ball->SetMesh(nullptr);
+    d.mesh.bounds = nullptr;
+  }
+}
+
+}  // namespace
+}  // namespace image_test
