@@ -173,7 +173,7 @@ TEST_F(EffectDraw, LensDrawsTheMagnifiedSceneIntoItsTexture) {
   MeshData& face = Square(1.0f, texture);
   OvClump* lens = Add(&face.mesh, {0, -3, -6});
   lens->SetQuat(kTurned);
-  Ball({0, 0, -10}, 1.0f, 1, 0, 0);
+  OvClump* red = Ball({0, 0, -10}, 1.0f, 1, 0, 0);
   MeshData& ball = m_meshes.back();
   Scene().SetBackgroundColour(0xFF000040u);
   OvMagicLensNode node;
@@ -189,6 +189,27 @@ TEST_F(EffectDraw, LensDrawsTheMagnifiedSceneIntoItsTexture) {
   EXPECT_GT(At(p, 0.3f, 0.0f)[0], 200);
   EXPECT_LT(At(p, 0.6f, 0.0f)[0], 40);
   EXPECT_GT(At(p, 0.9f, 0.9f)[2], 50);  // the scene's background
+
+  // Drawn after this frame's animation: a ball moved before the frame is
+  // seen where it is now (0.05 of the view right, 0.2 magnified).
+  red->SetPos({0.5f, 0, -10});
+  Frame();
+  EXPECT_LT(At(Level0(*texture), -0.3f, 0.0f)[0], 40);
+  EXPECT_GT(At(Level0(*texture), 0.5f, 0.0f)[0], 200);
+
+  // A magnification that is not a positive number counts as 1: the ball,
+  // 0.3 of the view to the right, stays there and the right way round.
+  red->SetPos({3, 0, -10});
+  for (float k : {0.0f, -1.0f, std::nanf("")}) {
+    node.magnification = k;
+    Frame();
+    const Picture q = Level0(*texture);
+    EXPECT_GT(At(q, 0.3f, 0.0f)[0], 200) << k;
+    EXPECT_LT(At(q, -0.3f, 0.0f)[0], 40) << k;
+  }
+  node.magnification = 4.0f;
+  red->SetPos({0, 0, -10});
+  Frame();
 
   // The target survives a lost device: nothing is drawn while lost, the
   // next frame after the reset draws the changed scene.
@@ -207,8 +228,14 @@ TEST_F(EffectDraw, EnvMapDrawsEachDirectionIntoItsFace) {
   OvGLTexture* cube = OvCreateCubeTexture(R(), 32);
   ASSERT_NE(cube, nullptr);
   cubes.push_back(cube);
-  MeshData& body = Square(0.5f, cube);
-  OvClump* probe = Add(&body.mesh, {0, 0, -10});
+  // The probe is a red ball around the cube's centre, seen from inside too:
+  // it must stay out of its own faces.
+  OvClump* probe = Ball({0, 0, -10}, 2.0f, 1, 0, 0);
+  MeshData& body = m_meshes.back();
+  body.mesh.flags |= OV_MESH_TWO_SIDED;
+  static_cast<OvPassPlan*>(body.resource)->Release();
+  m_plans.pop_back();
+  body.resource = Plan({}, {cube}, 2);
   Ball({4, 0, -10}, 1.0f, 1, 0, 0);  // right: face +x, centre
   // Up, and ahead in the camera's view: the +x face has ahead on its left.
   Ball({4, 3, -12}, 0.8f, 0, 1, 0);
