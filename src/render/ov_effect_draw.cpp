@@ -538,6 +538,12 @@ class AcEnvMap final : public OvAniCtrl {
     if (!r || r->IsDeviceLost() || clump.IsCulled() || !clump.GetToWorldMatrix() || !camera ||
         !camera->GetToWorldMatrix())
       return;
+    const float nearClip = m_node.nearClip, farClip = m_node.farClip;
+    if (!(nearClip > 0.0f && farClip > nearClip && std::isfinite(farClip))) {
+      if (!m_warned) Trace("!!! Dynamic Env Map: the clip distances need 0 < near < far.\n");
+      m_warned = true;
+      return;
+    }
     OvGLTexture* texture = OvSubsetTexture(clump, m_node.subMaterial, m_node.map);
     if (!OvIsCubeTexture(texture)) {
       if (!m_warned)
@@ -567,7 +573,7 @@ class AcEnvMap final : public OvAniCtrl {
     };
 
     OvEffectView v;
-    OvMatPerspective(v.projection, 1.5707964f, m_node.nearClip, m_node.farClip);
+    OvMatPerspective(v.projection, 1.5707964f, nearClip, farClip);
     v.minPixels = m_node.minSize;
     v.halfWidth = float(texture->width) * 0.5f;
     // Drawing the clump into its own texture would read what it writes.

@@ -258,17 +258,44 @@ TEST_F(EffectDraw, EnvMapDrawsEachDirectionIntoItsFace) {
   EXPECT_LT(At(Level0(*cube, 1), 0.0f, 0.0f)[0], 60);  // nothing to the left
 }
 
-TEST_F(EffectDraw, EnvMapWithoutACubeTextureTracesOnceAndSkips) {
-  OvGLTexture* flat = Texture32(std::vector<uint32_t>(16 * 16, 0xFF808080u), 16, 16);
-  MeshData& body = Square(0.5f, flat);
-  OvClump* probe = Add(&body.mesh, {0, 0, -10});
-  OvDynamicEnvMapNode node;
-  ASSERT_NE(Attach(node, probe), nullptr);
-  TraceCapture trace;
-  Frame();
-  Frame();
-  EXPECT_EQ(trace.Text(), "!!! Dynamic Env Map: map #1 of sub material #1 is not a cube texture.\n");
-  EXPECT_GT(At(Screen(), 0.0f, 0.0f)[0], 100);  // the probe itself is still drawn
+TEST_F(EffectDraw, EnvMapThatCannotDrawTracesOnceAndSkips) {
+  struct Case {
+    const char* name;
+    bool cube;
+    float nearClip, farClip;
+    const char* trace;
+  };
+  const char* const kNoCube = "!!! Dynamic Env Map: map #1 of sub material #1 is not a cube texture.\n";
+  const char* const kBadClip = "!!! Dynamic Env Map: the clip distances need 0 < near < far.\n";
+  const Case cases[] = {
+      {"flat texture", false, 10.0f, 5000.0f, kNoCube},
+      {"near 0", true, 0.0f, 5000.0f, kBadClip},
+      {"near = far", true, 10.0f, 10.0f, kBadClip},
+      {"far not a number", true, 10.0f, std::nanf(""), kBadClip},
+  };
+  for (const Case& c : cases) {
+    OvGLTexture* texture = nullptr;
+    if (c.cube) {
+      texture = OvCreateCubeTexture(R(), 16);
+      cubes.push_back(texture);
+    } else {
+      texture = Texture32(std::vector<uint32_t>(16 * 16, 0xFF808080u), 16, 16);
+    }
+    MeshData& body = Square(0.5f, texture);
+    OvClump* probe = Add(&body.mesh, {0, 0, -10});
+    OvDynamicEnvMapNode node;
+    node.nearClip = c.nearClip, node.farClip = c.farClip;
+    OvAniCtrl* ctrl = Attach(node, probe);
+    ASSERT_NE(ctrl, nullptr);
+    TraceCapture trace;
+    Frame();
+    Frame();
+    EXPECT_EQ(trace.Text(), c.trace) << c.name;
+    EXPECT_GT(At(Screen(), 0.0f, 0.0f)[0], 100) << c.name;  // the probe itself is still drawn
+    // The node ends with this case: its controller and probe go too.
+    probe->DelAniCtrl(ctrl);
+    probe->SetMesh(nullptr);
+  }
 }
 
 TEST_F(EffectDraw, SecondViewCullsByFrustumClipPlaneAndSize) {
