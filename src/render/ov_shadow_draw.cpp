@@ -63,12 +63,40 @@ bool OvShadowVolumeBuilder::Prepare(const OvMesh& mesh) {
   m_facing = static_cast<uint8_t*>(AllocMem(size_t(m_triangles)));
   m_out = static_cast<float*>(AllocMem(size_t(m_triangles) * kVerticesPerTriangle * 3 * sizeof(float)));
   Edge* edges = static_cast<Edge*>(AllocMem(slots * sizeof(Edge)));
-  if (!m_neighbour || !m_facing || !m_out || !edges) {
+  uint32_t* same = static_cast<uint32_t*>(AllocMem(size_t(m_vertices) * sizeof(uint32_t)));
+  if (!m_neighbour || !m_facing || !m_out || !edges || !same) {
     OvMFree(edges);
+    OvMFree(same);
     OvMFree(m_neighbour);
     m_neighbour = nullptr;
     return false;
   }
+  // Vertices at one place count as one (faces of a box keep their own
+  // vertices for their normals), so that their edges meet.
+  for (int32_t v = 0; v < m_vertices; ++v) same[v] = uint32_t(v);
+  // By bit pattern: a total order whatever the file holds (NaN too).
+  std::sort(same, same + m_vertices, [&mesh](uint32_t x, uint32_t y) {
+    uint32_t a[3], b[3];
+    std::memcpy(a, mesh.positions + 3 * size_t(x), 12);
+    std::memcpy(b, mesh.positions + 3 * size_t(y), 12);
+    for (int k = 0; k < 3; ++k)
+      if (a[k] != b[k]) return a[k] < b[k];
+    return x < y;
+  });
+  uint32_t* first = static_cast<uint32_t*>(AllocMem(size_t(m_vertices) * sizeof(uint32_t)));
+  if (!first) {
+    OvMFree(edges);
+    OvMFree(same);
+    OvMFree(m_neighbour);
+    m_neighbour = nullptr;
+    return false;
+  }
+  for (int32_t i = 0; i < m_vertices; ++i) {
+    const bool atPrevious =
+        i > 0 && std::memcmp(mesh.positions + 3 * size_t(same[i]), mesh.positions + 3 * size_t(same[i - 1]), 12) == 0;
+    first[same[i]] = atPrevious ? first[same[i - 1]] : same[i];
+  }
+  OvMFree(same);
   // Edges sorted by their two vertices: an edge and its reverse meet, and
   // the two triangles become neighbours; a third triangle on the same edge
   // stays without one (its edge is then a silhouette edge when it faces).
@@ -77,7 +105,7 @@ bool OvShadowVolumeBuilder::Prepare(const OvMesh& mesh) {
     for (int e = 0; e < 3; ++e) m_neighbour[3 * t + e] = -1;
     if (!TriangleValid(mesh, t)) continue;
     for (int e = 0; e < 3; ++e) {
-      const uint32_t a = mesh.indices[3 * t + e], b = mesh.indices[3 * t + (e + 1) % 3];
+      const uint32_t a = first[mesh.indices[3 * t + e]], b = first[mesh.indices[3 * t + (e + 1) % 3]];
       if (a == b) continue;
       const uint32_t lo = a < b ? a : b, hi = a < b ? b : a;
       edges[n++] = {uint64_t(lo) | uint64_t(hi) << 32, 3 * t + e, a == lo};
@@ -100,6 +128,7 @@ bool OvShadowVolumeBuilder::Prepare(const OvMesh& mesh) {
     i = end;
   }
   OvMFree(edges);
+  OvMFree(first);
   return true;
 }
 

@@ -58,19 +58,31 @@ TEST(ShadowVolume, IsClosedAndHasSidesOnlyAlongTheSilhouette) {
   struct Case {
     const char* name;
     bool box;
+    bool split;  // every triangle with vertices of its own
     OvVector dir;
     uint32_t triangles;
   };
   const Case cases[] = {
-      {"box lit from above: top, its far copy, four sides", true, {0, 0, -1}, 2 + 2 + 4 * 2},
-      {"box lit along a diagonal: three faces", true, {-1, -1, -1}, 6 + 6 + 6 * 2},
-      {"quad facing the light: open edges are silhouette", false, {0, 0, -1}, 2 + 2 + 4 * 2},
-      {"quad facing away: no volume", false, {0, 0, 1}, 0},
+      {"box lit from above: top, its far copy, four sides", true, false, {0, 0, -1}, 2 + 2 + 4 * 2},
+      {"box lit along a diagonal: three faces", true, false, {-1, -1, -1}, 6 + 6 + 6 * 2},
+      {"box of separate triangles: corners at one place meet", true, true, {-1, -1, -1}, 6 + 6 + 6 * 2},
+      {"quad facing the light: open edges are silhouette", false, false, {0, 0, -1}, 2 + 2 + 4 * 2},
+      {"quad facing away: no volume", false, false, {0, 0, 1}, 0},
   };
   for (const Case& c : cases) {
     MeshData d;
     if (c.box) {
       MakeBox(d, {-1, -1, -1}, {1, 1, 1});
+      if (c.split) {
+        std::vector<float> corners, normals;
+        for (uint32_t& i : d.indices) {
+          corners.insert(corners.end(), d.positions.begin() + 3 * i, d.positions.begin() + 3 * i + 3);
+          normals.insert(normals.end(), d.normals.begin() + 3 * i, d.normals.begin() + 3 * i + 3);
+          i = uint32_t(corners.size() / 3 - 1);
+        }
+        d.positions = corners, d.normals = normals;
+        d.coords[0].assign(2 * d.positions.size() / 3, 0.0f);
+      }
     } else {
       MakeBox(d, {-1, -1, 1}, {1, 1, 1.5f});
       d.indices.resize(12);  // the box's top: its first two quads are bottom and top
