@@ -110,6 +110,42 @@ TEST_F(Glow, AClumpInFrontHidesTheGlowBehindIt) {
   EXPECT_GT(p.At(kSize / 2 + 6, kSize / 2)[0], plain.At(kSize / 2 + 6, kSize / 2)[0]);
 }
 
+TEST_F(Glow, PartialMeshGlowsOnlyItsSubset) {
+  struct Case {
+    int32_t subset;
+    bool left, right, drawn;
+  };
+  const Case cases[] = {
+      {-1, true, true, true}, {0, true, false, true}, {1, false, true, true}, {2, false, false, false}};
+  // Two quads side by side, one subset each.
+  MeshData& d = NewMesh();
+  MakeGrid(d, 1, -2.5f, -1, -0.5f, 1);
+  MakeGrid(d, 1, 0.5f, -1, 2.5f, 1);
+  d.Finish(0);
+  d.resource = Plan({}, {}, 2);
+  static OvMaterial materials[2] = {d.material, d.material};
+  static void* resources[2];
+  static int32_t shaders[2] = {0, 0};
+  static uint32_t ranges[4] = {0, 2, 2, 2};
+  resources[0] = resources[1] = d.resource;
+  d.mesh.subsetCount = 2, d.mesh.materials = materials, d.mesh.resources = resources;
+  d.mesh.shaderIndices = shaders, d.mesh.ranges = ranges;
+  OvClump* quads = Place(d);
+  for (const Case& c : cases) {
+    OvGlowNode node;
+    node.multiplier = 16.0f;
+    node.colour = 0xFF00FF00u;
+    node.subset = c.subset;
+    const OvGlowItem item{quads, &node};
+    BeginFrame(0xFF000000u);
+    EXPECT_EQ(OvDrawGlow(R(), &item, 1, nullptr), c.drawn) << c.subset;
+    const Picture p = EndFrame();
+    // The quads themselves are not drawn: only the glow shows where each is.
+    EXPECT_EQ(p.At(kSize / 2 - 18, kSize / 2)[1] > 20, c.left) << c.subset;
+    EXPECT_EQ(p.At(kSize / 2 + 18, kSize / 2)[1] > 20, c.right) << c.subset;
+  }
+}
+
 TEST_F(Glow, TheGlowComesBackAfterALostDevice) {
   OvClump* glowing = Sphere(0.0f);
   OvGlowNode node;
