@@ -20,8 +20,8 @@ namespace {
 
 // Up to 6 vertices of caps and 3 x 6 of sides a triangle.
 constexpr uint32_t kVerticesPerTriangle = 24;
-// Meshes beyond this get no shadow (the volume would not fit 32-bit sizes).
-constexpr int32_t kMaxTriangles = 1 << 22;
+// Meshes beyond this get no shadow: the volume's buffer would pass 18 MB.
+constexpr int32_t kMaxTriangles = 65536;
 
 struct Edge {
   uint64_t key;  // low vertex, high vertex
@@ -50,7 +50,14 @@ OvShadowVolumeBuilder::~OvShadowVolumeBuilder() {
 
 bool OvShadowVolumeBuilder::Prepare(const OvMesh& mesh) {
   if (!mesh.positions || !mesh.indices || mesh.vertexCount <= 0 || mesh.triangleCount <= 0) return false;
-  if (mesh.triangleCount > kMaxTriangles || int64_t(mesh.indexCount) < 3 * int64_t(mesh.triangleCount)) return false;
+  if (int64_t(mesh.indexCount) < 3 * int64_t(mesh.triangleCount)) return false;
+  if (mesh.triangleCount > kMaxTriangles) {
+    if (m_source != mesh.indices) {
+      m_source = mesh.indices;  // said once for this mesh
+      _TraceFormat("### A mesh of %d triangles casts no shadow (at most %d).\n", mesh.triangleCount, kMaxTriangles);
+    }
+    return false;
+  }
   if (m_source == mesh.indices && m_triangles == mesh.triangleCount && m_vertices == mesh.vertexCount)
     return m_neighbour != nullptr;
   OvMFree(m_neighbour);

@@ -10,6 +10,7 @@
 #include "ov_logobj.h"
 #include "ov_scene.h"
 #include "ov_shadow_draw.h"
+#include "trace_capture.h"
 
 namespace image_test {
 namespace {
@@ -98,7 +99,7 @@ TEST(ShadowVolume, IsClosedAndHasSidesOnlyAlongTheSilhouette) {
   }
 }
 
-TEST(ShadowVolume, TrianglesWithIndicesOutsideTheMeshAreLeftOut) {
+TEST(ShadowVolume, BadTrianglesAreLeftOutAndHugeMeshesCastNothing) {
   MeshData d;
   MakeBox(d, {-1, -1, -1}, {1, 1, 1});
   d.Finish(1);
@@ -112,6 +113,16 @@ TEST(ShadowVolume, TrianglesWithIndicesOutsideTheMeshAreLeftOut) {
   OvShadowVolumeBuilder b2;
   EXPECT_LT(b2.Build(bad.mesh, {0, 0, -1}, 0.01f, 10.0f), whole);
   EXPECT_EQ(b2.Build(bad.mesh, {0, 0, -1}, 0.01f, 0.0f), 0u);
+
+  MeshData huge;
+  MakeBox(huge, {-1, -1, -1}, {1, 1, 1});
+  const std::vector<uint32_t> top(huge.indices.begin() + 6, huge.indices.begin() + 12);
+  while (huge.indices.size() <= 3 * 65536) huge.indices.insert(huge.indices.end(), top.begin(), top.end());
+  huge.Finish(1);
+  TraceCapture trace;
+  OvShadowVolumeBuilder b3;
+  EXPECT_EQ(b3.Build(huge.mesh, {0, 0, -1}, 0.01f, 10.0f), 0u);
+  EXPECT_TRUE(trace.Contains("casts no shadow"));
 }
 
 class ShadowScene : public ImageTest {
