@@ -13,7 +13,9 @@
 //                      magnification (the table's first real, labelled
 //                      "Clip: Near"; the lens view keeps the camera's own
 //                      clip distances), far clip, minimum projected size.
-//                      "Background Obj" has no room in the block.
+//                      "Background Obj" has no room in the block; "Map
+//                      Channel#" is kept, the lens's texture is shown through
+//                      the coordinates its material gives it.
 //   "Dynamic Env Map"  "iiiiufff": sub material, map slot, option bits,
 //                      background colour, near clip, far clip, minimum
 //                      projected size. "Background Obj" is not kept either.
