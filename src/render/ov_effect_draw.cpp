@@ -191,19 +191,8 @@ OvGLTexture* OvSubsetTexture(const OvClump& clump, int32_t subset, int32_t map) 
 // ---------------------------------------------------------------------------
 // Render targets.
 
-namespace {
-
-// Cube textures made here; the slot of an environment map must hold one.
-constexpr int kMaxCubes = 64;
-const OvGLTexture* g_cubes[kMaxCubes] = {};
-
-}  // namespace
-
 OvGLTexture* OvCreateCubeTexture(OvRendererGL& renderer, int size) {
   if (size <= 0 || size > renderer.Caps().maxTextureSize || renderer.IsDeviceLost()) return nullptr;
-  int slot = 0;
-  while (slot < kMaxCubes && g_cubes[slot]) ++slot;
-  if (slot == kMaxCubes) return nullptr;
   while (glGetError() != GL_NO_ERROR) {
   }
   GLuint name = 0;
@@ -225,26 +214,20 @@ OvGLTexture* OvCreateCubeTexture(OvRendererGL& renderer, int size) {
     return nullptr;
   }
   new (tex) OvGLTexture();
-  tex->name = name, tex->width = tex->height = size, tex->levels = 1;
-  g_cubes[slot] = tex;
+  tex->name = name, tex->width = tex->height = size, tex->levels = 1, tex->cube = true;
   return tex;
 }
 
 void OvDestroyCubeTexture(OvRendererGL& renderer, OvGLTexture* texture) {
   if (!texture) return;
-  for (const OvGLTexture*& c : g_cubes)
-    if (c == texture) c = nullptr;
   renderer.DestroyTexture(*texture);
   texture->~OvGLTexture();
   OvMFree(texture);
 }
 
-bool OvIsCubeTexture(const OvGLTexture* texture) {
-  if (!texture) return false;
-  for (const OvGLTexture* c : g_cubes)
-    if (c == texture) return true;
-  return false;
-}
+bool OvIsCubeTexture(const OvGLTexture* texture) { return texture && texture->cube; }
+
+int OvEnvMapFaceSize(int width) { return width < 16 ? 16 : (width > 1024 ? 1024 : width); }
 
 OvEffectTarget::OvEffectTarget(OvRendererGL& renderer, const OvGLTexture& texture, bool cube, bool depth)
     : OvVolatileRes(&renderer), m_texture(texture), m_cube(cube), m_depth(depth) {}
@@ -519,10 +502,56 @@ class AcMagicLens final : public OvAniCtrl {
 const OvVector kFaceAhead[OV_CUBE_FACES] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
 const OvVector kFaceUp[OV_CUBE_FACES] = {{0, 1, 0}, {0, 1, 0}, {0, 0, -1}, {0, 0, 1}, {0, 1, 0}, {0, 1, 0}};
 
+// The cube an environment map draws into when its slot holds a 2-D texture:
+// a volatile device texture, gone with a lost device (the override then
+// stands in for nothing) and made again on the next use.
+class EnvCube final : public OvVolatileRes, public OvAllocated {
+ public:
+  EnvCube(OvRendererGL& renderer, OvTextureOverride& entry) : OvVolatileRes(&renderer), m_entry(entry) {}
+  ~EnvCube() override { Drop(); }
+  // The cube of `size` pixels a face, made when missing or of another size
+  // (`made` tells).
+  OvGLTexture* Get(int size, bool& made) {
+    made = false;
+    if (m_texture && m_texture->width == size) return m_texture;
+    made = true;
+    Drop();
+    if (Renderer()) m_texture = OvCreateCubeTexture(*Renderer(), size);
+    m_entry.texture = m_texture;
+    return m_texture;
+  }
+  void OnDeviceLost() override { Drop(); }
+  void OnDeviceReset() override {}
+
+ private:
+  void Drop() {
+    m_entry.texture = nullptr;
+    if (m_texture && Renderer()) {
+      OvDestroyCubeTexture(*Renderer(), m_texture);
+    } else if (m_texture) {
+      // The renderer went first, and its context with the GL texture.
+      m_texture->~OvGLTexture();
+      OvMFree(m_texture);
+    }
+    m_texture = nullptr;
+  }
+
+  OvTextureOverride& m_entry;
+  OvGLTexture* m_texture = nullptr;
+};
+
 class AcEnvMap final : public OvAniCtrl {
  public:
-  explicit AcEnvMap(const OvDynamicEnvMapNode& node) : m_node(node) {}
-  ~AcEnvMap() override { delete m_target; }
+  AcEnvMap(const OvDynamicEnvMapNode& node, OvClump* clump) : m_node(node) {
+    m_override.clump = clump;
+    m_override.subset = node.subMaterial - 1;
+    m_override.slot = node.map - 1;
+  }
+  ~AcEnvMap() override {
+    OvRemoveTextureOverride(&m_override);
+    delete m_target;
+    delete m_own;
+  }
   void Animate(OvClump* clump, int32_t time) override {
     if (clump) OvAniCtrlRegisterPass(clump, this, time, T2PA_AFTER_CULL4);
   }
@@ -531,6 +560,46 @@ class AcEnvMap final : public OvAniCtrl {
   }
 
  private:
+  void Warn(const char* text) {
+    if (!m_warned) Trace(text);
+    m_warned = true;
+  }
+
+  // The cube to draw into: the slot's own when it is one, else the node's,
+  // shown in the slot's place on this clump only.
+  OvGLTexture* Cube(OvRendererGL& r, OvClump& clump) {
+    OvGLTexture* texture = OvSubsetTexture(clump, m_node.subMaterial, m_node.map);
+    if (!texture || texture->name == 0 || texture->width <= 0) {
+      char line[160];
+      std::snprintf(line, sizeof(line), "!!! Dynamic Env Map: map #%d of sub material #%d holds no texture.\n",
+                    int(m_node.map), int(m_node.subMaterial));
+      Warn(line);
+      return nullptr;
+    }
+    if (texture->cube) return texture;
+    m_override.subset = m_node.subMaterial - 1;
+    m_override.slot = m_node.map - 1;
+    if (!m_own || m_own->Renderer() != &r || m_override.clump != &clump) {
+      delete m_target;
+      m_target = nullptr;
+      delete m_own;
+      m_override.clump = &clump;
+      m_own = new EnvCube(r, m_override);
+      OvAddTextureOverride(&m_override);
+    }
+    int size = OvEnvMapFaceSize(texture->width);
+    if (size > r.Caps().maxTextureSize) size = r.Caps().maxTextureSize;
+    bool made = false;
+    OvGLTexture* cube = m_own ? m_own->Get(size, made) : nullptr;
+    if (made) {
+      // A new cube may sit where the old one was: its target starts afresh.
+      delete m_target;
+      m_target = nullptr;
+    }
+    if (!cube) Warn("!!! Dynamic Env Map: no cube texture could be made.\n");
+    return cube;
+  }
+
   void Render(OvClump& clump) {
     OvScene* scene = clump.GetScene();
     OvRendererGL* r = RendererOf(&clump);
@@ -540,18 +609,11 @@ class AcEnvMap final : public OvAniCtrl {
       return;
     const float nearClip = m_node.nearClip, farClip = m_node.farClip;
     if (!(nearClip > 0.0f && farClip > nearClip && std::isfinite(farClip))) {
-      if (!m_warned) Trace("!!! Dynamic Env Map: the clip distances need 0 < near < far.\n");
-      m_warned = true;
+      Warn("!!! Dynamic Env Map: the clip distances need 0 < near < far.\n");
       return;
     }
-    OvGLTexture* texture = OvSubsetTexture(clump, m_node.subMaterial, m_node.map);
-    if (!OvIsCubeTexture(texture)) {
-      if (!m_warned)
-        _TraceFormat("!!! Dynamic Env Map: map #%d of sub material #%d is not a cube texture.\n", int(m_node.map),
-                     int(m_node.subMaterial));
-      m_warned = true;
-      return;
-    }
+    OvGLTexture* texture = Cube(*r, clump);
+    if (!texture) return;
     if (!m_target || &m_target->Texture() != texture) {
       delete m_target;
       m_target = new OvEffectTarget(*r, *texture, true, true);
@@ -599,6 +661,8 @@ class AcEnvMap final : public OvAniCtrl {
 
   const OvDynamicEnvMapNode& m_node;
   OvEffectTarget* m_target = nullptr;
+  EnvCube* m_own = nullptr;
+  OvTextureOverride m_override;
   bool m_warned = false;
 };
 
@@ -608,5 +672,5 @@ void OvInstallEffectControllers() {
   OvRegisterRendererNodeTypes();
   OvSetEffectCtrlFactories([](const OvMirrorNode& n, OvClump*) -> OvAniCtrl* { return new AcMirror(n); },
                            [](const OvMagicLensNode& n, OvClump*) -> OvAniCtrl* { return new AcMagicLens(n); },
-                           [](const OvDynamicEnvMapNode& n, OvClump*) -> OvAniCtrl* { return new AcEnvMap(n); });
+                           [](const OvDynamicEnvMapNode& n, OvClump* c) -> OvAniCtrl* { return new AcEnvMap(n, c); });
 }

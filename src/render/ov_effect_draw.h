@@ -57,9 +57,15 @@ class OvEffectTarget : public OvVolatileRes, public OvAllocated {
 
 // Cube textures (level 0 only, A8R8G8B8): the faces a dynamic environment
 // map draws into. The texture is released with OvDestroyCubeTexture.
+// Content textures are 2-D: for a slot holding one, the map makes a cube of
+// its own and draws its clump with it in that slot's place.
 OvGLTexture* OvCreateCubeTexture(OvRendererGL& renderer, int size);
 void OvDestroyCubeTexture(OvRendererGL& renderer, OvGLTexture* texture);
 bool OvIsCubeTexture(const OvGLTexture* texture);
+
+// Face size of the cube a dynamic environment map makes for a 2-D texture
+// `width` pixels wide.
+int OvEnvMapFaceSize(int width);
 
 // Face order of a cube texture: +x, -x, +y, -y, +z, -z of the view space of
 // the camera in use (x right, y up, z ahead).

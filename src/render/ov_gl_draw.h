@@ -97,7 +97,8 @@ struct OvGLBuffer {
   bool dynamic = false;  // expected to be rewritten often
 };
 
-// A GL texture object (2-D). Empty when name is 0.
+// A GL texture object (2-D, or a cube of six square faces). Empty when name
+// is 0.
 class OvGLTexture {
  public:
   unsigned name = 0;
@@ -107,4 +108,6 @@ class OvGLTexture {
   OvTexFormat format = OvTexFormat::A8R8G8B8;
   unsigned framebuffer = 0;  // render targets only
   unsigned depthBuffer = 0;  // render targets only
+  // Bound as GL_TEXTURE_CUBE_MAP; stages sample it by a direction.
+  bool cube = false;
 };

@@ -125,6 +125,8 @@ const char* SourceExpr(const OvProgramKey& k, uint8_t source, int materialSlot, 
 
 bool StageHasCoords(const OvProgramKey& k, int s) { return k.stages[s].hasTexture != 0; }
 
+// A cube texture is looked up by the stage's first three coordinates.
+bool StageIsCube(const OvProgramKey& k, int s) { return k.stages[s].hasTexture == 2; }
 void FogFunction(Text& t, const OvProgramKey& k, const char* depth) {
   switch (k.fogFunc) {
     case FOG_EXP: t("exp(-uFog.z * %s)", depth); break;
@@ -280,7 +282,8 @@ int OvGenerateFragmentShader(const OvProgramKey& k, char* out, int size) {
   t("#version 330 core\n");
   t("%sin vec4 vDiffuse;\n%sin vec4 vSpecular;\n", flat, flat);
   for (int s = 0; s < k.stageCount; ++s)
-    if (StageHasCoords(k, s)) t("in vec4 vTex%d;\nuniform sampler2D uTex%d;\n", s, s);
+    if (StageHasCoords(k, s))
+      t("in vec4 vTex%d;\nuniform %s uTex%d;\n", s, StageIsCube(k, s) ? "samplerCube" : "sampler2D", s);
   if (k.fogKind == FOGK_VERTEX || k.fogKind == FOGK_SPECULAR) t("in float vFog;\n");
   if (k.fogKind == FOGK_TABLE_EYE) t("in float vEyeDepth;\n");
   t("uniform vec4 uTFactor;\nuniform vec4 uFog;\nuniform vec4 uFogColour;\nuniform int uAlphaRef;\n");
@@ -290,7 +293,7 @@ int OvGenerateFragmentShader(const OvProgramKey& k, char* out, int size) {
   for (int s = 0; s < k.stageCount; ++s) {
     const OvStageKey& st = k.stages[s];
     if (StageHasCoords(k, s))
-      t("  tex = texture(uTex%d, vTex%d.xy);\n", s, s);
+      t("  tex = texture(uTex%d, vTex%d.%s);\n", s, s, StageIsCube(k, s) ? "xyz" : "xy");
     else
       t("  tex = vec4(1.0);\n");
     char a1[64], a2[64];

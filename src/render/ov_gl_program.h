@@ -27,7 +27,7 @@ struct OvStageKey {
   uint8_t texSet;      // coordinate set (pass-through)
   uint8_t texGen;      // TCI_* >> 16
   uint8_t transform;   // TTFF count, 0x80 when projected
-  uint8_t hasTexture;  // a texture is bound
+  uint8_t hasTexture;  // a texture is bound: 1 flat, 2 cube
 };
 
 struct OvProgramKey {

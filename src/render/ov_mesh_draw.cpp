@@ -460,7 +460,35 @@ bool OvMeshDrawer::WriteBumpColours(bool specular) {
   return true;
 }
 
-void OvDrawMesh(OvRendererGL& renderer, OvMesh& mesh) {
+namespace {
+// Few at a time (one per environment map), so a list does.
+OvTextureOverride* g_overrides = nullptr;
+}  // namespace
+
+void OvAddTextureOverride(OvTextureOverride* entry) {
+  if (!entry) return;
+  OvRemoveTextureOverride(entry);
+  entry->next = g_overrides;
+  g_overrides = entry;
+}
+
+void OvRemoveTextureOverride(OvTextureOverride* entry) {
+  for (OvTextureOverride** p = &g_overrides; *p; p = &(*p)->next) {
+    if (*p != entry) continue;
+    *p = entry->next;
+    entry->next = nullptr;
+    return;
+  }
+}
+
+OvGLTexture* OvMeshDrawer::SlotTexture(int subset, int slot, OvGLTexture* own) const {
+  if (!m_clump) return own;
+  for (const OvTextureOverride* o = g_overrides; o; o = o->next)
+    if (o->clump == m_clump && o->subset == subset && o->slot == slot && o->texture) return o->texture;
+  return own;
+}
+
+void OvDrawMesh(OvRendererGL& renderer, OvMesh& mesh, const OvClump* clump) {
   if (renderer.IsDeviceLost()) return;
   renderer.SetWorldMode(1);
   OvShaderResource* const* resources = reinterpret_cast<OvShaderResource* const*>(mesh.resources);
@@ -477,7 +505,7 @@ void OvDrawMesh(OvRendererGL& renderer, OvMesh& mesh) {
   renderer.SetRenderState(RS_DIFFUSEMATERIALSOURCE, colours ? MCS_COLOR1 : MCS_MATERIAL);
   renderer.SetRenderState(RS_COLORVERTEX, colours ? 1 : 0);
 
-  OvMeshDrawer drawer(renderer, mesh, *b);
+  OvMeshDrawer drawer(renderer, mesh, *b, g_overrides ? clump : nullptr);
   const int subsets = mesh.subsetCount > 1 ? mesh.subsetCount : 1;
   for (int i = 0; i < subsets; ++i) {
     if (mesh.materials && i < mesh.subsetCount) renderer.SetMaterial(mesh.materials[i]);

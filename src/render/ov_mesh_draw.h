@@ -104,15 +104,34 @@ bool OvUpdateMeshBuffers(OvRendererGL& renderer, OvMesh& mesh, const OvShaderRes
 // Drops the mesh's reference to its buffers.
 void OvReleaseMeshBuffers(OvMesh& mesh);
 
+// A texture standing in for entry `slot` (from 0) of the texture list of
+// subset `subset`'s material while one clump's mesh is drawn: a dynamic
+// environment map puts its cube in place of the slot's 2-D texture there,
+// while other users of the material keep seeing their own. The owner keeps
+// the entry registered while it lives; a null texture stands in for nothing.
+struct OvTextureOverride {
+  const OvClump* clump = nullptr;
+  int subset = 0;
+  int slot = 0;
+  OvGLTexture* texture = nullptr;
+  OvTextureOverride* next = nullptr;
+};
+void OvAddTextureOverride(OvTextureOverride* entry);
+void OvRemoveTextureOverride(OvTextureOverride* entry);
+
 // Hands a shader object what it needs to draw one subset.
 class OvMeshDrawer {
  public:
-  OvMeshDrawer(OvRendererGL& renderer, OvMesh& mesh, OvMeshBuffers& buffers)
-      : m_renderer(renderer), m_mesh(mesh), m_buffers(buffers) {}
+  OvMeshDrawer(OvRendererGL& renderer, OvMesh& mesh, OvMeshBuffers& buffers, const OvClump* clump = nullptr)
+      : m_renderer(renderer), m_mesh(mesh), m_buffers(buffers), m_clump(clump) {}
 
   OvRendererGL& Renderer() const { return m_renderer; }
   OvMesh& Mesh() const { return m_mesh; }
   OvMeshBuffers& Buffers() const { return m_buffers; }
+  // The texture to bind for list entry `slot` of the subset's material,
+  // whose own texture is `own`: an override registered for the clump being
+  // drawn, else `own`.
+  OvGLTexture* SlotTexture(int subset, int slot, OvGLTexture* own) const;
   // Triangles of the subset (all with one subset), with the current states.
   bool DrawGeometry(int subset);
   // Software bump mapping: the active light's vector in tangent space into
@@ -124,10 +143,13 @@ class OvMeshDrawer {
   OvRendererGL& m_renderer;
   OvMesh& m_mesh;
   OvMeshBuffers& m_buffers;
+  const OvClump* m_clump;
 };
 
-// Draws all subsets of the mesh with the world matrix already set.
-void OvDrawMesh(OvRendererGL& renderer, OvMesh& mesh);
+// Draws all subsets of the mesh with the world matrix already set; `clump`
+// (when given) is the one the mesh is drawn for, whose texture overrides
+// apply.
+void OvDrawMesh(OvRendererGL& renderer, OvMesh& mesh, const OvClump* clump = nullptr);
 
 // ---------------------------------------------------------------------------
 // Stencil shadow volumes.

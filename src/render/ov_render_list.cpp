@@ -134,7 +134,7 @@ void OvDrawRenderList(OvRendererGL& renderer, const OvRenderItem* items, const O
     const OvMatrix* world = clump->GetToWorldMatrix();
     if (!mesh || !world) continue;
     renderer.SetWorldMatrix(world);
-    OvDrawMesh(renderer, *mesh);
+    OvDrawMesh(renderer, *mesh, clump);
   }
   renderer.ResetWorldMode();
 }

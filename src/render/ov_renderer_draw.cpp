@@ -248,7 +248,7 @@ bool OvRendererGL::CreateTexture(OvGLTexture& out, OvTexFormat format, int width
   } else if (gf.opaque) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
   }
-  glBindTexture(GL_TEXTURE_2D, m_devTextures[0] ? m_devTextures[0]->name : 0);
+  glBindTexture(GL_TEXTURE_2D, m_devTextures[0] && !m_devTextures[0]->cube ? m_devTextures[0]->name : 0);
   if (glGetError() != GL_NO_ERROR) {
     glDeleteTextures(1, &name);
     return false;
@@ -285,7 +285,7 @@ bool OvRendererGL::UploadTextureLevel(OvGLTexture& tex, int level, const void* p
   glActiveTexture(GL_TEXTURE0);
   glBindTexture(GL_TEXTURE_2D, tex.name);
   glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, w, h, gf.format, gf.type, data);
-  glBindTexture(GL_TEXTURE_2D, m_devTextures[0] ? m_devTextures[0]->name : 0);
+  glBindTexture(GL_TEXTURE_2D, m_devTextures[0] && !m_devTextures[0]->cube ? m_devTextures[0]->name : 0);
   OvMFree(wide);
   return glGetError() == GL_NO_ERROR;
 }
@@ -449,7 +449,7 @@ bool OvRendererGL::PrepareDraw(const OvVertexFormat& fmt) {
         st.alphaOp = TOP_DISABLE;
       }
       if (OvStageUsesTexture(st) && m_devTextures[s] && m_devTextures[s]->name) {
-        st.hasTexture = 1;
+        st.hasTexture = m_devTextures[s]->cube ? 2 : 1;
         const uint32_t tci = t[TSS_TEXCOORDINDEX];
         st.texSet = uint8_t((tci & 0xFFFF) < 8 ? tci & 0xFFFF : 7);
         st.texGen = uint8_t((tci >> 16) <= 4 ? tci >> 16 : 0);

@@ -261,7 +261,9 @@ void OvRendererGL::ApplyAllDeviceStates() {
   for (int s = 0; s < OV_MAX_STAGES; ++s) {
     ApplySampler(s);
     glActiveTexture(GLenum(GL_TEXTURE0 + s));
-    glBindTexture(GL_TEXTURE_2D, m_devTextures[s] ? m_devTextures[s]->name : 0);
+    const OvGLTexture* t = m_devTextures[s];
+    glBindTexture(GL_TEXTURE_2D, t && !t->cube ? t->name : 0);
+    glBindTexture(GL_TEXTURE_CUBE_MAP, t && t->cube ? t->name : 0);
   }
   glActiveTexture(GL_TEXTURE0);
 }
@@ -363,11 +365,15 @@ void OvRendererGL::DeviceSetSamplerState(int sampler, uint32_t state, uint32_t v
 void OvRendererGL::DeviceSetTexture(int stage, OvGLTexture* tex) {
   stage &= 7;
   ++m_deviceCalls;
-  if ((m_devTextures[stage] != nullptr) != (tex != nullptr)) m_keyDirty = true;
+  const OvGLTexture* old = m_devTextures[stage];
+  const bool wasCube = old && old->cube, cube = tex && tex->cube;
+  // A cube is sampled through another sampler type: the program changes.
+  if ((old != nullptr) != (tex != nullptr) || wasCube != cube) m_keyDirty = true;
   m_devTextures[stage] = tex;
   if (m_context) {
     glActiveTexture(GLenum(GL_TEXTURE0 + stage));
-    glBindTexture(GL_TEXTURE_2D, tex ? tex->name : 0);
+    if (wasCube != cube) glBindTexture(wasCube ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D, 0), ++m_glCalls;
+    glBindTexture(cube ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D, tex ? tex->name : 0);
     glActiveTexture(GL_TEXTURE0);
     m_glCalls += 3;
   }

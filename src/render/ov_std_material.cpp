@@ -346,7 +346,9 @@ namespace {
 
 uint32_t Address(uint8_t mode) { return mode == OV_ADDRESS_CLAMP ? TADDRESS_CLAMP : TADDRESS_WRAP; }
 
-void ApplyStage(OvRendererGL& r, int stage, const OvPlanStage& s) {
+// A cube texture is looked up by the camera-space reflection vector
+// whatever the layer's kind: a coordinate set cannot address it.
+void ApplyStage(OvRendererGL& r, int stage, const OvPlanStage& s, bool cube) {
   uint32_t colorOp = TOP_SELECTARG1, colorArg1 = TA_TEXTURE, colorArg2 = TA_CURRENT;
   uint32_t alphaOp = TOP_SELECTARG1, alphaArg1 = TA_TEXTURE, alphaArg2 = TA_CURRENT;
   uint32_t coordIndex = s.set, transform = TTFF_DISABLE;
@@ -383,6 +385,10 @@ void ApplyStage(OvRendererGL& r, int stage, const OvPlanStage& s) {
       colorArg1 = TA_SPECULAR;
       alphaOp = TOP_SELECTARG2;
       break;
+  }
+  if (cube && s.op != OvStageOp::Current && s.op != OvStageOp::BumpSpecular) {
+    coordIndex = TCI_CAMERASPACEREFLECTIONVECTOR | s.set;
+    transform = TTFF_COUNT3;
   }
   r.SetTextureStageState(stage, TSS_COLOROP, colorOp);
   r.SetTextureStageState(stage, TSS_COLORARG1, colorArg1);
@@ -457,9 +463,10 @@ void OvPassPlan::DrawSubset(OvMeshDrawer& drawer, int subset) {
     }
     for (int s = 0; s < pass.stageCount; ++s) {
       const OvPlanStage& stage = pass.stages[s];
-      OvGLTexture* texture = stage.slot == OV_PLAN_NO_TEXTURE ? nullptr : m_material.Texture(stage.slot);
+      OvGLTexture* texture =
+          stage.slot == OV_PLAN_NO_TEXTURE ? nullptr : drawer.SlotTexture(subset, stage.slot, m_material.Texture(stage.slot));
       r.SetTexture(s, texture);
-      ApplyStage(r, s, stage);
+      ApplyStage(r, s, stage, texture && texture->cube);
     }
     if (pass.stageCount < OV_PLAN_MAX_STAGES) r.DisableStage(pass.stageCount - 1);
     uint32_t fogColour = 0;

@@ -265,10 +265,10 @@ TEST_F(EffectDraw, EnvMapThatCannotDrawTracesOnceAndSkips) {
     float nearClip, farClip;
     const char* trace;
   };
-  const char* const kNoCube = "!!! Dynamic Env Map: map #1 of sub material #1 is not a cube texture.\n";
+  const char* const kNoTexture = "!!! Dynamic Env Map: map #1 of sub material #1 holds no texture.\n";
   const char* const kBadClip = "!!! Dynamic Env Map: the clip distances need 0 < near < far.\n";
   const Case cases[] = {
-      {"flat texture", false, 10.0f, 5000.0f, kNoCube},
+      {"no texture in the slot", false, 10.0f, 5000.0f, kNoTexture},
       {"near 0", true, 0.0f, 5000.0f, kBadClip},
       {"near = far", true, 10.0f, 10.0f, kBadClip},
       {"far not a number", true, 10.0f, std::nanf(""), kBadClip},
@@ -278,8 +278,6 @@ TEST_F(EffectDraw, EnvMapThatCannotDrawTracesOnceAndSkips) {
     if (c.cube) {
       texture = OvCreateCubeTexture(R(), 16);
       cubes.push_back(texture);
-    } else {
-      texture = Texture32(std::vector<uint32_t>(16 * 16, 0xFF808080u), 16, 16);
     }
     MeshData& body = Square(0.5f, texture);
     OvClump* probe = Add(&body.mesh, {0, 0, -10});
@@ -296,6 +294,89 @@ TEST_F(EffectDraw, EnvMapThatCannotDrawTracesOnceAndSkips) {
     probe->DelAniCtrl(ctrl);
     probe->SetMesh(nullptr);
   }
+}
+
+TEST_F(EffectDraw, EnvMapReflectsTheRoomInPlaceOfAFlatMap) {
+  // A mirror ball in a room open towards the camera: walls red on the right,
+  // green on the left, blue above, yellow below, white at the back. Its
+  // material reflects a flat orange texture, which a small twin ball with
+  // the very same material keeps showing.
+  const float h = 0.70710678f;
+  struct Wall {
+    OvVector pos;
+    OvQuat turn;
+    float r, g, b;
+  };
+  const Wall walls[] = {{{4, 0, -4.5f}, {h, {0, h, 0}}, 1, 0, 0},  {{-4, 0, -4.5f}, {h, {0, h, 0}}, 0, 1, 0},
+                        {{0, 4, -4.5f}, {h, {h, 0, 0}}, 0, 0, 1},  {{0, -4, -4.5f}, {h, {h, 0, 0}}, 1, 1, 0},
+                        {{0, 0, -8.5f}, {1, {0, 0, 0}}, 1, 1, 1}};
+  std::vector<MeshData*> sides;
+  for (const Wall& w : walls) {
+    MeshData& d = Square(4.0f, nullptr);
+    d.material.emissive[0] = w.r, d.material.emissive[1] = w.g, d.material.emissive[2] = w.b;
+    d.mesh.flags |= OV_MESH_TWO_SIDED;
+    Add(&d.mesh, w.pos)->SetQuat(w.turn);
+    sides.push_back(&d);
+  }
+  OvGLTexture* flat = Texture32(std::vector<uint32_t>(8 * 8, 0xFFFF8000u), 8, 8);
+  ASSERT_NE(flat, nullptr);
+  MeshData& body = NewMesh();
+  MakeSphere(body, 24, 32, {0, 0, 0}, 2.0f);
+  body.Finish(1);
+  body.material = {{0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}, {0, 0, 0, 0}, 0};
+  body.resource = Plan({Layer(OV_LAYER_REFLECT)}, {flat}, 2);
+  // Wound for a camera looking along +z: from this one only the inside of
+  // the far half would show.
+  body.mesh.flags |= OV_MESH_TWO_SIDED;
+  OvClump* probe = Add(&body.mesh, {0, 0, -4.5f});
+  MeshData& twin = NewMesh();
+  MakeSphere(twin, 8, 12, {0, 0, 0}, 0.5f);
+  twin.Finish(1);
+  twin.material = body.material;
+  twin.resource = body.resource;
+  Add(&twin.mesh, {-3.0f, -3.0f, -6.0f});
+
+  OvDynamicEnvMapNode node;
+  node.nearClip = 0.1f;
+  node.farClip = 100.0f;
+  node.minSize = 0.0f;
+  node.background = 0xFF000000u;
+  ASSERT_NE(Attach(node, probe), nullptr);
+  Frame();
+  const Picture p = Screen();
+  ExpectMatchesReference(p, "effect_envmap_sphere");
+  // Where the ball's surface faces right, left, up and down (halfway to its
+  // outline), and its middle, which sees the open side behind the camera.
+  struct Spot {
+    const char* name;
+    float x, y;
+    int r, g, b;
+  };
+  const Spot spots[] = {{"right", 0.4f, 0.0f, 255, 0, 0}, {"left", -0.4f, 0.0f, 0, 255, 0},
+                        {"top", 0.0f, 0.4f, 0, 0, 255},   {"bottom", 0.0f, -0.4f, 255, 255, 0},
+                        {"middle", 0.0f, 0.0f, 0, 0, 0},  {"twin", -0.5f, -0.5f, 255, 128, 0}};
+  auto check = [&](const Picture& q, const char* when) {
+    for (const Spot& s : spots) {
+      const uint8_t* px = At(q, s.x, s.y);
+      EXPECT_NEAR(px[0], s.r, 60) << s.name << ", " << when;
+      EXPECT_NEAR(px[1], s.g, 60) << s.name << ", " << when;
+      EXPECT_NEAR(px[2], s.b, 60) << s.name << ", " << when;
+    }
+  };
+  check(p, "first frame");
+
+  // After a lost device the cube is made again and shows the room as it is
+  // now: the side walls swapped colours.
+  R().SimulateDeviceLost();
+  Frame();
+  ASSERT_TRUE(R().SimulateDeviceReset());
+  std::swap(sides[0]->material.emissive[0], sides[1]->material.emissive[0]);
+  std::swap(sides[0]->material.emissive[1], sides[1]->material.emissive[1]);
+  Frame();
+  const Picture after = Screen();
+  EXPECT_NEAR(At(after, 0.4f, 0.0f)[1], 255, 60);
+  EXPECT_NEAR(At(after, -0.4f, 0.0f)[0], 255, 60);
+  EXPECT_NEAR(At(after, 0.0f, 0.4f)[2], 255, 60);
 }
 
 TEST_F(EffectDraw, SecondViewCullsByFrustumClipPlaneAndSize) {
