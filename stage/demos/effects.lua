@@ -65,13 +65,19 @@ end
 -- the flare's light clear) and shows the red marker ball in front of it. A
 -- lens at the lower right shows the middle of the view three times
 -- magnified in its texture (drawn unlit, so the texture shows as it is).
--- The probe at the lower left carries a "Dynamic Env Map"; stage textures
--- are flat, so it says once that its map is no cube texture and draws
--- nothing more.
+-- The probe at the lower left is a mirror ball: a "Dynamic Env Map" draws
+-- its surroundings into a cube of its own (64 pixels a face, the width of
+-- its flat map) that stands in for that map on the probe, which the
+-- material's reflection layer shows. A green panel stands to its right and a
+-- blue one to its left.
 local glass = material{ name = "glass", diffuse = "#80405060", blend = "alpha" }
 local marker = material{ name = "marker", diffuse = "#000000", emissive = { 1, 0, 0 } }
 local screen = texture{ name = "lens screen", width = 64, height = 64, solid = "#FF00FF" }
-local probe_face = material{ name = "probe face", texture = plain }
+local probe_map = texture{ name = "probe map", width = 64, height = 64, solid = "#000000" }
+local probe_face = material{ name = "probe face", diffuse = "#000000",
+                             layers = { { kind = "reflection", texture = probe_map } } }
+local leaf = material{ name = "leaf", diffuse = "#000000", emissive = { 0.1, 0.9, 0.2 } }
+local sky = material{ name = "sky", diffuse = "#000000", emissive = { 0.2, 0.3, 1 } }
 local lens_face = material{ name = "lens face", diffuse = "#000000", emissive = { 1, 1, 1 }, texture = screen }
 object{ name = "effects", id = 40, clumps = {
   clump{ name = "mirror", id = 41, position = { -110, 220, 60 }, look_at = { -110, 0, 60 },
@@ -84,6 +90,8 @@ object{ name = "effects", id = 40, clumps = {
                              ["Minimum Mesh Size (pixel)"] = 1 } } },
   clump{ name = "probe", id = 44, position = { -70, -200, 50 }, mesh = sphere{ radius = 10, material = probe_face },
          animation = { node{ "Dynamic Env Map", ["Minimum Mesh Size (pixel):"] = 1 } } },
+  clump{ name = "probe right", id = 45, position = { -50, -200, 50 }, mesh = box{ size = { 2, 30, 30 }, material = leaf } },
+  clump{ name = "probe left", id = 46, position = { -90, -200, 50 }, mesh = box{ size = { 2, 30, 30 }, material = sky } },
 } }
 
 -- A glowing ember at the front right shines beyond its outline ("~~Glow":
