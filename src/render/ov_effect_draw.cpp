@@ -548,9 +548,8 @@ class AcEnvMap final : public OvAniCtrl {
     m_override.slot = node.map - 1;
   }
   ~AcEnvMap() override {
-    OvRemoveTextureOverride(&m_override);
+    DropOwn();
     delete m_target;
-    delete m_own;
   }
   void Animate(OvClump* clump, int32_t time) override {
     if (clump) OvAniCtrlRegisterPass(clump, this, time, T2PA_AFTER_CULL4);
@@ -565,24 +564,36 @@ class AcEnvMap final : public OvAniCtrl {
     m_warned = true;
   }
 
+  // Stops standing in for the slot.
+  void DropOwn() {
+    if (!m_own) return;
+    OvRemoveTextureOverride(&m_override);
+    delete m_target;
+    m_target = nullptr;
+    delete m_own;
+    m_own = nullptr;
+  }
+
   // The cube to draw into: the slot's own when it is one, else the node's,
   // shown in the slot's place on this clump only.
   OvGLTexture* Cube(OvRendererGL& r, OvClump& clump) {
     OvGLTexture* texture = OvSubsetTexture(clump, m_node.subMaterial, m_node.map);
     if (!texture || texture->name == 0 || texture->width <= 0) {
+      DropOwn();
       char line[160];
       std::snprintf(line, sizeof(line), "!!! Dynamic Env Map: map #%d of sub material #%d holds no texture.\n",
                     int(m_node.map), int(m_node.subMaterial));
       Warn(line);
       return nullptr;
     }
-    if (texture->cube) return texture;
+    if (texture->cube) {
+      DropOwn();
+      return texture;
+    }
     m_override.subset = m_node.subMaterial - 1;
     m_override.slot = m_node.map - 1;
     if (!m_own || m_own->Renderer() != &r || m_override.clump != &clump) {
-      delete m_target;
-      m_target = nullptr;
-      delete m_own;
+      DropOwn();
       m_override.clump = &clump;
       m_own = new EnvCube(r, m_override);
       OvAddTextureOverride(&m_override);

@@ -379,6 +379,14 @@ TEST_F(EffectDraw, EnvMapReflectsTheRoomInPlaceOfAFlatMap) {
   EXPECT_NEAR(At(after, 0.0f, 0.4f)[2], 255, 60);
 }
 
+TEST_F(EffectDraw, FlatTexturesAreMadeWhileACubeIsBound) {
+  OvGLTexture* cube = OvCreateCubeTexture(R(), 16);
+  ASSERT_NE(cube, nullptr);
+  cubes.push_back(cube);
+  R().SetTexture(0, cube);
+  EXPECT_NE(Texture32(std::vector<uint32_t>(4 * 4, 0xFF00FF00u), 4, 4), nullptr);
+}
+
 TEST_F(EffectDraw, SecondViewCullsByFrustumClipPlaneAndSize) {
   // Balls with bounds one unit across, straight ahead of the camera.
   struct Case {
