@@ -463,8 +463,9 @@ void OvPassPlan::DrawSubset(OvMeshDrawer& drawer, int subset) {
     }
     for (int s = 0; s < pass.stageCount; ++s) {
       const OvPlanStage& stage = pass.stages[s];
-      OvGLTexture* texture =
-          stage.slot == OV_PLAN_NO_TEXTURE ? nullptr : drawer.SlotTexture(subset, stage.slot, m_material.Texture(stage.slot));
+      OvGLTexture* texture = stage.slot == OV_PLAN_NO_TEXTURE
+                                 ? nullptr
+                                 : drawer.SlotTexture(subset, stage.slot, m_material.Texture(stage.slot));
       r.SetTexture(s, texture);
       ApplyStage(r, s, stage, texture && texture->cube);
     }

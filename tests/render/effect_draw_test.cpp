@@ -307,8 +307,10 @@ TEST_F(EffectDraw, EnvMapReflectsTheRoomInPlaceOfAFlatMap) {
     OvQuat turn;
     float r, g, b;
   };
-  const Wall walls[] = {{{4, 0, -4.5f}, {h, {0, h, 0}}, 1, 0, 0},  {{-4, 0, -4.5f}, {h, {0, h, 0}}, 0, 1, 0},
-                        {{0, 4, -4.5f}, {h, {h, 0, 0}}, 0, 0, 1},  {{0, -4, -4.5f}, {h, {h, 0, 0}}, 1, 1, 0},
+  const Wall walls[] = {{{4, 0, -4.5f}, {h, {0, h, 0}}, 1, 0, 0},
+                        {{-4, 0, -4.5f}, {h, {0, h, 0}}, 0, 1, 0},
+                        {{0, 4, -4.5f}, {h, {h, 0, 0}}, 0, 0, 1},
+                        {{0, -4, -4.5f}, {h, {h, 0, 0}}, 1, 1, 0},
                         {{0, 0, -8.5f}, {1, {0, 0, 0}}, 1, 1, 1}};
   std::vector<MeshData*> sides;
   for (const Wall& w : walls) {
