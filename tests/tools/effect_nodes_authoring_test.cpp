@@ -14,12 +14,6 @@ using namespace orvc_test;
 
 namespace {
 
-template <class T>
-const T* NodeAt(const OvDatabase& db, int entry) {
-  const OvDbAniSet* s = db.AniSet(0);
-  return s && entry < s->count ? dynamic_cast<const T*>(s->nodes[entry]) : nullptr;
-}
-
 TEST(EffectNodesAuthoring, BuiltByLabelsAndWrittenBackUnchanged) {
   Compiled c = Compile(R"~(
     animation{

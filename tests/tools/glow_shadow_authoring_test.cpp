@@ -11,12 +11,6 @@ using namespace orvc_test;
 
 namespace {
 
-template <class T>
-const T* NodeAt(const OvDatabase& db, int entry) {
-  const OvDbAniSet* s = db.AniSet(0);
-  return s && entry < s->count ? dynamic_cast<const T*>(s->nodes[entry]) : nullptr;
-}
-
 TEST(GlowShadowAuthoring, BuiltByLabelsAndWrittenBackUnchanged) {
   Compiled c = Compile(R"~(
     local t = texture{ name = "spot", width = 2, height = 2, solid = "#FFFFFF" }

@@ -14,6 +14,7 @@
 
 #include "content_builder.h"
 #include "orvc_compiler.h"
+#include "ov_database.h"
 #include "ov_node_type.h"
 #include "ov_nodes.h"
 #include "ov_scene.h"
@@ -60,6 +61,13 @@ inline DatabasePtr Load(const Bytes& image) {
   DatabasePtr db = content_test::MakeDatabase();
   if (!db || !content_test::LoadBytes(*db, image)) return nullptr;
   return db;
+}
+
+// Entry `entry` of the first animation set as a T, or null.
+template <class T>
+const T* NodeAt(const OvDatabase& db, int entry) {
+  const OvDbAniSet* s = db.AniSet(0);
+  return s && entry < s->count ? dynamic_cast<const T*>(s->nodes[entry]) : nullptr;
 }
 
 inline uint32_t U32(const uint8_t* p) {
