@@ -1,10 +1,20 @@
+// Build and run (Release, headless software GL), medians of 5 repetitions:
+//   cmake -S . -B build/rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_BENCH=ON
+//   cmake --build build/rel --target render_bench
+//   SDL_VIDEODRIVER=offscreen build/rel/bin/render_bench --benchmark_repetitions=5
+// Instruction counts of the calling thread (not disturbed by other load):
+//   SDL_VIDEODRIVER=offscreen valgrind --tool=callgrind --toggle-collect='CountedEngineFrames*'
+//     build/rel/bin/render_bench --count-frames=4     (likewise 'CountedMinimalFrames*',
+//     'CountedCartoonFrames*'; callgrind_annotate --inclusive=yes on the main thread's file)
+//
 // One frame of 500 meshes (200 triangles each, 100k in all) drawn through the
 // engine (standard material with one modulated texture, one directional
 // light, per-mesh world matrices, state caches, generated programs) against a
 // minimal GL loop drawing the very same buffers with one hand-written program.
 // Both end with glFinish, so the time is the whole frame on the rasteriser.
 // The ratios of the two (wall time, and CPU time of the calling thread) are
-// printed at the end.
+// printed at the end, and those of the same scene drawn with the cartoon
+// shader material against the standard material.
 #include <benchmark/benchmark.h>
 
 #include <SDL.h>
@@ -12,12 +22,15 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "ov_mesh.h"
 #include "ov_mesh_draw.h"
 #include "ov_render_list.h"
 #include "ov_renderer_gl.h"
+#include "ov_shader_material.h"
 #include "ov_std_material.h"
 #include "ov_texture_builder.h"
 
@@ -41,6 +54,11 @@ struct World {
   void* resource = nullptr;
   int32_t shaderIndex = 0;
   std::vector<OvMesh> meshes;
+  // The same spheres with the cartoon material, in buffers of their own.
+  OvCartoonMaterial* cartoon = nullptr;
+  OvShaderResource* cartoonDraw = nullptr;
+  void* cartoonResource = nullptr;
+  std::vector<OvMesh> cartoonMeshes;
   std::vector<OvMatrix> worlds;
   OvMatrix view, projection;
   // The minimal loop.
@@ -52,6 +70,7 @@ struct World {
 World* g_world = nullptr;
 double g_engineNs = 0, g_minimalNs = 0;
 double g_engineCpuNs = 0, g_minimalCpuNs = 0;
+double g_cartoonNs = 0, g_cartoonCpuNs = 0;
 
 void BuildSphere(World& w) {
   for (int r = 0; r <= kRings; ++r) {
@@ -161,6 +180,16 @@ bool Setup() {
     OvMatrixSetPos(w.worlds[size_t(i)], {float(i % 25) * 0.8f - 9.6f, float(i / 25) * 0.6f - 5.7f, 12.0f});
     if (!OvUpdateMeshBuffers(*w.renderer, w.meshes[size_t(i)], w.plan)) return false;
   }
+  w.cartoon = OvArenaNew<OvCartoonMaterial>(w.arena);
+  if (!w.cartoon || !w.cartoon->SetCartoon(w.arena, -1, 0xFF404040u, 0xFF808080u, 0.2f, 0.0f)) return false;
+  w.cartoon->SetTexture(0, w.texture);
+  w.cartoonDraw = OvMakeShaderMaterialDraw(*w.cartoon, *w.renderer, w.renderer->GetMaxTextures());
+  if (!w.cartoonDraw) return false;
+  w.cartoonResource = w.cartoonDraw;
+  source.resources = &w.cartoonResource;
+  w.cartoonMeshes.assign(kMeshes, source);
+  for (OvMesh& m : w.cartoonMeshes)
+    if (!OvUpdateMeshBuffers(*w.renderer, m, w.cartoonDraw)) return false;
   OvMatrixIdentity(w.view);
   w.view.m[3][2] = 2.0f;
   OvMatPerspective(w.projection, 1.2f, 0.5f, 100.0f);
@@ -174,6 +203,8 @@ void Teardown() {
   World& w = *g_world;
   if (w.renderer && w.renderer->IsInitialised()) {
     for (OvMesh& m : w.meshes) OvReleaseMeshBuffers(m);
+    for (OvMesh& m : w.cartoonMeshes) OvReleaseMeshBuffers(m);
+    if (w.cartoonDraw) w.cartoonDraw->Release();
     if (w.program) glDeleteProgram(w.program);
     if (w.vao) glDeleteVertexArrays(1, &w.vao);
     if (w.plan) w.plan->Release();
@@ -187,7 +218,7 @@ void Teardown() {
   SDL_Quit();
 }
 
-void EngineFrame(World& w) {
+void DrawScene(World& w, std::vector<OvMesh>& meshes) {
   OvRendererGL& r = *w.renderer;
   r.SetBackgroundColour(0xFF000000u);
   r.ClearBackBuffer();
@@ -203,17 +234,20 @@ void EngineFrame(World& w) {
   r.EnableLight(0, true);
   for (int i = 0; i < kMeshes; ++i) {
     r.SetWorldMatrix(&w.worlds[size_t(i)]);
-    OvDrawMesh(r, w.meshes[size_t(i)]);
+    OvDrawMesh(r, meshes[size_t(i)]);
   }
   r.EndScene();
   glFinish();
 }
 
+void EngineFrame(World& w) { DrawScene(w, w.meshes); }
+void CartoonFrame(World& w) { DrawScene(w, w.cartoonMeshes); }
+
 void MinimalFrame(World& w) {
-  // The engine culls back faces (clockwise in window space here) and tests
-  // depth; so does this loop.
+  // The engine culls the triangles that run clockwise in GL's window space
+  // (its default cull mode) and tests depth; so does this loop.
   glEnable(GL_CULL_FACE);
-  glFrontFace(GL_CW);
+  glFrontFace(GL_CCW);
   glCullFace(GL_BACK);
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
@@ -257,6 +291,14 @@ void BM_EngineFrame(benchmark::State& state) {
   state.counters["triangles"] = double(kMeshes) * kRings * kSegments * 2;
 }
 
+void BM_CartoonMaterialFrame(benchmark::State& state) {
+  if (!g_world || !g_world->ok) {
+    state.SkipWithError("no GL device");
+    return;
+  }
+  for (auto _ : state) CartoonFrame(*g_world);
+}
+
 void BM_MinimalGLFrame(benchmark::State& state) {
   if (!g_world || !g_world->ok) {
     state.SkipWithError("no GL device");
@@ -268,18 +310,21 @@ void BM_MinimalGLFrame(benchmark::State& state) {
 // The engine runs first: the minimal loop leaves GL state behind that the
 // engine's caches do not know about.
 BENCHMARK(BM_EngineFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_CartoonMaterialFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_MinimalGLFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      // With repetitions only the mean counts.
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "mean") continue;
+      // With repetitions only the median counts: a build on the other core
+      // shows up as an outlier, which the median leaves out.
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
       const double unit = run.time_unit == benchmark::kMillisecond ? 1e6 : 1.0;
       const double ns = run.GetAdjustedRealTime() * unit, cpu = run.GetAdjustedCPUTime() * unit;
       if (run.benchmark_name().find("BM_EngineFrame") == 0) g_engineNs = ns, g_engineCpuNs = cpu;
       if (run.benchmark_name().find("BM_MinimalGLFrame") == 0) g_minimalNs = ns, g_minimalCpuNs = cpu;
+      if (run.benchmark_name().find("BM_CartoonMaterialFrame") == 0) g_cartoonNs = ns, g_cartoonCpuNs = cpu;
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -287,34 +332,77 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 }  // namespace
 
-// Lit pixels of the back buffer: both loops must cover the same area.
-long Coverage(World& w) {
+// Lit pixels of the back buffer and their mean brightness: both loops must
+// draw the same faces over the same area.
+long Coverage(World& w, double* brightness = nullptr) {
   std::vector<uint8_t> px(size_t(w.renderer->GetFrameWidth()) * size_t(w.renderer->GetFrameHeight()) * 4);
   w.renderer->ReadPixels(px.data(), w.renderer->GetFrameWidth(), w.renderer->GetFrameHeight());
   long lit = 0;
-  for (size_t i = 0; i < px.size(); i += 4) lit += (px[i] | px[i + 1] | px[i + 2]) != 0;
+  double sum = 0;
+  for (size_t i = 0; i < px.size(); i += 4) {
+    lit += (px[i] | px[i + 1] | px[i + 2]) != 0;
+    sum += px[i] + px[i + 1] + px[i + 2];
+  }
+  if (brightness) *brightness = lit > 0 ? sum / (3.0 * double(lit)) : 0.0;
   return lit;
 }
 
+// Instruction counting (callgrind --toggle-collect='*Counted*'): frames
+// drawn after a warm-up, so program builds and first-use work stay outside.
+__attribute__((noinline)) void CountedEngineFrames(int frames) {
+  for (int i = 0; i < frames; ++i) EngineFrame(*g_world);
+}
+__attribute__((noinline)) void CountedMinimalFrames(int frames) {
+  for (int i = 0; i < frames; ++i) MinimalFrame(*g_world);
+}
+__attribute__((noinline)) void CountedCartoonFrames(int frames) {
+  for (int i = 0; i < frames; ++i) CartoonFrame(*g_world);
+}
+
 int main(int argc, char** argv) {
+  int countFrames = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--count-frames=", 15) == 0) countFrames = std::atoi(argv[i] + 15);
+  }
+  if (countFrames > 0) {
+    const bool ok = Setup();
+    if (ok) {
+      // The minimal loop last: it leaves GL state the engine's caches do not
+      // know about.
+      for (int i = 0; i < 2; ++i) EngineFrame(*g_world), CartoonFrame(*g_world);
+      CountedEngineFrames(countFrames);
+      CountedCartoonFrames(countFrames);
+      for (int i = 0; i < 2; ++i) MinimalFrame(*g_world);
+      CountedMinimalFrames(countFrames);
+    }
+    Teardown();
+    return ok ? 0 : 1;
+  }
   benchmark::Initialize(&argc, argv);
   if (!Setup()) std::fprintf(stderr, "GL device could not be set up\n");
   long engineCover = -1;
+  double engineLight = 0, minimalLight = 0;
   if (g_world && g_world->ok) {
     EngineFrame(*g_world);
-    engineCover = Coverage(*g_world);
+    engineCover = Coverage(*g_world, &engineLight);
   }
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   if (engineCover >= 0) {
     MinimalFrame(*g_world);
-    std::printf("covered pixels: engine %ld, minimal GL %ld\n", engineCover, Coverage(*g_world));
+    const long minimalCover = Coverage(*g_world, &minimalLight);
+    std::printf("covered pixels: engine %ld, minimal GL %ld; mean brightness %.1f, %.1f\n", engineCover, minimalCover,
+                engineLight, minimalLight);
   }
   if (g_engineNs > 0 && g_minimalNs > 0) {
     // Wall time includes the rasteriser's own threads; CPU time is the
     // calling thread, where the engine's overhead lives.
     std::printf("engine / minimal GL frame time: %.2f (calling-thread CPU time: %.2f)\n", g_engineNs / g_minimalNs,
                 g_minimalCpuNs > 0 ? g_engineCpuNs / g_minimalCpuNs : 0.0);
+  }
+  if (g_engineNs > 0 && g_cartoonNs > 0) {
+    std::printf("cartoon / standard material frame time: %.2f (calling-thread CPU time: %.2f)\n",
+                g_cartoonNs / g_engineNs, g_engineCpuNs > 0 ? g_cartoonCpuNs / g_engineCpuNs : 0.0);
   }
   Teardown();
   benchmark::Shutdown();

@@ -642,6 +642,9 @@ void OvRendererGL::SetActiveLight(const OvLightData* light, int32_t a, int32_t b
 }
 
 void OvRendererGL::SetMaterial(const OvMaterial& material) {
+  // Meshes sharing a material set it draw after draw: only a change
+  // reaches the programs.
+  if (std::memcmp(&m_material, &material, sizeof(material)) == 0) return;
   m_material = material;
   ++m_materialVersion;
 }

@@ -124,6 +124,31 @@ TEST_F(PixelTest, SpecularAddsWhenEnabled) {
   EXPECT_TRUE(Near(Centre(), 191, 191, 191));
 }
 
+// Repeating a material skips the upload; any change, in any field, must
+// still reach the program, across frames.
+TEST_F(PixelTest, MaterialChangesReachTheProgramAfterRepeats) {
+  OvLightData l;
+  l.type = OV_DEVLIGHT_POINT;
+  l.position = {0, 0, 0};
+  ASSERT_TRUE(r->SetLight(0, l));
+  r->EnableLight(0, true);
+  r->EnableLighting(true);
+  struct Step {
+    float diffuse, emissive;
+    int grey;
+  };
+  const Step steps[] = {{0.5f, 0, 128}, {0.5f, 0, 128}, {0.25f, 0, 64}, {0.25f, 0.25f, 128}, {0.25f, 0, 64}};
+  for (const Step& s : steps) {
+    SCOPED_TRACE(testing::Message() << "diffuse " << s.diffuse << " emissive " << s.emissive);
+    const float d = s.diffuse, e = s.emissive;
+    const OvMaterial m{{d, d, d, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}, {e, e, e, 0}, 0};
+    Clear(0xFF000000u);
+    r->SetMaterial(m);
+    ASSERT_TRUE(DrawLitQuad(5.0f));
+    EXPECT_TRUE(Near(Centre(), s.grey, s.grey, s.grey));
+  }
+}
+
 TEST_F(PixelTest, VertexColourAsDiffuseSource) {
   const float diffuse[3] = {1.0f, 1.0f, 1.0f};
   Lit(diffuse);
