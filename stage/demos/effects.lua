@@ -1,5 +1,7 @@
 -- Effects demo: a trail streaming behind a moving box, a lens flare on a
--- light clump with one element, and a clump hidden by the Invisible node.
+-- light clump with one element, a clump hidden by the Invisible node, the
+-- shader materials, the render-effect nodes, glow, a shadow and the debug
+-- overlay.
 -- At 60 time units per second the box stands at (t, 0, 0) at local time t
 -- (up to t = 60), and the trail's origin sits on the box's vertex 0.
 
@@ -12,7 +14,10 @@ local glow = material{ name = "glow", diffuse = "#FFE080", emissive = { 1, 0.9, 
 -- vertices of the parent make row 0.
 local blade = clump{
   name = "blade", id = 10, mesh = box{ size = 10, material = white },
-  animation = { track{ kind = "position", keys = { { 0, 0, 0, 0 }, { 60, 60, 0, 0 } } } },
+  animation = {
+    track{ kind = "position", keys = { { 0, 0, 0, 0 }, { 60, 60, 0, 0 } } },
+    node{ "{i}Display Clump State", ["X (0 - 640):"] = 4, ["Y (0 - 480):"] = 40, ["Color:"] = "#FFFF80" },
+  },
   children = {
     clump{ name = "trail", id = 11, mesh = plane{ size = 10, material = glow, two_sided = true },
            animation = { node{ "Drag Shine", ["Vertices list of it's parent:"] = "0, 2" } } },
@@ -109,9 +114,12 @@ object{ name = "glow and shadow", id = 50, clumps = {
          animation = { node{ "{c}Rigid Shadow" } } },
 } }
 
+-- The debug overlay: the scene's counters along the top; the moving box
+-- shows its name, time and switches under them.
 local camera = clump{
   name = "camera", id = 100, position = { 0, -400, 150 }, look_at = { 0, 0, 0 },
   camera = { fov = 45, near = 1, far = 2000 },
+  animation = { node{ "{i}Display Scene State", ["X (0 - 640):"] = 4, ["Y (0 - 480):"] = 12 } },
 }
 local sun = clump{ name = "sun", light = { type = "directional", direction = { -0.3, 0.6, -0.7 } } }
 object{ name = "world", id = 9, clumps = { blade, flare, hidden, camera, sun } }
