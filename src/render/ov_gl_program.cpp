@@ -124,9 +124,47 @@ const char* SourceExpr(const OvProgramKey& k, uint8_t source, int materialSlot, 
 }
 
 bool StageHasCoords(const OvProgramKey& k, int s) { return k.stages[s].hasTexture != 0; }
-
 // A cube texture is looked up by the stage's first three coordinates.
 bool StageIsCube(const OvProgramKey& k, int s) { return k.stages[s].hasTexture == 2; }
+
+int LightTypeOf(const OvProgramKey& k, int i) { return (k.lightTypes[i >> 2] >> (2 * (i & 3))) & 3; }
+
+// One light of the key, its type known: no loop and no branch on the type,
+// which software vertex processing would pay for on every vertex.
+void LightTerm(Text& t, const OvProgramKey& k, int i) {
+  const int base = i * OV_LIGHT_VEC4S, type = LightTypeOf(k, i);
+  t("  {\n    vec4 l1 = uLights[%d];\n    vec3 L;\n    float att = 1.0;\n", base + 1);
+  if (type == 3) {
+    t("    L = -l1.xyz;\n");
+  } else {
+    t("    vec4 l0 = uLights[%d];\n    vec4 l5 = uLights[%d];\n", base, base + 5);
+    t("    vec3 d = l0.xyz - P;\n    float dist = length(d);\n");
+    t("    L = dist > 0.0 ? d / dist : vec3(0.0, 0.0, -1.0);\n");
+    t("    float den = l5.x + l5.y * dist + l5.z * dist * dist;\n");
+    // Past its range a light adds nothing at all.
+    t("    att = dist > l1.w ? 0.0 : den > 0.0 ? 1.0 / den : 1.0;\n");
+    if (type == 2) {
+      t("    vec4 l6 = uLights[%d];\n", base + 6);
+      t("    float rho = dot(-L, l1.xyz);\n");
+      t("    if (rho <= l6.y) att = 0.0;\n");
+      t("    else if (rho <= l6.x) {\n");
+      t("      float s = (rho - l6.y) / max(l6.x - l6.y, 1e-6);\n");
+      t("      att *= l5.w == 1.0 ? s : pow(s, l5.w);\n    }\n");
+    }
+  }
+  t("    asum += att * uLights[%d].rgb;\n", base + 4);
+  t("    float ndl = max(dot(N, L), 0.0);\n");
+  t("    dsum += att * ndl * uLights[%d].rgb;\n", base + 2);
+  if (k.specularEnable) {
+    t("    if (ndl > 0.0) {\n");
+    t("      vec3 H = normalize(L + E);\n");
+    t("      float nh = max(dot(N, H), 0.0);\n");
+    t("      float sp = uMaterial[4].x > 0.0 ? pow(nh, uMaterial[4].x) : 1.0;\n");
+    t("      ssum += att * sp * uLights[%d].rgb;\n    }\n", base + 3);
+  }
+  t("  }\n");
+}
+
 void FogFunction(Text& t, const OvProgramKey& k, const char* depth) {
   switch (k.fogFunc) {
     case FOG_EXP: t("exp(-uFog.z * %s)", depth); break;
@@ -190,37 +228,8 @@ int OvGenerateVertexShader(const OvProgramKey& k, char* out, int size) {
     t("  vec4 mS = %s;\n", SourceExpr(k, k.specularSource, 2, b3, sizeof(b3)));
     t("  vec4 mE = %s;\n", SourceExpr(k, k.emissiveSource, 3, b4, sizeof(b4)));
     t("  vec3 dsum = vec3(0.0);\n  vec3 asum = vec3(0.0);\n  vec3 ssum = vec3(0.0);\n");
-    t("  for (int i = 0; i < uLightCount; ++i) {\n");
-    t("    vec4 l0 = uLights[i * %d];\n", OV_LIGHT_VEC4S);
-    t("    vec4 l1 = uLights[i * %d + 1];\n", OV_LIGHT_VEC4S);
-    t("    vec4 l5 = uLights[i * %d + 5];\n", OV_LIGHT_VEC4S);
-    t("    vec3 L;\n    float att = 1.0;\n");
-    t("    if (l0.w == 3.0) {\n      L = -l1.xyz;\n    } else {\n");
-    t("      vec3 d = l0.xyz - P;\n      float dist = length(d);\n");
-    t("      if (dist > l1.w) continue;\n");
-    t("      L = dist > 0.0 ? d / dist : vec3(0.0, 0.0, -1.0);\n");
-    t("      float den = l5.x + l5.y * dist + l5.z * dist * dist;\n");
-    t("      att = den > 0.0 ? 1.0 / den : 1.0;\n");
-    t("      if (l0.w == 2.0) {\n");
-    t("        vec4 l6 = uLights[i * %d + 6];\n", OV_LIGHT_VEC4S);
-    t("        float rho = dot(-L, l1.xyz);\n");
-    t("        if (rho <= l6.y) att = 0.0;\n");
-    t("        else if (rho <= l6.x) {\n");
-    t("          float s = (rho - l6.y) / max(l6.x - l6.y, 1e-6);\n");
-    t("          att *= l5.w == 1.0 ? s : pow(s, l5.w);\n");
-    t("        }\n      }\n    }\n");
-    t("    asum += att * uLights[i * %d + 4].rgb;\n", OV_LIGHT_VEC4S);
-    t("    float ndl = max(dot(N, L), 0.0);\n");
-    t("    dsum += att * ndl * uLights[i * %d + 2].rgb;\n", OV_LIGHT_VEC4S);
-    if (k.specularEnable) {
-      t("    if (ndl > 0.0) {\n");
-      t("      vec3 H = normalize(L + E);\n");
-      t("      float nh = max(dot(N, H), 0.0);\n");
-      t("      float sp = uMaterial[4].x > 0.0 ? pow(nh, uMaterial[4].x) : 1.0;\n");
-      t("      ssum += att * sp * uLights[i * %d + 3].rgb;\n", OV_LIGHT_VEC4S);
-      t("    }\n");
-    }
-    t("  }\n");
+    const int lights = k.lightCount <= OV_PROGRAM_LIGHTS ? k.lightCount : OV_PROGRAM_LIGHTS;
+    for (int i = 0; i < lights; ++i) LightTerm(t, k, i);
     t("  vDiffuse = clamp(vec4(mE.rgb + mA.rgb * (uAmbient.rgb + asum) + mD.rgb * dsum, mD.a), 0.0, 1.0);\n");
     t("  vSpecular = clamp(vec4(mS.rgb * ssum, mS.a), 0.0, 1.0);\n");
   } else {

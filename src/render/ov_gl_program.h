@@ -9,6 +9,7 @@
 #include "ov_memory.h"
 
 inline constexpr int OV_PROGRAM_STAGES = 8;
+inline constexpr int OV_PROGRAM_LIGHTS = 8;
 
 // Fog variants a program can compute.
 enum OvFogKind : uint8_t {
@@ -55,7 +56,11 @@ struct OvProgramKey {
   uint8_t alphaFunc;  // CMP_*, 0 when alpha test is off
   uint8_t flatShade;
   uint8_t stageCount;
-  uint8_t pad[4];
+  // Lit programs are built for the enabled lights: how many, and each one's
+  // type (1 point, 2 spot, 3 directional), 2 bits a light, the first lowest.
+  uint8_t lightCount;
+  uint8_t lightTypes[2];
+  uint8_t pad;
   OvStageKey stages[OV_PROGRAM_STAGES];
 };
 

@@ -413,6 +413,13 @@ bool OvRendererGL::PrepareDraw(const OvVertexFormat& fmt) {
       k.ambientSource = src(d[RS_AMBIENTMATERIALSOURCE]);
       k.specularSource = src(d[RS_SPECULARMATERIALSOURCE]);
       k.emissiveSource = src(d[RS_EMISSIVEMATERIALSOURCE]);
+      // The enabled lights in the order the uniforms pack them.
+      for (int i = 0; i < OV_MAX_LIGHTS && k.lightCount < OV_PROGRAM_LIGHTS; ++i) {
+        if (!m_lightOn[i]) continue;
+        const uint32_t type = uint32_t(m_lights[i].type) & 3;
+        k.lightTypes[k.lightCount >> 2] |= uint8_t(type << (2 * (k.lightCount & 3)));
+        ++k.lightCount;
+      }
     }
     k.specularEnable = d[RS_SPECULARENABLE] != 0;
     if (d[RS_FOGENABLE]) {

@@ -622,14 +622,19 @@ void OvRendererGL::EnableLight(int index, bool on) {
   if (m_lightOn[index] == on) return;
   m_lightOn[index] = on;
   ++m_lightVersion;
+  // Lit programs are built for the enabled lights.
+  m_keyDirty = true;
 }
 
 bool OvRendererGL::SetLight(int index, const OvLightData& light) {
   if (index < 0 || index >= OV_MAX_LIGHTS) return false;
+  const int32_t before = m_lights[index].type;
   m_lights[index] = light;
   const int32_t t = light.type;
   if (t != OV_DEVLIGHT_POINT && t != OV_DEVLIGHT_SPOT && t != OV_DEVLIGHT_DIRECTIONAL)
     m_lights[index].type = OV_DEVLIGHT_POINT;
+  // The type is part of the lit programs.
+  if (m_lights[index].type != before) m_keyDirty = true;
   ++m_lightVersion;
   return true;
 }

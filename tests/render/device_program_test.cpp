@@ -50,6 +50,47 @@ TEST_F(ProgramTest, SameStateCompilesOnceDifferentStatesDiffer) {
   EXPECT_EQ(r->ProgramCount(), r->ProgramCompiles());
 }
 
+// Lit programs are built for the enabled lights and their types: a change
+// of either picks another program (compiled once), frame after frame.
+TEST_F(ProgramTest, LitProgramsFollowTheEnabledLightsAndTheirTypes) {
+  Open();
+  Camera();
+  PlainStates();
+  r->SetAmbient(0);
+  r->SetMaterial({{1, 1, 1, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}, 0});
+  r->EnableLighting(true);
+  OvLightData directional;
+  directional.type = OV_DEVLIGHT_DIRECTIONAL;
+  directional.direction = {0, 0, 1};
+  directional.diffuse[0] = directional.diffuse[1] = directional.diffuse[2] = 0.5f;
+  OvLightData shortPoint = directional;  // the quad lies past its range
+  shortPoint.type = OV_DEVLIGHT_POINT;
+  shortPoint.range = 1.0f;
+  struct Step {
+    const OvLightData* light0;
+    bool second;  // light 1, directional, on as well
+    int grey;
+    int newCompiles;
+  };
+  const Step steps[] = {{&directional, false, 128, 1},
+                        {&shortPoint, false, 0, 1},
+                        {&directional, false, 128, 0},
+                        {&directional, true, 255, 1},
+                        {&directional, false, 128, 0}};
+  ASSERT_TRUE(r->SetLight(1, directional));
+  r->EnableLight(0, true);
+  for (const Step& s : steps) {
+    SCOPED_TRACE(testing::Message() << "light 0 type " << s.light0->type << ", second " << s.second);
+    const int compiles = r->ProgramCompiles();
+    ASSERT_TRUE(r->SetLight(0, *s.light0));
+    r->EnableLight(1, s.second);
+    Clear(0xFF000000u);
+    ASSERT_TRUE(DrawLitQuad(5.0f));
+    EXPECT_TRUE(Near(Centre(), s.grey, s.grey, s.grey));
+    EXPECT_EQ(r->ProgramCompiles(), compiles + s.newCompiles);
+  }
+}
+
 TEST_F(ProgramTest, StatesThatDoNotReachTheProgramShareIt) {
   Open();
   Camera();
