@@ -3,9 +3,10 @@
 //   cmake --build build/rel --target render_bench
 //   SDL_VIDEODRIVER=offscreen build/rel/bin/render_bench --benchmark_repetitions=5
 // Instruction counts of the calling thread (not disturbed by other load):
-//   SDL_VIDEODRIVER=offscreen valgrind --tool=callgrind --toggle-collect='CountedEngineFrames*'
-//     build/rel/bin/render_bench --count-frames=4     (likewise 'CountedMinimalFrames*',
-//     'CountedCartoonFrames*'; callgrind_annotate --inclusive=yes on the main thread's file)
+//   SDL_VIDEODRIVER=offscreen valgrind --tool=callgrind --separate-threads=yes
+//     --toggle-collect='CountedEngineFrames*' build/rel/bin/render_bench --count-frames=4
+//   (likewise 'CountedMinimalFrames*', 'CountedCartoonFrames*'); the "totals" line of the
+//   calling thread's file (callgrind.out.PID-01) divided by 4 is one frame.
 //
 // One frame of 500 meshes (200 triangles each, 100k in all) drawn through the
 // engine (standard material with one modulated texture, one directional
