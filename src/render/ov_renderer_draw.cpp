@@ -152,6 +152,10 @@ constexpr uint32_t kStreamBytes = 256 * 1024;
 
 }  // namespace
 
+bool BlackSpecular(const OvMaterial& m) {
+  return m.specular[0] == 0.0f && m.specular[1] == 0.0f && m.specular[2] == 0.0f;
+}
+
 // ---------------------------------------------------------------------------
 // Buffers.
 
@@ -422,6 +426,13 @@ bool OvRendererGL::PrepareDraw(const OvVertexFormat& fmt) {
       }
     }
     k.specularEnable = d[RS_SPECULARENABLE] != 0;
+    if (k.lighting && k.specularEnable) {
+      // A black material specular lights nothing: the program leaves the
+      // highlight out (unless the vertex colours give the specular colour).
+      const bool fromVertex = k.colorVertex && ((k.specularSource == MCS_COLOR1 && k.hasDiffuse) ||
+                                                (k.specularSource == MCS_COLOR2 && k.hasSpecular));
+      if (!fromVertex && BlackSpecular(m_material)) k.specularEnable = 0;
+    }
     if (d[RS_FOGENABLE]) {
       auto func = [](uint32_t v) { return uint8_t(v == FOG_EXP || v == FOG_EXP2 ? v : FOG_LINEAR); };
       if (d[RS_FOGTABLEMODE] != FOG_NONE && m_caps.fogTable) {

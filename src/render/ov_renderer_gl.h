@@ -72,6 +72,9 @@ struct OvRenderCaps {
   int maxStreams = 0;
 };
 
+// True when the material's specular colour is black (it lights nothing).
+bool BlackSpecular(const OvMaterial& material);
+
 class OvRendererGL : public OvAllocated, public OvRenderer {
  public:
   OvRendererGL();

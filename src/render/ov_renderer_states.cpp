@@ -650,6 +650,8 @@ void OvRendererGL::SetMaterial(const OvMaterial& material) {
   // Meshes sharing a material set it draw after draw: only a change
   // reaches the programs.
   if (std::memcmp(&m_material, &material, sizeof(material)) == 0) return;
+  // Lit programs leave the highlight out for a black specular colour.
+  if (BlackSpecular(m_material) != BlackSpecular(material)) m_keyDirty = true;
   m_material = material;
   ++m_materialVersion;
 }

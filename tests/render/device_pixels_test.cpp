@@ -124,6 +124,28 @@ TEST_F(PixelTest, SpecularAddsWhenEnabled) {
   EXPECT_TRUE(Near(Centre(), 191, 191, 191));
 }
 
+// A black specular colour leaves the highlight out of the program; a
+// material with one, drawn after it, must have it again.
+TEST_F(PixelTest, HighlightFollowsTheMaterialsSpecularColour) {
+  OvLightData l;
+  l.type = OV_DEVLIGHT_POINT;
+  l.position = {0, 0, 0};
+  l.specular[0] = l.specular[1] = l.specular[2] = 0.5f;
+  ASSERT_TRUE(r->SetLight(0, l));
+  r->EnableLight(0, true);
+  r->EnableLighting(true);
+  r->SetRenderState(RS_SPECULARENABLE, 1);
+  const float spec[] = {0, 1, 0, 1};
+  for (const float s : spec) {
+    SCOPED_TRACE(testing::Message() << "specular " << s);
+    r->SetMaterial({{0.25f, 0.25f, 0.25f, 1}, {0, 0, 0, 1}, {s, s, s, 1}, {0, 0, 0, 0}, 4.0f});
+    Clear(0xFF000000u);
+    ASSERT_TRUE(DrawLitQuad(5.0f));
+    const int grey = s > 0 ? 191 : 64;
+    EXPECT_TRUE(Near(Centre(), grey, grey, grey));
+  }
+}
+
 // Repeating a material skips the upload; any change, in any field, must
 // still reach the program, across frames.
 TEST_F(PixelTest, MaterialChangesReachTheProgramAfterRepeats) {
