@@ -3,8 +3,11 @@
 #include <cstring>
 
 // Only choice lists carry texts after the label; reading past any other
-// label would leave its string.
-static bool HasChoices(const OvNodeParamDesc& desc) { return desc.label && OvParamBaseKind(desc.kind) == OV_PK_CHOICE; }
+// label would leave its string. An unlabelled choice (a list the editor
+// fills, such as the keys) carries none.
+static bool HasChoices(const OvNodeParamDesc& desc) {
+  return desc.label && *desc.label && OvParamBaseKind(desc.kind) == OV_PK_CHOICE;
+}
 
 int OvParamChoiceCount(const OvNodeParamDesc& desc, int limit) {
   if (!HasChoices(desc)) return 0;
