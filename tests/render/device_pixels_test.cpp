@@ -135,8 +135,8 @@ TEST_F(PixelTest, HighlightFollowsTheMaterialsSpecularColour) {
   r->EnableLight(0, true);
   r->EnableLighting(true);
   r->SetRenderState(RS_SPECULARENABLE, 1);
-  const float spec[] = {0, 1, 0, 1};
-  for (const float s : spec) {
+  const float specular[] = {0, 1, 0, 1};
+  for (const float s : specular) {
     SCOPED_TRACE(testing::Message() << "specular " << s);
     r->SetMaterial({{0.25f, 0.25f, 0.25f, 1}, {0, 0, 0, 1}, {s, s, s, 1}, {0, 0, 0, 0}, 4.0f});
     Clear(0xFF000000u);
