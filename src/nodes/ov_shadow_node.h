@@ -10,6 +10,7 @@
 #include "ov_aniset.h"
 #include "ov_node_params.h"
 #include "ov_node_type.h"
+#include "ov_opaque_node.h"
 
 inline constexpr OvTypeId OV_NODE_RIGID_SHADOW{1100, 1};
 
@@ -17,18 +18,17 @@ class OvRigidShadowNode : public OvPerClumpNode {
  public:
   void GetTypeId(OvTypeId& out) const override { out = OV_NODE_RIGID_SHADOW; }
   // Any block, empty too: its bytes are kept up to the end of the payload.
-  bool Read(OvStream& stream, OvChunkArena& arena) override;
-  bool Write(OvStream& stream) const override;
+  bool Read(OvStream& stream, OvChunkArena& arena) override { return m_kept.Read(stream, arena); }
+  bool Write(OvStream& stream) const override { return m_kept.Write(stream); }
   bool FromValues(const OvParamValues&) { return true; }
 
-  uint32_t PayloadSize() const { return m_size; }
+  uint32_t PayloadSize() const { return m_kept.size; }
 
  protected:
   OvAniCtrl* MakeController(OvClump* clump) override;
 
  private:
-  uint32_t m_size = 0;
-  uint8_t* m_payload = nullptr;
+  OvKeptBytes m_kept;
 };
 
 using OvRigidShadowCtrlFactory = OvAniCtrl* (*)(const OvRigidShadowNode& node);
