@@ -611,6 +611,12 @@ bool OvRendererGL::Draw(const OvVertexFormat& fmt, const OvGLBuffer& vbo, const 
   if (vbo.name == 0 || primitiveCount == 0 || fmt.stride <= 0) return false;
   if (!PrepareDraw(fmt)) return false;
   BindVertexFormat(fmt, vbo.name, 0);
+  DrawBound(ibo, prim, first, primitiveCount, baseVertex);
+  return true;
+}
+
+void OvRendererGL::DrawBound(const OvGLBuffer* ibo, OvPrimitive prim, uint32_t first, uint32_t primitiveCount,
+                             uint32_t baseVertex) {
   const GLsizei n = GLsizei(OvPrimitiveVertexCount(prim, primitiveCount));
   const GLenum mode = PrimitiveToGL(prim);
   if (ibo && ibo->name) {
@@ -624,7 +630,6 @@ bool OvRendererGL::Draw(const OvVertexFormat& fmt, const OvGLBuffer& vbo, const 
   } else {
     glDrawArrays(mode, GLint(first + baseVertex), n);
   }
-  return true;
 }
 
 bool OvRendererGL::DrawWithBasis(const OvVertexFormat& fmt, const OvGLBuffer& vbo, const OvGLBuffer& basis,
@@ -642,18 +647,7 @@ bool OvRendererGL::DrawWithBasis(const OvVertexFormat& fmt, const OvGLBuffer& vb
   m_enabledAttribs |= 7u << 9;
   m_boundVbo = basis.name;
   m_boundLayout = 0;
-  const GLsizei n = GLsizei(OvPrimitiveVertexCount(prim, primitiveCount));
-  const GLenum mode = PrimitiveToGL(prim);
-  if (ibo && ibo->name) {
-    if (m_boundIbo != ibo->name) {
-      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ibo->name);
-      m_boundIbo = ibo->name;
-    }
-    const GLenum type = ibo->indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
-    glDrawElements(mode, n, type, reinterpret_cast<const void*>(uintptr_t(first) * uintptr_t(ibo->indexSize)));
-  } else {
-    glDrawArrays(mode, GLint(first), n);
-  }
+  DrawBound(ibo, prim, first, primitiveCount, 0);
   return true;
 }
 

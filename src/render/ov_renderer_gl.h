@@ -336,6 +336,8 @@ class OvRendererGL : public OvAllocated, public OvRenderer {
   void ApplyCull();
   void ApplySampler(int sampler);
   bool PrepareDraw(const OvVertexFormat& fmt);
+  // The draw call itself, once the vertex arrays are bound.
+  void DrawBound(const OvGLBuffer* ibo, OvPrimitive prim, uint32_t first, uint32_t primitiveCount, uint32_t baseVertex);
   void BindVertexFormat(const OvVertexFormat& fmt, unsigned vbo, uintptr_t base);
   void UploadUniforms(OvProgram& prog, const OvVertexFormat& fmt);
   bool StreamVertices(const void* data, uint32_t bytes, uintptr_t& offset);
