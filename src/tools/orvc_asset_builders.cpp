@@ -176,12 +176,7 @@ uint8_t AddressMode(lua_State* L, int i, const std::string& what) {
   Fail(L, what, "'" + s + "' is not 'wrap' or 'clamp'");
 }
 
-int B_material(lua_State* L) {
-  Impl& c = Ctx(L);
-  Args a(L, "material");
-  OrvcMaterialSpec desc;
-  desc.name = a.Str("name", "");
-  a.Name(desc.name);
+OrvcMaterialColours MaterialColours(Args& a) {
   OrvcMaterialColours colours;
   a.Floats("diffuse", colours.diffuse);
   std::copy(colours.diffuse, colours.diffuse + 4, colours.ambient);
@@ -189,6 +184,16 @@ int B_material(lua_State* L) {
   a.Floats("specular", colours.specular);
   a.Floats("emissive", colours.emissive);
   colours.power = float(a.Number("power", 0.0));
+  return colours;
+}
+
+int B_material(lua_State* L) {
+  Impl& c = Ctx(L);
+  Args a(L, "material");
+  OrvcMaterialSpec desc;
+  desc.name = a.Str("name", "");
+  a.Name(desc.name);
+  const OrvcMaterialColours colours = MaterialColours(a);
 
   // Texture slots: distinct textures in the order the layers first use them.
   auto slotOf = [&](int texture) {

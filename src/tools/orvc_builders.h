@@ -255,6 +255,9 @@ std::vector<uint8_t> ReadFile(lua_State* L, const std::string& what, const std::
 int B_stage(lua_State* L);
 int B_texture(lua_State* L);
 int B_material(lua_State* L);
+// The colour fields every material builder takes: diffuse (ambient follows
+// it unless given), specular, emissive and power.
+OrvcMaterialColours MaterialColours(Args& a);
 int B_mesh(lua_State* L);
 int B_box(lua_State* L);
 int B_rounded_box(lua_State* L);

@@ -67,13 +67,7 @@ int B_shader_material(lua_State* L) {
   const std::string name = a.Str("name", "");
   a.Name(name.empty() ? typeName : name);
   const std::string what = a.What();
-  OrvcMaterialColours colours;
-  a.Floats("diffuse", colours.diffuse);
-  std::copy(colours.diffuse, colours.diffuse + 4, colours.ambient);
-  a.Floats("ambient", colours.ambient);
-  a.Floats("specular", colours.specular);
-  a.Floats("emissive", colours.emissive);
-  colours.power = float(a.Number("power", 0.0));
+  const OrvcMaterialColours colours = MaterialColours(a);
 
   int count = 0;
   const OvNodeParamDesc* params = type->GetParamTable(count);
