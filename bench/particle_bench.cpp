@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench_renderer.h"
 #include "ov_camera.h"
 #include "ov_database.h"
 #include "ov_logobj.h"
@@ -121,17 +122,9 @@ bool MakeEffect(World& w, int kind, Effect& e) {
 }
 
 bool Setup() {
-  SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
   World& w = *(g_world = new World);
-  OvRendererGL::SetWindowAttributes();
-  w.window = SDL_CreateWindow("bench", 0, 0, 640, 480, OvRendererGL::WindowFlags());
-  if (!w.window) return false;
-  w.renderer = new OvRendererGL();
-  w.renderer->SetRequestedSize(640, 480);
-  w.renderer->SetWaitVRetrace(false);
-  w.renderer->SetWindow(&w.window);
-  if (!w.renderer->Init(true)) return false;
+  w.renderer = OpenBenchRenderer(w.window);
+  if (!w.renderer) return false;
   w.db = OvDatabase::Create();
   for (int k = 0; k < 3; ++k) {
     if (!w.db || !MakeEffect(w, k, w.effects[k])) return false;
@@ -179,12 +172,7 @@ void StaticFrame(World& w, Effect& e) {
                                 {RS_ZWRITEENABLE, 0},     {RS_ALPHABLENDENABLE, 1}, {RS_SRCBLEND, BLEND_SRCALPHA},
                                 {RS_DESTBLEND, BLEND_ONE}};
   for (const OvStatePair& p : states) r.SetRenderState(p.state, p.value);
-  r.SetTextureStageState(0, TSS_COLOROP, TOP_MODULATE);
-  r.SetTextureStageState(0, TSS_COLORARG1, TA_TEXTURE);
-  r.SetTextureStageState(0, TSS_COLORARG2, TA_DIFFUSE);
-  r.SetTextureStageState(0, TSS_ALPHAOP, TOP_MODULATE);
-  r.SetTextureStageState(0, TSS_ALPHAARG1, TA_TEXTURE);
-  r.SetTextureStageState(0, TSS_ALPHAARG2, TA_DIFFUSE);
+  r.SetStageTextureTimesDiffuse(0);
   r.SetTextureStageState(1, TSS_COLOROP, TOP_DISABLE);
   r.SetTexture(0, nullptr);
   r.Draw(OvMakeVertexFormat(VF_XYZ | VF_DIFFUSE, 1), e.quads, nullptr, PRIM_TRIANGLELIST, 0, kParticles * 2);

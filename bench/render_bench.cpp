@@ -27,6 +27,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_renderer.h"
 #include "ov_mesh.h"
 #include "ov_mesh_draw.h"
 #include "ov_render_list.h"
@@ -127,17 +128,9 @@ bool MakeMinimalProgram(World& w) {
 }
 
 bool Setup() {
-  SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
   World& w = *(g_world = new World);
-  OvRendererGL::SetWindowAttributes();
-  w.window = SDL_CreateWindow("bench", 0, 0, 640, 480, OvRendererGL::WindowFlags());
-  if (!w.window) return false;
-  w.renderer = new OvRendererGL();
-  w.renderer->SetRequestedSize(640, 480);
-  w.renderer->SetWaitVRetrace(false);
-  w.renderer->SetWindow(&w.window);
-  if (!w.renderer->Init(true)) return false;
+  w.renderer = OpenBenchRenderer(w.window);
+  if (!w.renderer) return false;
   w.uploader = new OvContentUploader(*w.renderer);
 
   std::vector<uint32_t> checker(64 * 64);

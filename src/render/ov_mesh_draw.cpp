@@ -610,12 +610,7 @@ void OvDrawShadowVolumes(OvRendererGL& r, const OvShadowVolume* volumes, int cou
   r.SetRenderState(RS_ALPHABLENDENABLE, 1);
   r.SetRenderState(RS_SRCBLEND, BLEND_SRCALPHA);
   r.SetRenderState(RS_DESTBLEND, BLEND_INVSRCALPHA);
-  r.SetTextureStageState(0, TSS_COLOROP, TOP_MODULATE);
-  r.SetTextureStageState(0, TSS_COLORARG1, TA_TEXTURE);
-  r.SetTextureStageState(0, TSS_COLORARG2, TA_DIFFUSE);
-  r.SetTextureStageState(0, TSS_ALPHAOP, TOP_MODULATE);
-  r.SetTextureStageState(0, TSS_ALPHAARG1, TA_TEXTURE);
-  r.SetTextureStageState(0, TSS_ALPHAARG2, TA_DIFFUSE);
+  r.SetStageTextureTimesDiffuse(0);
   r.SetRenderState(RS_STENCILREF, 1);
   r.SetRenderState(RS_STENCILFUNC, CMP_LESSEQUAL);
   r.SetRenderState(RS_STENCILPASS, STENCILOP_KEEP);

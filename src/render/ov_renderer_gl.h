@@ -209,6 +209,8 @@ class OvRendererGL : public OvAllocated, public OvRenderer {
   virtual void SetTextureStageState(int stage, uint32_t state, uint32_t value);
   uint32_t GetTextureStageState(int stage, uint32_t state);
   virtual void SetTextureStageStates(int stage, const OvStatePair* list, int count);
+  // The stage gives texture × diffuse, for colour and alpha alike.
+  void SetStageTextureTimesDiffuse(int stage);
   // Saves (state, current value) of each listed state on the saved-state
   // stack (while it holds fewer than 512 entries), then sets the listed value.
   virtual void PushRenderStates(const OvStatePair* list, int count);

@@ -503,12 +503,7 @@ void OvRendererGL::SetDefaultStates(bool specular) {
   SetRenderState(RS_SPECULARENABLE, specular ? 1 : 0);
   SetRenderState(RS_CULLMODE, CULL_CW);
   SetRenderState(RS_SHADEMODE, SHADE_GOURAUD);
-  SetTextureStageState(0, TSS_COLOROP, TOP_MODULATE);
-  SetTextureStageState(0, TSS_COLORARG1, TA_TEXTURE);
-  SetTextureStageState(0, TSS_COLORARG2, TA_DIFFUSE);
-  SetTextureStageState(0, TSS_ALPHAOP, TOP_MODULATE);
-  SetTextureStageState(0, TSS_ALPHAARG1, TA_TEXTURE);
-  SetTextureStageState(0, TSS_ALPHAARG2, TA_DIFFUSE);
+  SetStageTextureTimesDiffuse(0);
   SetTextureStageState(1, TSS_COLOROP, TOP_DISABLE);
   for (int s = 0; s < OV_MAX_STAGES; ++s) {
     if (m_caps.linearFilter) {
@@ -551,6 +546,15 @@ void OvRendererGL::SetBlendMode(int mode) {
     const OvStatePair black{RS_FOGCOLOR, 0};
     PushRenderStates(&black, 1);
   }
+}
+
+void OvRendererGL::SetStageTextureTimesDiffuse(int stage) {
+  SetTextureStageState(stage, TSS_COLOROP, TOP_MODULATE);
+  SetTextureStageState(stage, TSS_COLORARG1, TA_TEXTURE);
+  SetTextureStageState(stage, TSS_COLORARG2, TA_DIFFUSE);
+  SetTextureStageState(stage, TSS_ALPHAOP, TOP_MODULATE);
+  SetTextureStageState(stage, TSS_ALPHAARG1, TA_TEXTURE);
+  SetTextureStageState(stage, TSS_ALPHAARG2, TA_DIFFUSE);
 }
 
 void OvRendererGL::DisableStage(int lastStage) {
