@@ -13,10 +13,45 @@
 
 namespace {
 
-// Frame numbers beyond this are a typing error, not a plan.
-constexpr int64_t kMaxFrame = int64_t(1) << 40;
+// A run of 2^31 frames is over a year at 60 a second: anything later is a
+// typing error, not a plan.
+constexpr int64_t kMaxFrame = INT32_MAX;
+// Clump names are short; a longer one is not a name.
+constexpr size_t kMaxNameBytes = 255;
+// Messages show at most this much of a token.
+constexpr size_t kMaxShownBytes = 40;
 // A session of hours is a few megabytes; anything far larger is not one.
 constexpr size_t kMaxFileBytes = size_t(64) << 20;
+
+int32_t ClampToI32(int64_t v) { return int32_t(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v); }
+
+// A token as a message shows it: cut short, control and non-ASCII bytes as
+// \xHH, so a binary file cannot flood or garble the terminal.
+std::string Shown(const std::string& text) {
+  std::string out;
+  const size_t n = text.size() < kMaxShownBytes ? text.size() : kMaxShownBytes;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x7F || c == '\\') {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out.push_back(char(c));
+    }
+  }
+  if (n < text.size()) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
+
+// A locator's reason quotes the name as the file gave it.
+std::string ShownName(std::string why, const std::string& name) {
+  const std::string shown = Shown(name);
+  for (size_t at = why.find(name); !name.empty() && at != std::string::npos; at = why.find(name, at + shown.size())) {
+    why.replace(at, name.size(), shown);
+  }
+  return why;
+}
 
 bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t& out) {
   if (text.empty()) return false;
@@ -54,7 +89,7 @@ int ButtonKey(int index) {
 bool ParseEvent(const std::vector<std::string>& t, OvInputEvent& e, std::string& why) {
   int64_t v = 0;
   if (!ParseInt(t[0], 0, kMaxFrame, v)) {
-    why = "the frame must be a whole number from 0, not '" + t[0] + "'";
+    why = "the frame must be a whole number from 0 to " + std::to_string(kMaxFrame) + ", not '" + Shown(t[0]) + "'";
     return false;
   }
   e.frame = v;
@@ -72,7 +107,7 @@ bool ParseEvent(const std::vector<std::string>& t, OvInputEvent& e, std::string&
   auto coord = [&](const std::string& text, int32_t& out, const char* what) {
     int64_t c = 0;
     if (!ParseInt(text, INT32_MIN, INT32_MAX, c)) {
-      why = std::string(what) + " must be a whole number, not '" + text + "'";
+      why = std::string(what) + " must be a whole number, not '" + Shown(text) + "'";
       return false;
     }
     out = int32_t(c);
@@ -90,6 +125,10 @@ bool ParseEvent(const std::vector<std::string>& t, OvInputEvent& e, std::string&
         why = "'@' must be followed by a clump name";
         return false;
       }
+      if (e.name.size() > kMaxNameBytes) {
+        why = "a clump name has at most " + std::to_string(kMaxNameBytes) + " bytes, not '" + Shown(e.name) + "'";
+        return false;
+      }
       return args == 1 || (coord(t[3], e.x, "DX") && coord(t[4], e.y, "DY"));
     }
     if (!count(2, 2, "move X Y")) return false;
@@ -101,7 +140,7 @@ bool ParseEvent(const std::vector<std::string>& t, OvInputEvent& e, std::string&
     e.kind = OvInputEvent::Kind::Button;
     e.down = ev == "down";
     if (!ParseButton(t[2], e.index)) {
-      why = "the button must be left, right or middle, not '" + t[2] + "'";
+      why = "the button must be left, right or middle, not '" + Shown(t[2]) + "'";
       return false;
     }
     return true;
@@ -110,12 +149,12 @@ bool ParseEvent(const std::vector<std::string>& t, OvInputEvent& e, std::string&
     if (!count(2, 2, "key VK down|up")) return false;
     e.kind = OvInputEvent::Kind::Key;
     if (!ParseInt(t[2], 0, 255, v)) {
-      why = "the virtual-key code must be 0 to 255, not '" + t[2] + "'";
+      why = "the virtual-key code must be 0 to 255, not '" + Shown(t[2]) + "'";
       return false;
     }
     e.index = int(v);
     if (t[3] != "down" && t[3] != "up") {
-      why = "a key goes down or up, not '" + t[3] + "'";
+      why = "a key goes down or up, not '" + Shown(t[3]) + "'";
       return false;
     }
     e.down = t[3] == "down";
@@ -131,7 +170,7 @@ bool ParseEvent(const std::vector<std::string>& t, OvInputEvent& e, std::string&
     e.kind = OvInputEvent::Kind::Quit;
     return true;
   }
-  why = "unknown event '" + ev + "' (move, down, up, key, wheel or quit)";
+  why = "unknown event '" + Shown(ev) + "' (move, down, up, key, wheel or quit)";
   return false;
 }
 
@@ -247,16 +286,16 @@ void OvReplayInputDevice::Apply(const OvInputEvent& e) {
       int32_t x = 0, y = 0;
       std::string why = "no scene to find '" + e.name + "' in";
       if (m_locator == nullptr || !m_locator->Locate(e.name, x, y, why)) {
-        if (m_error.empty()) m_error = m_source + ":" + std::to_string(e.line) + ": " + why;
+        if (m_error.empty()) m_error = m_source + ":" + std::to_string(e.line) + ": " + ShownName(why, e.name);
         break;
       }
-      m_x = int32_t(int64_t(x) + e.x);
-      m_y = int32_t(int64_t(y) + e.y);
+      m_x = ClampToI32(int64_t(x) + e.x);
+      m_y = ClampToI32(int64_t(y) + e.y);
       break;
     }
     case OvInputEvent::Kind::Button: m_keys[ButtonKey(e.index)] = e.down ? 0x80 : 0; break;
     case OvInputEvent::Kind::Key: m_keys[e.index] = e.down ? 0x80 : 0; break;
-    case OvInputEvent::Kind::Wheel: m_pendingWheel += e.delta; break;
+    case OvInputEvent::Kind::Wheel: m_pendingWheel = ClampToI32(int64_t(m_pendingWheel) + e.delta); break;
     case OvInputEvent::Kind::Quit: break;
   }
 }
@@ -275,8 +314,8 @@ void OvReplayInputDevice::Update() {
   m_wheel = m_pendingWheel;
   m_pendingWheel = 0;
   if (m_relative) {
-    m_moveX = m_x - m_prevX;
-    m_moveY = m_y - m_prevY;
+    m_moveX = ClampToI32(int64_t(m_x) - m_prevX);
+    m_moveY = ClampToI32(int64_t(m_y) - m_prevY);
   }
 }
 

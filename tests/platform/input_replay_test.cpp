@@ -46,6 +46,9 @@ TEST(InputEventsParse, GoodAndMalformedLines) {
       {"0 wheel", 1, 0, K::Move},
       {"0 quit now", 1, 0, K::Move},
       {"5 quit\n4 move 0 0", 2, 0, K::Move},
+      {"2147483647 quit", 0, 1, K::Quit},  // the last frame a run may reach
+      {"2147483648 quit", 1, 0, K::Move},
+      {"1099511627776 quit", 1, 0, K::Move},
   };
   for (const Case& c : cases) {
     std::vector<OvInputEvent> events;
@@ -60,6 +63,29 @@ TEST(InputEventsParse, GoodAndMalformedLines) {
         EXPECT_EQ(events.back().kind, c.lastKind) << c.text;
       }
     }
+  }
+}
+
+// A message shows a bad token cut short and with its raw bytes escaped.
+TEST(InputEventsParse, MessagesCutAndEscapeTokens) {
+  const std::string huge(1 << 20, '7');
+  const std::string longName(300, 'n');
+  struct Case {
+    std::string text;
+    const char* shows;
+  } cases[] = {
+      {huge + " quit", "'7777777777777777777777777777777777777777... (1048576 bytes)'"},
+      {"0 \x1b[2J\xff quit", "'\\x1B[2J\\xFF'"},
+      {"0 down \x01\x02", "'\\x01\\x02'"},
+      {"0 move @" + longName, "at most 255 bytes"},
+  };
+  for (const Case& c : cases) {
+    std::vector<OvInputEvent> events;
+    std::string error;
+    EXPECT_FALSE(OvParseInputEvents(c.text, events, error));
+    EXPECT_NE(error.find(c.shows), std::string::npos) << error;
+    EXPECT_LT(error.size(), 200u) << error;
+    for (unsigned char ch : error) EXPECT_TRUE(ch >= 0x20 && ch < 0x7F) << error;
   }
 }
 
@@ -142,6 +168,27 @@ TEST(ReplayInputDevice, UnknownNameFailsNamingItsLine) {
   int x = 0, y = 0;
   device.GetPos(x, y);
   EXPECT_EQ(x, 1);  // the pointer stays where it was
+}
+
+// Sums and differences at the ends of the int range stay at the ends.
+TEST(ReplayInputDevice, ExtremeWheelAndMovesSaturate) {
+  struct Case {
+    const char* text;
+    int wheel, dx;
+  } cases[] = {
+      {"0 move -2147483648 0\n0 wheel 2147483647\n0 wheel 2147483647\n1 move 2147483647 0", 2147483647, 2147483647},
+      {"0 move 2147483647 0\n0 wheel -2147483648\n0 wheel -1\n1 move -2147483648 0", -2147483647 - 1, -2147483647 - 1},
+  };
+  for (const auto& c : cases) {
+    OvReplayInputDevice device(Parse(c.text), "extreme.txt", nullptr);
+    int dx = 0, dy = 0;
+    device.GetMove(dx, dy);  // relative mode on
+    device.Update();
+    EXPECT_EQ(device.GetWheel(), c.wheel) << c.text;
+    device.Update();
+    device.GetMove(dx, dy);
+    EXPECT_EQ(dx, c.dx) << c.text;
+  }
 }
 
 TEST(RecordingInputDevice, RecordReplaysToTheSameSamples) {
