@@ -49,6 +49,8 @@ bool MainApp::Initialise(SDL_Window** window, bool flag, const char* contentName
                             ? m_options.programFolder + "/" + (contentName ? contentName : "")
                             : m_options.contentOverride;
   if (!OrvoApp::Initialise(window, flag, content.c_str())) return false;
+  if (SDL_Window* w = m_window ? *m_window : nullptr; w != nullptr && !m_options.dataNotice.empty())
+    SDL_SetWindowTitle(w, (std::string(SDL_GetWindowTitle(w)) + " - " + m_options.dataNotice).c_str());
   std::srand(OvTickCount());
   // Content without the memo cursor plays as a plain scene.
   if (Scene() == nullptr || Database() == nullptr || !OvMemoBoard::IsBoardContent(*Scene())) return true;
@@ -76,12 +78,17 @@ bool MainApp::Initialise(SDL_Window** window, bool flag, const char* contentName
   if (FixedStep() > 0) services.seed = 1;
   m_dumpExtras.screenPoints = true;
   m_dumpExtras.members = [this](JsonWriter& j) {
+    if (m_window != nullptr && *m_window != nullptr) j.Member("windowTitle", SDL_GetWindowTitle(*m_window));
     if (m_board == nullptr) return;
     j.Key("memo");
     m_board->WriteJson(j);
   };
   OvSetSceneDumpExtras(&m_dumpExtras);
-  return m_board->Start(services);
+  if (m_board->Start(services)) return true;
+  // The window closes at once: the reason must not be in the trace only.
+  std::fprintf(stderr, "kiwa-memo: the notes in '%s' cannot be used: %s\n", m_options.dataFolder.c_str(),
+               m_board->Store().LastError().c_str());
+  return false;
 }
 
 void MainApp::OnObjectAdded(OvLogObj* object) {

@@ -16,6 +16,7 @@ struct MainAppOptions {
   std::string dataFolder;       // with a trailing separator
   std::string contentOverride;  // a content file given on the command line
   bool allowDialog = true;      // never true in headless runs
+  std::string dataNotice;       // why the notes are not where the user may look; shown in the title
 };
 
 class MainApp : public OrvoApp {

@@ -408,8 +408,16 @@ int Shell::Run(SingleInstance* instance) {
 
 }  // namespace
 
-std::string ResolveDataFolder(const std::string& programFolder, const std::string& requested, std::string& error) {
+std::string ResolveDataFolder(const std::string& programFolder, const std::string& requested, std::string& error,
+                              std::string* notice, bool readOnly) {
+  if (notice) notice->clear();
+  std::error_code ec;
   if (!requested.empty()) {
+    if (readOnly) {
+      if (std::filesystem::is_directory(requested, ec)) return WithSlash(requested);
+      error = "the data folder '" + requested + "' does not exist or is no folder";
+      return {};
+    }
     if (!MakeFolders(requested, error)) return {};
     if (!Writable(requested)) {
       error = "the data folder '" + requested + "' is not writable";
@@ -420,10 +428,14 @@ std::string ResolveDataFolder(const std::string& programFolder, const std::strin
   std::string beside = programFolder + "/data";
   // An installed copy never writes into its program folder, even where it could
   // (run as root, or installed under the user's own prefix).
-  std::error_code ec;
   const bool installed = std::filesystem::exists(programFolder + "/installed", ec);
-  std::string ignored;
-  if (!installed && MakeFolders(beside, ignored) && Writable(beside)) return WithSlash(beside);
+  std::string besideError;
+  if (!installed) {
+    if (readOnly ? std::filesystem::is_directory(beside, ec) && Writable(beside)
+                 : MakeFolders(beside, besideError) && Writable(beside))
+      return WithSlash(beside);
+    if (besideError.empty()) besideError = "'" + beside + "' is not writable";
+  }
 
   std::string base;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/') {
@@ -435,11 +447,23 @@ std::string ResolveDataFolder(const std::string& programFolder, const std::strin
     return {};
   }
   std::string folder = base + "/kiwa-memo/data";
+  if (readOnly) {
+    // Reading needs no write access: the folder the board would use, else
+    // the read-only one beside the program.
+    if (std::filesystem::is_directory(folder, ec)) return WithSlash(folder);
+    if (!installed && std::filesystem::is_directory(beside, ec)) return WithSlash(beside);
+    error = "no data folder: neither '" + beside + "' nor '" + folder + "' exists";
+    return {};
+  }
   if (!MakeFolders(folder, error)) return {};
   if (!Writable(folder)) {
     error = "the data folder '" + folder + "' is not writable";
     return {};
   }
+  // Notes kept beside the program earlier are not here: the user must know.
+  if (!installed && notice)
+    *notice = "the data folder '" + WithSlash(beside) + "' cannot be used (" + besideError + "); notes are kept in '" +
+              WithSlash(folder) + "'";
   return WithSlash(folder);
 }
 
@@ -465,10 +489,16 @@ int KiwaMemoMain(int argc, char** argv) {
 
   std::string programFolder = OvProgramFolder();
   std::string error;
-  std::string dataFolder = ResolveDataFolder(programFolder, cl.dataDir, error);
+  std::string dataNotice;
+  const bool exporting = !cl.exportDir.empty();
+  std::string dataFolder = ResolveDataFolder(programFolder, cl.dataDir, error, &dataNotice, exporting);
   if (dataFolder.empty()) {
     std::fprintf(stderr, "kiwa-memo: %s\n", error.c_str());
     return 1;
+  }
+  if (!dataNotice.empty()) {
+    std::fprintf(stderr, "kiwa-memo: %s\n", dataNotice.c_str());
+    _TraceFormat("### %s\n", dataNotice.c_str());
   }
   // Reads the notes only: runs beside a board and needs no window.
   if (!cl.exportDir.empty()) return OvRunNoteExport(dataFolder, cl.exportDir);
@@ -493,6 +523,7 @@ int KiwaMemoMain(int argc, char** argv) {
     options.dataFolder = dataFolder;
     options.contentOverride = cl.content;
     options.allowDialog = hasDisplay;
+    options.dataNotice = dataNotice;
     return new MainApp(options);
   };
   int status = OvRunShell(cl, kWindowTitle, kContentName, makeApp, &instance, false, "kiwa-memo");

@@ -30,5 +30,9 @@ int OvRunShell(const CommandLine& cl, const char* title, const char* contentName
 // programFolder + "/data/" when it can be created and written and the program
 // folder holds no "installed" mark, else
 // $XDG_DATA_HOME/kiwa-memo/data/ (default ~/.local/share). Creates it. Returns
-// the folder with a trailing "/", or an empty string with error set.
-std::string ResolveDataFolder(const std::string& programFolder, const std::string& requested, std::string& error);
+// the folder with a trailing "/", or an empty string with error set. When the
+// folder beside the program cannot be used, `notice` names both folders.
+// `readOnly` (reading notes only): nothing is created or needs write access;
+// an existing folder is taken, the one beside the program when no other is.
+std::string ResolveDataFolder(const std::string& programFolder, const std::string& requested, std::string& error,
+                              std::string* notice = nullptr, bool readOnly = false);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -59,9 +60,20 @@ SingleInstance::~SingleInstance() { Release(); }
 SingleInstance::Result SingleInstance::Acquire(const std::string& dataFolder) {
   m_lockPath = Join(dataFolder, kLockName);
   m_socketPath = Join(dataFolder, kSocketName);
-  int fd = ::open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // A link here would make the board create or lock a file elsewhere.
+  int fd = ::open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  struct stat st {};
+  if (fd < 0 && errno == ELOOP) {
+    m_error = "the lock file '" + m_lockPath + "' is a symbolic link; remove it (the board never follows one there)";
+    return Result::Failed;
+  }
   if (fd < 0) {
     m_error = "cannot open the lock file '" + m_lockPath + "': " + std::strerror(errno);
+    return Result::Failed;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    m_error = "the lock file '" + m_lockPath + "' is not a regular file; remove it";
     return Result::Failed;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -106,10 +106,25 @@ bool OvNoteStore::Open(const std::string& dataFolder) {
   m_failedWrites.clear();
   std::error_code ec;
   std::filesystem::create_directories(m_recycle, ec);
+  if (!BinIsFolder()) return false;
   if (ec) return Fail("cannot create the note folder '" + m_recycle + "': " + ec.message());
   RemoveTemporaryFiles(m_data);
   RemoveTemporaryFiles(m_recycle);
   CountRecycled();
+  return true;
+}
+
+bool OvNoteStore::BinIsFolder() {
+  // A link would move notes out of the data folder and let "empty the bin"
+  // delete files in another one.
+  const std::string bin = m_recycle.substr(0, m_recycle.size() - 1);
+  struct stat st {};
+  if (::lstat(bin.c_str(), &st) != 0)
+    return Fail("cannot use the recycle folder '" + bin + "': " + std::strerror(errno));
+  if (S_ISLNK(st.st_mode))
+    return Fail("the recycle folder '" + bin +
+                "' is a symbolic link; the board does not follow it there (make it a plain folder)");
+  if (!S_ISDIR(st.st_mode)) return Fail("the recycle folder '" + bin + "' is not a folder");
   return true;
 }
 
@@ -325,6 +340,7 @@ bool OvNoteStore::ReadImage(const std::string& file, bool recycled, std::vector<
 }
 
 bool OvNoteStore::RecycleNote(const std::string& file) {
+  if (!BinIsFolder()) return false;
   if (!CheckedName(file)) {
     CountRecycled();
     return false;
@@ -359,6 +375,7 @@ bool OvNoteStore::RecycleNote(const std::string& file) {
 }
 
 bool OvNoteStore::ReturnNote(const std::string& file) {
+  if (!BinIsFolder()) return false;
   if (!CheckedName(file)) {
     CountRecycled();
     return false;
@@ -371,6 +388,7 @@ bool OvNoteStore::ReturnNote(const std::string& file) {
 }
 
 bool OvNoteStore::DeleteRecycled(const std::string& file) {
+  if (!BinIsFolder()) return false;
   if (!CheckedName(file)) {
     CountRecycled();
     return false;
@@ -384,6 +402,7 @@ bool OvNoteStore::DeleteRecycled(const std::string& file) {
 }
 
 bool OvNoteStore::EmptyRecycleBin() {
+  if (!BinIsFolder()) return false;
   std::vector<OvNoteFileEntry> bin;
   std::string reason;
   bool ok = OvListNoteFiles(m_recycle, bin, reason) || Fail(reason);

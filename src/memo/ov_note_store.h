@@ -83,6 +83,8 @@ class OvNoteStore {
  public:
   // dataFolder with or without the final "/". Creates it and its "recycle/"
   // folder when missing and removes temporary files a crash left behind.
+  // Fails when "recycle" is a symbolic link or no folder (and every bin
+  // operation fails the same way should it become one later).
   bool Open(const std::string& dataFolder);
 
   const std::string& DataFolder() const { return m_data; }
@@ -136,6 +138,8 @@ class OvNoteStore {
   void SetAside(const char* name, OvBoardLoad* out);
   bool Fail(const std::string& why);
   bool CheckedName(const std::string& file, int* kind = nullptr);
+  // The bin is a real folder, never a symbolic link.
+  bool BinIsFolder();
   bool Move(const std::string& from, const std::string& to);
   void CountRecycled();
   void NoteWrite(const std::string& target, bool ok);
