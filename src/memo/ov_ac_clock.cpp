@@ -122,6 +122,11 @@ void OvAcClock::LookUpParts(OvClump* clump) {
     part->AddRef();
     m_parts[i] = part;
   }
+  if (m_partsFoundHook) {
+    auto hook = std::move(m_partsFoundHook);
+    m_partsFoundHook = nullptr;
+    hook(*this);
+  }
 }
 
 void OvAcClock::ShowDigits(const OvClockTime& now) {

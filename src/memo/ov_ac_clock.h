@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "ov_anictrl.h"
 
@@ -86,6 +87,10 @@ class OvAcClock final : public OvAniCtrl {
   // The per-tick work; `time` is not used, the clock follows the wall clock.
   void Animate(OvClump* clump, int32_t time) override;
 
+  // Called once, right after the parts are looked up (the content may make
+  // them on its first tick), so they can be given another look.
+  void SetPartsFoundHook(std::function<void(OvAcClock&)> hook) { m_partsFoundHook = std::move(hook); }
+
   OvClump* GetPart(int part) const { return part >= 0 && part < kPartCount ? m_parts[part] : nullptr; }
   bool FirstTickPending() const { return m_firstTick; }
   bool PartsFound() const { return m_partsFound; }
@@ -108,4 +113,5 @@ class OvAcClock final : public OvAniCtrl {
   OvClockTime m_prev;
   int64_t m_baseSeconds = 0;
   uint32_t m_baseMs = 0;
+  std::function<void(OvAcClock&)> m_partsFoundHook;
 };

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ov_ac_clock.h"
 #include "ov_ac_del_tex.h"
 #include "ov_clock.h"
+#include "ov_clock_look.h"
 #include "ov_clump.h"
 #include "ov_content_switch.h"
 #include "ov_database.h"
@@ -164,12 +164,9 @@ bool OvMemoBoard::Start(const Services& services) {
     }
   }
 
+  // A language may give the weekday digit its own look.
   if (OvClump* clock = scene.SearchClump("_clock"))
-    if (!OvAcClock::AttachTo(clock->GetLogObj())) Trace("!!! The clock could not be started.\n");
-  // A language may give the weekday digit its own look; the digit itself
-  // works without it.
-  if (m_s.localised && m_s.localised->FindClumpRecordIndex("wday_digit") >= 0 && scene.SearchClump("wday_digit"))
-    Trace("wday_digit: the language's own look is in the language file.\n");
+    if (!OvStartClock(clock->GetLogObj(), m_s.localised)) Trace("!!! The clock could not be started.\n");
 
   m_started = true;
   if (!m_store.Open(m_s.dataFolder)) {
