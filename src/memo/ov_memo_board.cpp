@@ -59,18 +59,6 @@ void SetTreeVisible(OvClump* clump, bool visible, int depth = 0) {
   }
 }
 
-// A trash marker as the index keeps it: the override matrix when one is
-// set, else the world matrix.
-bool MarkerOf(OvClump* clump, OvMarkerRecord& out) {
-  const OvMatrix* m = clump->GetVPMatrix();
-  if (!m) m = clump->NeedToWorldMatrix();
-  if (!m) return false;
-  std::memcpy(out.matrix, m->m, sizeof(out.matrix));
-  out.pos[0] = m->m[3][0], out.pos[1] = m->m[3][1], out.pos[2] = m->m[3][2];
-  out.templateIndex = clump->GetRecordIndex();
-  return true;
-}
-
 }  // namespace
 
 void _CStageScene::AddLogObjs(OvLogObj* chain) {
@@ -120,6 +108,7 @@ void OvMemoBoard::Hold(OvClump*& slot, OvClump* clump) {
 bool OvMemoBoard::Start(const Services& services) {
   m_s = services;
   OvScene& scene = *m_s.scene;
+  m_trashMarkers.SetScene(m_s.scene);
   std::srand(m_s.seed != 0 ? m_s.seed : OvTickCount());
   m_lastActivity = OvTickCount();
 
@@ -376,6 +365,9 @@ void OvMemoBoard::LoadNotes() {
     BringToFront(note);
     note->Release();  // the stack holds it
   }
+  std::vector<std::string> problems;
+  m_trashMarkers.Restore(*m_s.database, load.markers, load.recycleCount, problems);
+  for (const std::string& problem : problems) _TraceFormat("notes: %s\n", problem.c_str());
 }
 
 void OvMemoBoard::SaveIndex() {
@@ -392,12 +384,7 @@ void OvMemoBoard::SaveIndex() {
     }
     notes.push_back(n);
   }
-  std::vector<OvMarkerRecord> markers;
-  for (OvClump* c : m_trashMarkers) {
-    OvMarkerRecord m;
-    if (MarkerOf(c, m)) markers.push_back(m);
-  }
-  if (!m_store.SaveNotes(notes, markers))
+  if (!m_store.SaveNotes(notes, m_trashMarkers.Records()))
     _TraceFormat("!!! The note index was not saved: %s\n", m_store.LastError().c_str());
   ShowSaveProblem();
 }
@@ -593,6 +580,8 @@ void OvMemoBoard::Dispatch(OvClump* clicked) {
     }
     if (Contains(name, "ClearBtn")) {
       if (!m_store.EmptyRecycleBin()) _TraceFormat("!!! The bin was not emptied: %s\n", m_store.LastError().c_str());
+      if (m_store.RecycleCount() == 0) m_trashMarkers.Forget();
+      m_trashMarkers.Trim(m_store.RecycleCount());
       ClearRecycleLayout();
       if (m_recycleBin) OpenRecycleView(m_recycleBin);
       return;
@@ -618,6 +607,8 @@ void OvMemoBoard::Dispatch(OvClump* clicked) {
         DeleteObject(it->first);
         it->first->Release();
         m_recycled.erase(it);
+        m_trashMarkers.Trim(m_store.RecycleCount());
+        SaveIndex();
       }
     } else if (Contains(name, "RreturnNote") && it != m_recycled.end()) {
       const std::string file = it->second;
@@ -635,6 +626,7 @@ void OvMemoBoard::Dispatch(OvClump* clicked) {
         DeleteObject(it->first);
         it->first->Release();
         m_recycled.erase(it);
+        m_trashMarkers.Trim(m_store.RecycleCount());
         SaveIndex();
       }
     } else if (Contains(name, "RecycleBinBk") && m_recycleBin) {
@@ -810,14 +802,8 @@ void OvMemoBoard::HandleAdded(OvLogObj* object) {
     RecycleFront();
     return;
   }
-  if (Contains(name, "delfly_")) {
-    OvClump* clump = object->GetClumps();
-    if (clump && int(m_trashMarkers.size()) < m_store.RecycleCount()) {
-      clump->AddRef();
-      m_trashMarkers.push_back(clump);
-    } else {
-      DeleteObject(object);
-    }
+  if (OvTrashMarkers::IsMarker(name)) {
+    m_trashMarkers.Offer(object, m_store.RecycleCount());
     return;
   }
   if (name[0] != '_') return;
@@ -913,8 +899,7 @@ void OvMemoBoard::Terminate() {
   for (OvLogObj* note : m_noteStack) note->Release();
   m_noteStack.clear();
   m_noteFiles.clear();
-  for (OvClump* c : m_trashMarkers) c->Release();
-  m_trashMarkers.clear();
+  m_trashMarkers.Forget();
   for (auto& e : m_recycled) e.first->Release();
   m_recycled.clear();
   if (m_recycleBin) m_recycleBin->Release();
@@ -957,6 +942,7 @@ void OvMemoBoard::WriteJson(JsonWriter& j) const {
   else
     j.Null();
   j.Member("recycleCount", int64_t(m_store.RecycleCount()));
+  j.Member("trashMarkers", int64_t(m_trashMarkers.Count()));
   j.Member("saveProblem", m_store.SaveProblem().c_str());
   j.EndObject();
 }

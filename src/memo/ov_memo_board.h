@@ -14,6 +14,7 @@
 #include "ov_memory.h"
 #include "ov_note_store.h"
 #include "ov_scene.h"
+#include "ov_trash_markers.h"
 
 class JsonWriter;
 class OvClump;
@@ -209,7 +210,7 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   std::map<OvLogObj*, std::string> m_noteFiles;  // note -> file name
   std::map<OvLogObj*, HiddenEntry> m_hidden;     // referenced notes
   std::map<OvLogObj*, std::string> m_recycled;   // recycle-view objects -> file
-  std::vector<OvClump*> m_trashMarkers;          // referenced
+  OvTrashMarkers m_trashMarkers;
   OvLogObj* m_recycleBin = nullptr;              // referenced
   std::vector<PulseEntry> m_pulses;
   std::vector<OvLogObj*> m_addedPending;  // referenced, made while the scene ticked
