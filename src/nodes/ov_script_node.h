@@ -31,6 +31,8 @@ class OvScriptNode : public OvDbNode {
   int32_t reserved = 0;
   char* scriptName = nullptr;  // arena; null when the record's text is empty
   char* initValue = nullptr;   // arena; the body of "return { ... }"
+  // The script applied a set holding this node and was refused (traced once).
+  mutable bool applyRefusedTraced = false;
   OvDatabase* database() const { return m_database; }
 
  private:

@@ -233,3 +233,26 @@ int OvApplyAnimationByRecord(OvClump* clump, OvDatabase* database, int32_t recor
   if (!record) return 0;
   return ApplyRecordTree(clump, *database, record, options, 0);
 }
+
+bool OvRecordTreeHoldsNode(const OvDatabase& database, int32_t recordIndex, bool descend, const OvDbNode* node) {
+  if (!node) return false;
+  // Depth first over first-child / next-brother links; content can link
+  // records in loops, so no more visits than there are records.
+  int32_t pending[kMaxDepth + 1];
+  int top = 0;
+  pending[top++] = recordIndex;
+  for (uint32_t visits = 0; top > 0 && visits <= database.ClumpRecordCount(); ++visits) {
+    const OvClumpRecord* r = database.ClumpRecord(pending[--top]);
+    if (!r) continue;
+    if (const OvDbAniSet* set = database.AniSet(r->aniSetIndex); set && set->nodes) {
+      for (int i = 0; i < set->count; ++i) {
+        if (set->nodes[i] == node) return true;
+      }
+    }
+    if (!descend) break;
+    // The brother first, so the child is visited next.
+    if (visits > 0 && r->nextBrother >= 0 && top <= kMaxDepth) pending[top++] = r->nextBrother;
+    if (r->firstChild >= 0 && top <= kMaxDepth) pending[top++] = r->firstChild;
+  }
+  return false;
+}

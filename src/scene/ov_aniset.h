@@ -114,3 +114,7 @@ int OvApplyAnimation(OvClump* clump, const OvDbAniSet* set, const OvApplyOptions
 // The same starting from a clump record: its animation set on this clump,
 // then (with `descend`) the matching child records on the child clumps.
 int OvApplyAnimationByRecord(OvClump* clump, OvDatabase* database, int32_t recordIndex, const OvApplyOptions& options);
+// True when applying the record (with `descend`: and every record below it)
+// would make a controller from `node`: a node that applies its own set feeds
+// on itself.
+bool OvRecordTreeHoldsNode(const OvDatabase& database, int32_t recordIndex, bool descend, const OvDbNode* node);

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,70 +47,132 @@ void* CappedAlloc(void*, void* ptr, size_t osize, size_t nsize) {
   return p;
 }
 
-// Instruction budget: a count hook every kHookStep instructions.
-constexpr int kHookStep = 10000;
-constexpr int64_t kBudgetTicks = OV_SCRIPT_INSTRUCTION_BUDGET / kHookStep;
-int64_t g_ticks = 0;
-bool g_budgetHit = false;
+// Instruction budget: a count hook every kHookStep instructions. One call
+// from the engine may run kCallSteps hook steps; the ticks of one frame
+// together kFrameSteps. Counting instructions, not time, keeps runs
+// repeatable.
+constexpr int kHookStep = 1000;
+constexpr int64_t kCallSteps = OV_SCRIPT_INSTRUCTION_BUDGET / kHookStep;
+constexpr int64_t kFrameSteps = OV_SCRIPT_FRAME_BUDGET / kHookStep;
+enum class Spent { kNo, kCall, kFrame };
+int64_t g_steps = 0;  // of the outermost running call
+int64_t g_limit = kCallSteps;
+Spent g_spent = Spent::kNo;
 int g_depth = 0;
 
-void BudgetHook(lua_State* L, lua_Debug*) {
-  if (++g_ticks < kBudgetTicks) return;
-  if (!g_budgetHit) {
-    g_budgetHit = true;
+void BudgetHook(lua_State* L, lua_Debug*);
+
+[[noreturn]] void BudgetSpent(lua_State* L, const char* what) {
+  if (g_spent == Spent::kNo) {
+    g_spent = g_limit < kCallSteps ? Spent::kFrame : Spent::kCall;
     // From now on every instruction fails, so a script cannot catch the
     // error with pcall and carry on.
     lua_sethook(L, BudgetHook, LUA_MASKCOUNT, 1);
   }
-  luaL_error(L, "instruction budget exceeded");
+  luaL_error(L, "%s", what);
+  std::abort();  // luaL_error does not return
 }
 
-// Each distinct error message is traced once; a flood of distinct ones stops
-// at a bound.
-constexpr size_t kMaxDistinctErrors = 1024;
-std::unordered_set<std::string>* g_seenErrors = nullptr;
+void BudgetHook(lua_State* L, lua_Debug*) {
+  if (++g_steps < g_limit) return;
+  BudgetSpent(L, "instruction budget exceeded");
+}
 
-void ReportMessage(const char* msg) {
+// The frame the tick steps are counted for: a scene and its frame number.
+const OvScene* g_frameScene = nullptr;
+uint32_t g_frameNumber = 0;
+int64_t g_frameSteps = 0;
+bool g_frameSkipTraced = false;
+
+void NoteFrameSpent() {
+  if (g_frameSkipTraced) return;
+  g_frameSkipTraced = true;
+  _TraceFormat(
+      "lua error: the scripts of one frame ran past %lld instructions together: the rest of that frame's script "
+      "calls are skipped (traced once)\n",
+      static_cast<long long>(OV_SCRIPT_FRAME_BUDGET));
+}
+
+// Error texts: each distinct one is traced once, cut to a line's length; the
+// texts kept to know them again are bounded in number and in bytes.
+constexpr size_t kMaxDistinctErrors = 1024;
+constexpr size_t kMaxErrorText = 400;
+constexpr size_t kMaxKeptErrorBytes = size_t(256) << 10;
+std::unordered_set<std::string>* g_seenErrors = nullptr;
+size_t g_seenBytes = 0;
+bool g_seenFull = false;
+
+void ReportMessage(const char* msg, size_t length) {
+  if (g_seenFull) return;
   if (!g_seenErrors) g_seenErrors = new std::unordered_set<std::string>;
-  if (g_seenErrors->size() >= kMaxDistinctErrors) return;
-  if (!g_seenErrors->insert(msg).second) return;
-  _TraceFormat("lua error: %s\n", msg);
-  if (g_seenErrors->size() == kMaxDistinctErrors) Trace("lua error: further distinct errors are not traced\n");
+  std::string text(msg, std::min(length, kMaxErrorText));
+  if (length > kMaxErrorText) text += "... (cut)";
+  if (g_seenErrors->count(text)) return;
+  if (g_seenErrors->size() >= kMaxDistinctErrors || g_seenBytes + text.size() > kMaxKeptErrorBytes) {
+    g_seenFull = true;
+    Trace("lua error: further distinct errors are not traced\n");
+    return;
+  }
+  g_seenBytes += text.size();
+  _TraceFormat("lua error: %s\n", text.c_str());
+  g_seenErrors->insert(std::move(text));
 }
 
 void ReportError(lua_State* L, int index) {
   char buf[96];
   const char* msg = buf;
+  size_t length = 0;
   switch (lua_type(L, index)) {
-    case LUA_TSTRING: msg = lua_tostring(L, index); break;
+    case LUA_TSTRING: msg = lua_tolstring(L, index, &length); break;
     case LUA_TNUMBER: std::snprintf(buf, sizeof(buf), "%.14g", double(lua_tonumber(L, index))); break;
     default: std::snprintf(buf, sizeof(buf), "(error object is a %s value)", luaL_typename(L, index));
   }
-  ReportMessage(msg);
+  ReportMessage(msg, msg == buf ? std::strlen(buf) : length);
 }
 
-enum class CallResult { kOk, kError, kBudget };
+enum class CallResult { kOk, kError, kBudget, kFrameCut };
 
 // Runs fn(ud) protected and under the budget; errors are reported. Nested
 // calls (a script making an object whose controller runs OnCreate) share the
-// budget of the outermost call.
-CallResult Protected(lua_CFunction fn, void* ud) {
+// budget of the outermost call, which may take `limit` hook steps. Every
+// outermost call counts toward the frame.
+CallResult Protected(lua_CFunction fn, void* ud, int64_t limit = kCallSteps) {
   lua_State* L = g_L;
   const int top = lua_gettop(L);
-  if (g_depth++ == 0) {
-    g_ticks = 0;
-    g_budgetHit = false;
+  const bool outermost = g_depth++ == 0;
+  if (outermost) {
+    g_steps = 0;
+    g_limit = limit;
+    g_spent = Spent::kNo;
     lua_sethook(L, BudgetHook, LUA_MASKCOUNT, kHookStep);
   }
   lua_pushcfunction(L, fn);
   lua_pushlightuserdata(L, ud);
   const int status = lua_pcall(L, 1, 0, 0);
   if (status != LUA_OK) ReportError(L, -1);
+  if (outermost && g_spent == Spent::kFrame) NoteFrameSpent();
   lua_settop(L, top);
   --g_depth;
-  if (g_budgetHit) return CallResult::kBudget;
+  // The part of a hook step the hook did not see counts as one step.
+  if (outermost) g_frameSteps += g_steps + 1;
+  if (g_spent == Spent::kCall) return CallResult::kBudget;
+  if (g_spent == Spent::kFrame) return CallResult::kFrameCut;
   return status == LUA_OK ? CallResult::kOk : CallResult::kError;
 }
+
+// Hook steps a tick may take now; 0 when the frame's budget is spent.
+int64_t TickLimit(const OvScene* scene) {
+  if (g_depth > 0 || !scene) return kCallSteps;  // nested: the outer call's budget
+  if (scene != g_frameScene || scene->FrameCount() != g_frameNumber) {
+    g_frameScene = scene;
+    g_frameNumber = scene->FrameCount();
+    g_frameSteps = 0;
+  }
+  return std::min(kCallSteps, kFrameSteps - g_frameSteps);
+}
+
+// The Script node whose code is running (OnCreate or a tick).
+const OvScriptNode* g_runningNode = nullptr;
 
 ovs::TickContext g_context;
 
@@ -140,7 +203,9 @@ class OvScriptCtrl final : public OvAniCtrl {
 
   bool Live() const { return g_started && m_generation == g_generation; }
   // One call into Lua; false when this controller is gone afterwards.
-  bool Run(lua_CFunction fn, void* args);
+  bool Run(lua_CFunction fn, void* args, int64_t limit = kCallSteps);
+  // A tick: skipped when the frame's script budget is spent.
+  void Tick(OvClump* clump, int32_t time, int pass, const char* fetch);
   void Stop();
 
   OvScriptNode& m_node;
@@ -152,6 +217,9 @@ class OvScriptCtrl final : public OvAniCtrl {
   uint32_t m_affect = 0;
   bool m_stopped = false;
   int m_calls = 0;
+  // Hook steps of the ticks in a row that the frame's budget cut short: a
+  // tick that never ends would otherwise cost every frame's rest for good.
+  int64_t m_cutSteps = 0;
   bool m_destroyPending = false;
   uint32_t m_destroyFlags = 0;
 
@@ -194,17 +262,36 @@ int DoCall(lua_State* L) {
   return 0;
 }
 
-bool OvScriptCtrl::Run(lua_CFunction fn, void* args) {
+bool OvScriptCtrl::Run(lua_CFunction fn, void* args, int64_t limit) {
   ++m_calls;
-  const CallResult r = Protected(fn, args);
+  const OvScriptNode* running = g_runningNode;
+  g_runningNode = &m_node;
+  const CallResult r = Protected(fn, args, limit);
+  g_runningNode = running;
   --m_calls;
   if (r == CallResult::kBudget) Stop();
+  if (r == CallResult::kFrameCut && g_depth == 0) {
+    m_cutSteps += g_steps;
+    if (m_cutSteps >= kFrameSteps) Stop();
+  } else if (r != CallResult::kFrameCut) {
+    m_cutSteps = 0;
+  }
   if (m_destroyPending && m_calls == 0) {
     m_destroyPending = false;
     Destroy(m_destroyFlags);
     return false;
   }
   return true;
+}
+
+void OvScriptCtrl::Tick(OvClump* clump, int32_t time, int pass, const char* fetch) {
+  const int64_t limit = TickLimit(clump ? clump->GetScene() : nullptr);
+  if (limit <= 0) {
+    NoteFrameSpent();
+    return;
+  }
+  CallArgs a{this, clump, time, pass, fetch};
+  Run(DoCall, &a, limit);
 }
 
 void OvScriptCtrl::Stop() {
@@ -246,9 +333,7 @@ void OvScriptCtrl::Animate(OvClump* clump, int32_t time) {
   if (m_tickRef == LUA_NOREF || m_tickRef == LUA_REFNIL) return;
   const ovs::TickContext saved = g_context;
   g_context = {this, clump, time, 0};
-  CallArgs a{this, clump, time, -1, nullptr};
-  const bool alive = Run(DoCall, &a);
-  (void)alive;
+  Tick(clump, time, -1, nullptr);
   // The context is good for this call only: it names a clump that may not
   // outlive the frame.
   g_context = saved;
@@ -258,8 +343,7 @@ void OvScriptCtrl::TwoPass(OvClump* clump, int32_t value, int point) {
   if (m_stopped || !Live()) return;
   const ovs::TickContext saved = g_context;
   g_context = {};
-  CallArgs a{this, clump, value, point, "OnTick2Pass"};
-  Run(DoCall, &a);
+  Tick(clump, value, point, "OnTick2Pass");
   g_context = saved;
 }
 
@@ -267,8 +351,7 @@ void OvScriptCtrl::Hierarchy(OvClump* clump, int32_t value) {
   if (m_stopped || !Live()) return;
   const ovs::TickContext saved = g_context;
   g_context = {};
-  CallArgs a{this, clump, value, -1, "OnTickHrchy"};
-  Run(DoCall, &a);
+  Tick(clump, value, -1, "OnTickHrchy");
   g_context = saved;
 }
 
@@ -329,7 +412,7 @@ int DoCreate(lua_State* L) {
     // A failing OnCreate is reported; the controller still ticks.
     if (lua_pcall(L, 1, 0, 0) != LUA_OK) {
       ReportError(L, -1);
-      if (g_budgetHit) return 0;
+      if (g_spent != Spent::kNo) return 0;
     }
   }
   lua_settop(L, 3);
@@ -362,7 +445,10 @@ OvAniCtrl* CreateScriptCtrl(OvScriptNode& node) {
   if (!ctrl) return nullptr;
   CreateArgs a{ctrl};
   ++ctrl->m_calls;
+  const OvScriptNode* running = g_runningNode;
+  g_runningNode = &node;
   const CallResult r = Protected(DoCreate, &a);
+  g_runningNode = running;
   --ctrl->m_calls;
   if (!a.haveInstance) {
     ctrl->Destroy(OvAniCtrl::kFreeMemory);
@@ -440,8 +526,17 @@ void RunFile(const std::filesystem::path& path) {
   bytes.resize(got);
   std::string name = path.filename().string();
   name.insert(name.begin(), '@');
+  // As the language's own file loader: a UTF-8 byte order mark and a first
+  // line starting with '#' are skipped (the line's end stays, so line
+  // numbers hold).
+  size_t from = 0;
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) from = 3;
+  if (from < bytes.size() && bytes[from] == '#') {
+    const size_t eol = bytes.find('\n', from);
+    from = eol == std::string::npos ? bytes.size() : eol;
+  }
   // The installed folder may hold precompiled chunks.
-  RunChunk(bytes.data(), bytes.size(), name.c_str(), "bt");
+  RunChunk(bytes.data() + from, bytes.size() - from, name.c_str(), "bt");
 }
 
 void RunScriptFolder(const std::string& folder) {
@@ -467,10 +562,27 @@ void RegisterTable(lua_State* L, const ovs::FnEntry* table, int count) {
   }
 }
 
-// Globals of the older language style, over the standard libraries.
+// The math library's global form of the older language: angles in degrees,
+// plus deg, rad, frexp, ldexp and mod. The `math` table keeps the standard
+// library's radians.
+int Frexp(lua_State* L) {
+  int e = 0;
+  lua_pushnumber(L, std::frexp(luaL_checknumber(L, 1), &e));
+  lua_pushinteger(L, e);
+  return 2;
+}
+int Ldexp(lua_State* L) {
+  const lua_Number e = luaL_checknumber(L, 2);
+  // Exponents past the double range give 0 or infinity either way.
+  const int ie = e > 4096 ? 4096 : e < -4096 ? -4096 : int(e);
+  lua_pushnumber(L, std::ldexp(luaL_checknumber(L, 1), ie));
+  return 1;
+}
+
 const char kCompat[] = R"lua(
 local m, s = math, string
 local rad, deg = math.pi / 180, 180 / math.pi
+local frexp, ldexp = ...
 PI = m.pi
 sin = function(a) return m.sin(a * rad) end
 cos = function(a) return m.cos(a * rad) end
@@ -479,15 +591,42 @@ asin = function(x) return m.asin(x) * deg end
 acos = function(x) return m.acos(x) * deg end
 atan = function(x) return m.atan(x) * deg end
 atan2 = function(y, x) return m.atan(y, x) * deg end
+_G.deg = function(x) return x * deg end
+_G.rad = function(x) return x * rad end
+_G.frexp, _G.ldexp = frexp, ldexp
 floor, ceil, abs, sqrt, exp = m.floor, m.ceil, m.abs, m.sqrt, m.exp
 mod = m.fmod
 min, max = m.min, m.max
 log = function(x) return m.log(x) end
 log10 = function(x) return m.log(x, 10) end
-random, randomseed = m.random, m.randomseed
+-- Bounds are truncated to integers, as the older library did.
+random = function(a, b)
+  if a == nil then return m.random() end
+  a = m.tointeger(a) or (a < 0 and m.ceil(a) or m.floor(a))
+  if b == nil then return m.random(a) end
+  b = m.tointeger(b) or (b < 0 and m.ceil(b) or m.floor(b))
+  return m.random(a, b)
+end
+randomseed = m.randomseed
 strlen, strsub, strlower, strupper, strrep = s.len, s.sub, s.lower, s.upper, s.rep
 strfind, strbyte, strchar, format, gsub = s.find, s.byte, s.char, s.format, s.gsub
 )lua";
+
+// setmetatable without finalizers: the interpreter runs __gc methods with
+// its hooks off, where no budget reaches (at a collection inside any call,
+// and at shutdown).
+int GuardedSetmetatable(lua_State* L) {
+  if (lua_type(L, 2) == LUA_TTABLE) {
+    lua_pushliteral(L, "__gc");
+    if (lua_rawget(L, 2) != LUA_TNIL)
+      return luaL_error(L, "setmetatable: finalizers (__gc) are not allowed in scripts");
+    lua_pop(L, 1);
+  }
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+  return lua_gettop(L);
+}
 
 int DoStart(lua_State* L) {
   luaL_requiref(L, "_G", luaopen_base, 1);
@@ -500,6 +639,10 @@ int DoStart(lua_State* L) {
     lua_pushnil(L);
     lua_setglobal(L, name);
   }
+  lua_getglobal(L, "setmetatable");
+  lua_pushcclosure(L, GuardedSetmetatable, 1);
+  lua_setglobal(L, "setmetatable");
+  ovs::RegisterPatternFunctions(L);
   ovs::RegisterMetatables(L);
   int count = 0;
   const ovs::FnEntry* objects = ovs::ObjectFunctions(count);
@@ -514,7 +657,9 @@ int DoStart(lua_State* L) {
   lua_pushcfunction(L, PerfSec);
   lua_setglobal(L, "PerfSec");
   if (luaL_loadbufferx(L, kCompat, sizeof(kCompat) - 1, "=compat", "t") != LUA_OK) return lua_error(L);
-  lua_call(L, 0, 0);
+  lua_pushcfunction(L, Frexp);
+  lua_pushcfunction(L, Ldexp);
+  lua_call(L, 2, 0);
   return 0;
 }
 
@@ -565,6 +710,12 @@ OvScriptCtrl* AsScriptCtrl(OvAniCtrl* ctrl) {
 
 namespace ovs {
 TickContext& CurrentContext() { return g_context; }
+const OvScriptNode* RunningScriptNode() { return g_runningNode; }
+void ChargePatternWork(lua_State* L, int steps) {
+  if (g_depth == 0) return;  // no budgeted call runs (cannot happen from a script)
+  g_steps += steps / kHookStep;
+  if (g_steps >= g_limit) BudgetSpent(L, "string pattern too complex: matching ran past the instruction budget");
+}
 bool IsScriptCtrl(const OvAniCtrl* ctrl) { return ctrl && ctrl->IsKindOf(OvScriptCtrl::ClassTag()); }
 }  // namespace ovs
 
@@ -582,6 +733,12 @@ bool OvScriptStart(const char* scriptFolder) {
   ++g_generation;
   g_started = true;
   g_context = {};
+  g_runningNode = nullptr;
+  g_frameScene = nullptr;
+  g_frameSteps = 0;
+  g_frameSkipTraced = false;
+  g_seenBytes = 0;
+  g_seenFull = false;
   if (Protected(DoStart, nullptr) != CallResult::kOk) {
     Trace("!!! Can not start the script interpreter.\n");
     OvScriptShutdown();

@@ -16,6 +16,11 @@ struct lua_State;
 
 // Lua instructions one call from the engine may run, and Lua's memory cap.
 inline constexpr int64_t OV_SCRIPT_INSTRUCTION_BUDGET = 20000000;
+// Lua instructions the script ticks of one scene frame may run together
+// (some 50 ms on a desktop); the frame's remaining ticks are skipped. One
+// tick that cannot end within it, over the calls in a row it was cut short,
+// stops its controller.
+inline constexpr int64_t OV_SCRIPT_FRAME_BUDGET = 5000000;
 inline constexpr size_t OV_SCRIPT_MEMORY_CAP = size_t(256) << 20;
 
 // Starts the host once (a second call does nothing): libraries, functions,

@@ -146,6 +146,15 @@ TickContext& CurrentContext();
 
 }  // namespace ovs
 
+class OvScriptNode;
+
 namespace ovs {
 bool IsScriptCtrl(const OvAniCtrl* ctrl);
+// The Script node whose code runs now (its OnCreate or a tick), or null.
+const OvScriptNode* RunningScriptNode();
+// Charges `steps` steps of library work to the running call's instruction
+// budget; raises a script error when the budget is spent.
+void ChargePatternWork(lua_State* L, int steps);
+// string.find, match, gmatch and gsub with a budgeted matcher.
+void RegisterPatternFunctions(lua_State* L);
 }  // namespace ovs

@@ -11,6 +11,7 @@
 #include "ov_pick.h"
 #include "ov_scene.h"
 #include "ov_script_internal.h"
+#include "ov_script_node.h"
 #include "ov_trace.h"
 
 namespace ovs {
@@ -702,6 +703,18 @@ int ApplyAnimation(lua_State* L) {
   o.blendLength = SecondsToUnits(*db, ArgNum(L, 7));
   o.sceneClock = ArgNum(L, 8) != 0.0;
   o.descend = ArgNum(L, 9) != 0.0;
+  // A set holding the Script node whose code runs now would make a new
+  // controller of that script, which applies the set again: each round
+  // feeds the next. Refused.
+  const OvScriptNode* running = RunningScriptNode();
+  if (running && OvRecordTreeHoldsNode(*db, record, o.descend, running)) {
+    if (!running->applyRefusedTraced) {
+      running->applyRefusedTraced = true;
+      _TraceFormat("!!!! ApplyAnimation(): the set '%.64s' holds the script '%.64s' that applies it: refused\n", name,
+                   running->scriptName ? running->scriptName : "");
+    }
+    return 0;
+  }
   OvApplyAnimationByRecord(c, db, record, o);
   if (ArgNum(L, 10) != 0.0) {
     c->CalcToWorldMatrix();
