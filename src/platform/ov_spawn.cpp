@@ -3,14 +3,19 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "ov_paths.h"
+#include "ov_trace.h"
 
 extern char** environ;
 
@@ -38,6 +43,42 @@ std::string Joined(const char* folder, const std::string& name) {
   std::string out = folder && *folder ? folder : "./";
   if (out.back() != '/') out.push_back('/');
   return out + name;
+}
+
+// Content names may use "\\"; on disk "/" is the separator.
+std::string OnDisk(const char* name) {
+  std::string out = name;
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
+// A name from content stays under its folder: relative, no ".." part, and,
+// where it exists, no link inside the folder leads out of it.
+bool InsideFolder(const char* folder, const std::string& name) {
+  if (!OvContentNameAllowed(name.c_str())) return false;
+  char* real = realpath(Joined(folder, name).c_str(), nullptr);
+  if (real == nullptr) return true;  // nothing there to lead anywhere
+  char* base = realpath(folder && *folder ? folder : ".", nullptr);
+  std::string prefix = base != nullptr ? base : "";
+  if (prefix.empty() || prefix.back() != '/') prefix.push_back('/');
+  // The folder itself ("." as a working directory) counts as inside.
+  const bool inside = base != nullptr && (std::strncmp(real, prefix.c_str(), prefix.size()) == 0 ||
+                                          std::strcmp(real, base) == 0);
+  std::free(real);
+  std::free(base);
+  return inside;
+}
+
+// "scheme://...": an address for the desktop's opener. "file://" names a
+// file and is held to the folder rule like any other name.
+bool IsAddress(const std::string& name) {
+  const size_t colon = name.find("://");
+  if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(name[0]))) return false;
+  for (size_t i = 0; i < colon; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return strncasecmp(name.c_str(), "file://", 7) != 0;
 }
 
 pid_t OpenDocument(const std::string& target, const char* directory) {
@@ -90,7 +131,8 @@ pid_t OvSpawn(const std::string& path, const std::vector<std::string>& args, con
   if (ok) ok = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
   if (ok && options.directory != nullptr) ok = posix_spawn_file_actions_addchdir_np(&actions, options.directory) == 0;
 
-  // The child starts with no blocked signals and the default SIGPIPE.
+  // The child starts with no blocked signals and the default SIGPIPE and
+  // SIGXFSZ (the board ignores both; an ignored signal outlives exec).
   posix_spawnattr_t attr;
   bool haveAttr = ok && posix_spawnattr_init(&attr) == 0;
   if (haveAttr) {
@@ -98,6 +140,7 @@ pid_t OvSpawn(const std::string& path, const std::vector<std::string>& args, con
     sigemptyset(&none);
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
     ok = posix_spawnattr_setsigmask(&attr, &none) == 0 && posix_spawnattr_setsigdefault(&attr, &defaults) == 0 &&
          posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
   }
@@ -165,11 +208,17 @@ std::vector<std::string> OvSplitArguments(const char* text) {
 
 pid_t OvStartProgram(const OvProgramRequest& request) {
   if (!request.file || !*request.file) return -1;
-  const std::string file = request.file;
+  const std::string file = OnDisk(request.file);
   std::string directoryText;
   const char* directory = nullptr;
   if (request.directory && *request.directory) {
-    directoryText = Joined(request.baseFolder, request.directory);
+    const std::string name = OnDisk(request.directory);
+    if (!InsideFolder(request.baseFolder, name)) {
+      _TraceFormat("!!! Working directory '%s' refused: it must stay inside the content's folder.\n",
+                   request.directory);
+      return -1;
+    }
+    directoryText = Joined(request.baseFolder, name);
     directory = directoryText.c_str();
   }
   auto arguments = [&] {
@@ -192,12 +241,20 @@ pid_t OvStartProgram(const OvProgramRequest& request) {
     return file.find(':') != std::string::npos ? OpenDocument(file, directory) : -1;
   }
 
+  // Addresses ("https://...") are no file names; every other name with a
+  // slash must stay inside the content's folder.
+  const bool address = IsAddress(file);
+  if (!address && !InsideFolder(request.baseFolder, file)) {
+    _TraceFormat("!!! '%s' refused: a program or document named with a slash must stay inside the content's folder.\n",
+                 request.file);
+    return -1;
+  }
   const std::string path = Joined(request.baseFolder, file);
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0) {
+  if (!address && stat(path.c_str(), &st) == 0) {
     if (IsExecutableFile(path)) return OvSpawn(path, arguments(), options);
     return OpenDocument(path, directory);
   }
   // A missing path: only addresses are worth handing on.
-  return file.find("://") != std::string::npos ? OpenDocument(file, directory) : -1;
+  return address ? OpenDocument(file, directory) : -1;
 }

@@ -46,8 +46,10 @@ struct OvProgramRequest {
 
 // Starts what content names: a bare name is a program on PATH (or, when no
 // program has that name, a non-executable file in the base folder opened as
-// a document, or an address such as "mailto:..."); a name with a slash is
-// relative to the base folder (an absolute one stays as it is) and runs when
-// it is an executable file, or is opened with xdg-open otherwise. Returns the
-// child's process id, or -1.
+// a document, or an address such as "mailto:..."); a name with a slash ("\\"
+// counts as one) must stay under the base folder (relative, no "..", no link
+// out of it; "scheme://" addresses aside) and runs when it is an executable
+// file, or is opened with xdg-open otherwise. The working directory keeps to
+// the same rule. Returns the child's process id, or -1 (a refused name also
+// with a trace line).
 pid_t OvStartProgram(const OvProgramRequest& request);

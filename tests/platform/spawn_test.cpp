@@ -96,6 +96,39 @@ TEST_F(SpawnTest, ProgramsAreFoundOnPathOrBesideTheContent) {
             (std::vector<std::string>{"a", "b c", "d\\e", "", "\"q\"", "xyz"}));
 }
 
+// Names with a slash, and the working directory, stay under the content's
+// folder, however they are written.
+TEST_F(SpawnTest, NamesLeavingTheContentFolderAreRefused) {
+  const std::string content = (root / "content").string() + "/";
+  fs::create_directory_symlink(root / "path", root / "content" / "out");
+  const std::string absolute = (root / "path" / "probe").string();
+  struct Case {
+    const char* file;
+    const char* directory;
+  } cases[] = {
+      {"../path/probe", nullptr},
+      {"../../../../../../../../../../../bin/true", nullptr},
+      {"bin/../../path/probe", nullptr},
+      {"..\\path\\probe", nullptr},
+      {absolute.c_str(), nullptr},
+      {"out/probe", nullptr},  // a link inside that leads out
+      {"file:///bin/true", nullptr},
+      {"./probe", "../cwd"},
+      {"./probe", "out"},
+  };
+  for (const Case& c : cases) {
+    fs::remove(root / "out.txt");
+    OvProgramRequest request;
+    request.file = c.file;
+    request.directory = c.directory;
+    request.baseFolder = content.c_str();
+    const pid_t pid = OvStartProgram(request);
+    if (pid > 0) OvSpawnWait(pid, nullptr);
+    EXPECT_EQ(pid, -1) << c.file << " in " << (c.directory ? c.directory : "-");
+    EXPECT_FALSE(fs::exists(root / "out.txt")) << c.file;
+  }
+}
+
 TEST(Spawn, ChildInheritsOnlyTheStandardDescriptors) {
   const int leaked = ::dup(STDERR_FILENO);  // no close-on-exec
   ASSERT_GE(leaked, 3);

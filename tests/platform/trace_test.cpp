@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -104,6 +105,38 @@ TEST(TraceTest, TraceFileThatCannotBeOpenedIsRefused) {
   TraceCapture capture;
   Trace("still works\n");
   EXPECT_EQ(capture.Text(), "still works\n");
+}
+
+// The file gets what fits the caps and one line the first time each is hit;
+// the in-process sink keeps everything.
+TEST(TraceTest, FileOutputIsCappedPerSecondAndPerRun) {
+  const std::string path = testing::TempDir() + "ov_trace_cap.log";
+  struct Case {
+    uint64_t perSecond, perRun;
+    const char* note;
+  } cases[] = {
+      {1u << 20, 100, "reached its limit for this run"},
+      {100, 1u << 20, "over its limit a second"},
+  };
+  const std::string line = "nineteen bytes + nl\n";
+  for (const Case& c : cases) {
+    std::remove(path.c_str());
+    TraceCapture capture;
+    OvTraceSetLimits(c.perSecond, c.perRun);
+    ASSERT_TRUE(OvTraceSetFile(path.c_str()));
+    for (int i = 0; i < 10; ++i) Trace(line.c_str());
+    OvTraceSetFile(nullptr);
+    OvTraceSetLimits(OV_TRACE_BYTES_PER_SECOND, OV_TRACE_BYTES_PER_RUN);
+    std::string expected;
+    for (int i = 0; i < 5; ++i) expected += line;
+    const std::string text = ReadFile(path);
+    EXPECT_EQ(text.substr(0, expected.size()), expected) << text;
+    const std::string rest = text.substr(expected.size());
+    EXPECT_NE(rest.find(c.note), std::string::npos) << text;
+    EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 1) << text;
+    EXPECT_EQ(capture.Text().size(), 10 * line.size());
+  }
+  std::remove(path.c_str());
 }
 
 // ---------------------------------------------------------------------------
