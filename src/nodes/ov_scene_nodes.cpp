@@ -27,7 +27,7 @@ void DefaultMessage(void*, const char* text, const char* caption) {
   }
 }
 
-void DefaultExecute(void*, const OvExecRequest& request);
+bool DefaultExecute(void*, const OvExecRequest& request);
 
 OvExecFn g_execute = DefaultExecute;
 OvExecMessageFn g_message = DefaultMessage;
@@ -35,15 +35,13 @@ void* g_execContext = nullptr;
 bool g_execAllowed = false;
 std::string g_contentFolder;
 
-void DefaultExecute(void*, const OvExecRequest& request) {
+bool DefaultExecute(void*, const OvExecRequest& request) {
   OvProgramRequest program;
   program.file = request.file;
   program.parameters = request.parameters;
   program.directory = request.directory;
   program.baseFolder = request.baseFolder;
-  if (OvStartProgram(program) < 0 && request.errorUi) {
-    g_message(g_execContext, "The file or object could not be opened.", "External execution error");
-  }
+  return OvStartProgram(program) >= 0;
 }
 
 }  // namespace
@@ -189,8 +187,14 @@ void OvExternalExecutionNode::Animate(OvClump* clump, int32_t) {
     }
     const OvExecRequest request{file, parameters, directory && *directory ? directory : nullptr,
                                 g_contentFolder.c_str(), errorUi};
-    g_execute(g_execContext, request);
-  } else if (errorUi) {
+    if (!g_execute(g_execContext, request) && errorUi && !errorShown) {
+      // A box blocks the frame until closed: a flag that stays set must not
+      // bring it back every frame.
+      errorShown = true;
+      g_message(g_execContext, "The file or object could not be opened.", "External execution error");
+    }
+  } else if (errorUi && !errorShown) {
+    errorShown = true;
     g_message(g_execContext, "No executable file or object.", "External execution error");
   }
 }

@@ -72,6 +72,7 @@ class OvExternalExecutionNode : public OvSceneNodeBase {
   char* parameters = nullptr;
   char* directory = nullptr;
   bool refusalTraced = false;  // the refusal of untrusted content is told once
+  bool errorShown = false;     // a failure shows its box once per node, not every frame
 };
 
 // ---------------------------------------------------------------------------
@@ -86,7 +87,8 @@ struct OvExecRequest {
   bool errorUi;            // failures may be reported to the user
 };
 
-using OvExecFn = void (*)(void* context, const OvExecRequest& request);
+// True when the program or document was started.
+using OvExecFn = bool (*)(void* context, const OvExecRequest& request);
 using OvExecMessageFn = void (*)(void* context, const char* text, const char* caption);
 
 // Installs the handlers (null restores the default one of that kind). The

@@ -46,7 +46,7 @@ class CountingRenderer : public OvRenderer {
 };
 
 // Content under test never starts programs or opens dialogs.
-void NoProgram(void*, const OvExecRequest&) {}
+bool NoProgram(void*, const OvExecRequest&) { return true; }
 void NoMessage(void*, const char*, const char*) {}
 
 uint32_t StillClock(void*) { return 1000; }

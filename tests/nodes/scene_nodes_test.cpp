@@ -22,9 +22,10 @@ namespace {
 
 struct ExecLog {
   std::vector<std::string> runs, messages;
-  static void Execute(void* self, const OvExecRequest& r) {
+  static bool Execute(void* self, const OvExecRequest& r) {
     static_cast<ExecLog*>(self)->runs.push_back(std::string(r.file) + "|" + r.parameters + "|" +
                                                 (r.directory ? r.directory : "-") + "|" + r.baseFolder);
+    return std::string(r.file) != "missing";
   }
   static void Message(void* self, const char* text, const char*) {
     static_cast<ExecLog*>(self)->messages.push_back(text);
@@ -137,7 +138,22 @@ TEST_F(SceneNodes, ExternalExecutionRunsEveryFrameTheTestPasses) {
   EXPECT_TRUE(exec.runs.size() == 3 && exec.messages.empty());
   empty->options = OvExternalExecutionNode::kErrorDialog;
   Step(2);
-  EXPECT_EQ(exec.messages, std::vector<std::string>(2, "No executable file or object."));
+  EXPECT_EQ(exec.messages, std::vector<std::string>(1, "No executable file or object."));
+}
+
+// A box blocks the frame: each failing node shows it once, however long its flag stays set.
+TEST_F(SceneNodes, ExternalExecutionFailureShowsItsBoxOncePerNode) {
+  OvClump* c = Object("exec");
+  char missing[] = "missing", tool[] = "tool", none[] = "";
+  for (char* file : {missing, missing, tool}) {
+    auto* node = Make<OvExternalExecutionNode>();
+    node->file = file;
+    node->parameters = none;
+    Attach(node, c);
+  }
+  Step(3);
+  EXPECT_EQ(exec.runs.size(), 9u);
+  EXPECT_EQ(exec.messages, std::vector<std::string>(2, "The file or object could not be opened."));
 }
 
 TEST_F(SceneNodes, ExternalExecutionOfUntrustedContentIsRefusedWithOneTraceLine) {
