@@ -97,6 +97,9 @@ struct OvMesh {
   int32_t wordC = -1;
   uint32_t changeFlags = 0;
   int32_t refCount = 1;  // clumps sharing this mesh
+  // A private copy whose first material is fading: an opaque first pass is
+  // drawn alpha-blended so that the faded alpha shows.
+  bool fadeBlend = false;
 
   // File form, kept for writing.
   int32_t fileFlags = 0;

@@ -156,7 +156,9 @@ class AcLensFlare final : public OvAniCtrl {
       const float distance = OvLength(OvSub(c, l));
       if (m_node.visibleRange > 0 && distance > m_node.visibleRange) {
         hidden = true;
-      } else if (clump->IsCulled() && !clump->IsInvisible()) {
+      } else if (clump->IsCulled() && !(clump->IsInvisible() && SphereInView(*scene, *clump, *w))) {
+        // Culled while shown, or faded out and still outside the view: an
+        // off-screen light is never tested, or it would blink.
         hidden = true;
       } else if (m_node.obstructionTest) {
         const OvVector toward = distance > 0 ? OvScaled(OvSub(c, l), 1.0f / distance) : OvVector{0, 0, 0};
@@ -207,6 +209,15 @@ class AcLensFlare final : public OvAniCtrl {
   }
 
  private:
+  static bool SphereInView(const OvScene& scene, OvClump& clump, const OvMatrix& w) {
+    OvVector centre;
+    float radius = 0.0f;
+    if (!clump.GetBoundingSphere(centre, radius)) return false;
+    OvVector world;
+    OvXformPoint(world, centre, w);
+    return scene.SphereInFrustum(world, radius * clump.GetUniScale());
+  }
+
   void ApplyFade(OvClump* light) {
     const bool chain = m_node.count > 0 && m_node.ratios;
     for (OvClump* c = light; c; c = chain ? c->GetChild() : nullptr) {
@@ -220,10 +231,14 @@ class AcLensFlare final : public OvAniCtrl {
       // Only private materials are ever changed.
       if (mesh && db && mesh->materials && db->materials && mesh->materials != db->materials && mesh->subsetCount > 0) {
         OvMaterial& m = mesh->materials[0];
-        if (m_fade >= 1)
+        if (m_fade >= 1) {
           std::memcpy(m.diffuse, db->materials[0].diffuse, sizeof(m.diffuse));
-        else
+          mesh->fadeBlend = false;
+        } else {
+          // An opaque material would ignore the alpha: the flare would pop.
           m.diffuse[3] = m_fade * db->materials[0].diffuse[3];
+          mesh->fadeBlend = true;
+        }
       }
       c->SetVisible();
       c->MarkChanged(ACF_MATERIALS);

@@ -471,7 +471,8 @@ void OvPassPlan::DrawSubset(OvMeshDrawer& drawer, int subset) {
     }
     if (pass.stageCount < OV_PLAN_MAX_STAGES) r.DisableStage(pass.stageCount - 1);
     uint32_t fogColour = 0;
-    const bool fogSaved = ApplyBlend(r, pass.blend, pass.alphaTest, fogColour);
+    const bool fading = p == 0 && pass.blend == OvPassBlend::Opaque && drawer.Mesh().fadeBlend;
+    const bool fogSaved = ApplyBlend(r, fading ? OvPassBlend::Alpha : pass.blend, pass.alphaTest, fogColour);
     drawer.DrawGeometry(subset);
     if (fogSaved) r.SetRenderState(RS_FOGCOLOR, fogColour);
     if (pass.bump) r.SetRenderStates(bumpStates, kBumpStates);

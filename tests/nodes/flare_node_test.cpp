@@ -72,11 +72,12 @@ TEST_F(FlareNode, LightAndChainAreStrungThroughTheViewAndFadeBehindAnOccluder) {
     bool wallInFront;
     float alpha;  // the light's material alpha after the frames
     bool invisible;
+    bool blended;  // drawn alpha-blended while it fades
   };
   // Fade-out time 0.5 s at 60 units a second: 1/30 a frame. A clump that
   // just came into view hides the light from the next frame on.
-  const Step steps[] = {{1, false, 1.0f, false}, {15, false, 0.5f, false}, {15, false, 1.0f, false},
-                        {15, true, 0.5f, false}, {18, true, 0.0f, true},   {15, false, 0.5f, false}};
+  const Step steps[] = {{1, false, 1.0f, false, false}, {15, false, 0.5f, false, true}, {15, false, 1.0f, false, false},
+                        {15, true, 0.5f, false, true},  {18, true, 0.0f, true, true},   {15, false, 0.5f, false, true}};
   int done = 0;
   for (const Step& s : steps) {
     wall->SetPos({0, 0, s.wallInFront ? -50.0f : 300.0f});
@@ -85,6 +86,7 @@ TEST_F(FlareNode, LightAndChainAreStrungThroughTheViewAndFadeBehindAnOccluder) {
     if (done == 1) continue;  // the first frame only prepares
     EXPECT_NEAR(light->GetMesh()->materials[0].diffuse[3], s.alpha, 0.07f) << done;
     EXPECT_EQ(light->IsInvisible(), s.invisible) << done;
+    EXPECT_EQ(light->GetMesh()->fadeBlend, s.blended) << done;
     if (s.invisible) continue;  // a vanished flare is not placed
     EXPECT_TRUE(Near(Pos(light), f)) << done;
     EXPECT_TRUE(Near(Pos(e0), {f.x + 0.5f * a.x, 0, f.z + 0.5f * a.z})) << done;
@@ -97,6 +99,23 @@ TEST_F(FlareNode, LightAndChainAreStrungThroughTheViewAndFadeBehindAnOccluder) {
   light->SetPos({0, 0, 100});
   StepFrame(*scene);
   EXPECT_TRUE(Near(Pos(light), {0, 0, 100}));
+}
+
+// A light in front of the camera but outside the view fades out and stays
+// out: it is not obstruction-tested while it is culled and out of view.
+TEST_F(FlareNode, OffScreenLightStaysHidden) {
+  auto* node = OvArenaNew<OvLensFlareNode>(arena);
+  OvClump* light = nullptr;
+  AddObject(*scene, "light", &light, {500, 0, -100});
+  light->SetMesh(Quad(1.0f));
+  ASSERT_TRUE(light->CalcToWorldMatrix());
+  ASSERT_TRUE(light->AddAniCtrl(OvNodeController(node, light)));
+  int shown = 0;
+  for (int i = 0; i < 90; ++i) {
+    StepFrame(*scene);
+    if (i >= 40 && !light->IsInvisible()) ++shown;
+  }
+  EXPECT_EQ(shown, 0);
 }
 
 TEST_F(FlareNode, StoredBlockAndValues) {

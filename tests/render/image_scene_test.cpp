@@ -192,6 +192,26 @@ TEST_F(ImageScene, AlphaTestAndAlphaBlending) {
   ExpectMatchesReference(EndFrame(), "alpha_test_blend");
 }
 
+// A fading mesh draws its opaque first pass alpha-blended: a half-faded
+// white quad over black is half white.
+TEST_F(ImageScene, FadingMeshBlendsItsOpaquePass) {
+  OvPassPlan* plain = Plan({}, {}, 2);
+  ASSERT_NE(plain, nullptr);
+  for (const bool fading : {false, true}) {
+    MeshData& quad = NewMesh();
+    MakeGrid(quad, 1, -2.0f, -2.0f, 2.0f, 2.0f);
+    quad.Finish(0);
+    quad.resource = plain;
+    quad.material = {{0, 0, 0, 0.5f}, {0, 0, 0, 1}, {0, 0, 0, 0}, {1, 1, 1, 1}, 0};
+    quad.mesh.fadeBlend = fading;
+    BeginFrame(0xFF000000u);
+    Draw(quad);
+    const Picture p = EndFrame();
+    const uint8_t* centre = p.At(p.width / 2, p.height / 2);
+    EXPECT_NEAR(centre[0], fading ? 128 : 255, 8) << "fading " << fading;
+  }
+}
+
 TEST_F(ImageScene, TwoSidedMeshIsDrawnFromBehind) {
   OvGLTexture* checker = Texture32(Checker(8, 2, 0xFF40C0F0u, 0xFFF0F0F0u), 8, 8);
   // Both quads turn their back to the camera (reversed winding).
