@@ -21,17 +21,26 @@ int32_t SecondsToUnits(const OvScene* scene, float seconds) {
   return int32_t(units);
 }
 
+// Logical objects alive in the process: emission stops at a cap, so content
+// cannot emit its way through all memory.
+int32_t g_liveObjects = 0;
+
+OvLogObj* Counted(OvLogObj* o) {
+  if (o) ++g_liveObjects;
+  return o;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Creation and release.
 
-OvLogObj* OvLogObj::Create() { return new OvLogObj(); }
+OvLogObj* OvLogObj::Create() { return Counted(new OvLogObj()); }
 
 OvLogObj* OvLogObj::CreateFromRecord(OvDatabase& db, int32_t index, bool withClumps) {
   const OvLogObjRecord* rec = db.LogObjRecord(index);
   if (!rec) return nullptr;
-  OvLogObj* o = new OvLogObj();
+  OvLogObj* o = Counted(new OvLogObj());
   if (!o) {
     Trace("Not enough memory while generating logical object.\n");
     return nullptr;
@@ -65,6 +74,7 @@ OvLogObj* OvLogObj::CreateFromRecord(OvDatabase& db, int32_t index, bool withClu
 }
 
 OvLogObj::~OvLogObj() {
+  --g_liveObjects;
   OvNotifyObjectFreed(this);
   // One at a time from the head, so the chains stay whole if a controller
   // released on the way deletes a brother. What dies with this object
@@ -388,9 +398,44 @@ bool SetLinkAndUnlinkTime(OvLogObj& object, OvClump* clump, float seconds) {
 // ---------------------------------------------------------------------------
 // Emission.
 
+namespace {
+
+// Emissions of the current frame step of one scene; a script call runs
+// inside one frame, so this bounds a call too.
+const OvScene* g_emitScene = nullptr;
+uint32_t g_emitFrame = 0;
+int32_t g_emitCount = 0;
+bool g_frameCapTold = false;
+bool g_sceneCapTold = false;
+
+bool EmissionAllowed(const OvScene& scene) {
+  if (&scene != g_emitScene || scene.FrameCount() != g_emitFrame) {
+    g_emitScene = &scene;
+    g_emitFrame = scene.FrameCount();
+    g_emitCount = 0;
+  }
+  if (g_liveObjects >= OV_MAX_LIVE_OBJECTS) {
+    if (!g_sceneCapTold)
+      _TraceFormat("!!!! %d logical objects exist: no more are emitted (said once).\n", OV_MAX_LIVE_OBJECTS);
+    g_sceneCapTold = true;
+    return false;
+  }
+  if (g_emitCount >= OV_MAX_EMITS_PER_FRAME) {
+    if (!g_frameCapTold)
+      _TraceFormat("!!!! More than %d objects emitted in one frame: the rest of that frame's are not (said once).\n",
+                   OV_MAX_EMITS_PER_FRAME);
+    g_frameCapTold = true;
+    return false;
+  }
+  ++g_emitCount;
+  return true;
+}
+
+}  // namespace
+
 OvLogObj* OvEmitObjectCore(OvScene& scene, const OvMatrix* placement, OvDatabase& db, int32_t clumpRecord,
                            int32_t lifetime, bool fullMatrix, bool scale) {
-  if (scene.ShuttingDown()) return nullptr;
+  if (scene.ShuttingDown() || !EmissionAllowed(scene)) return nullptr;
   const OvClumpRecord* crec = db.ClumpRecord(clumpRecord);
   if (!crec || crec->logObjIndex < 0) return nullptr;
   OvLogObj* object = OvLogObj::CreateFromRecord(db, crec->logObjIndex, false);

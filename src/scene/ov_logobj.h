@@ -203,10 +203,16 @@ inline void OvLogObjChainRemove(OvLogObj*& head, OvLogObj* item) { OvChainRemove
 // ---------------------------------------------------------------------------
 // Emission: new objects from template clump records.
 
+// Caps on emission, each told once in the trace: objects emitted in one
+// frame step of a scene (and so in one script call), and logical objects
+// alive in the process.
+inline constexpr int32_t OV_MAX_EMITS_PER_FRAME = 2000;
+inline constexpr int32_t OV_MAX_LIVE_OBJECTS = 20000;
+
 // The core: creates the object of clump record `clumpRecord`'s object record
 // with that record's clump tree, adds a lifetime controller when lifetime >=
 // 0 (units), places it by `placement` (null: where the record says) and adds
-// it to the scene. Refused while the scene shuts down.
+// it to the scene. Refused while the scene shuts down and past the caps above.
 OvLogObj* OvEmitObjectCore(OvScene& scene, const OvMatrix* placement, OvDatabase& db, int32_t clumpRecord,
                            int32_t lifetime, bool fullMatrix, bool scale);
 // At `clump`'s world matrix; then linked to the clump for linkSeconds.
