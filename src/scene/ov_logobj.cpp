@@ -292,16 +292,24 @@ bool OvLogObj::AlignMat(const OvMatrix& m) {
   if (!first) return false;
   const OvMatrix* w0 = first->NeedToWorldMatrix();
   if (!w0) return false;
+  // Alignment takes place and turn, not size: the matrix's scale goes first.
+  OvMatrix target = m;
+  for (int r = 0; r < 3; ++r) {
+    const float len =
+        std::sqrt(target.m[r][0] * target.m[r][0] + target.m[r][1] * target.m[r][1] + target.m[r][2] * target.m[r][2]);
+    if (len > 0.0f && std::isfinite(len))
+      for (int c = 0; c < 3; ++c) target.m[r][c] /= len;
+  }
   // Every root clump moves rigidly with the first.
   OvMatrix inv, delta;
   OvMatInverseAffine(inv, *w0);
-  OvMatMul4x3(delta, inv, m);
+  OvMatMul4x3(delta, inv, target);
   for (OvClump* c = m_firstClump; c; c = c->GetNextBrother()) {
     const OvMatrix* w = c->NeedToWorldMatrix();
     if (!w) continue;
     OvMatrix placed;
     OvMatMul4x3(placed, *w, delta);
-    if (c == first) placed = m;
+    if (c == first) placed = target;
     c->SetToWorldMatrix(placed);
     c->AdjustVPMatrix();
   }

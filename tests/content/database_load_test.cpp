@@ -290,6 +290,52 @@ TEST_F(Loading, ACutFileNeverCrashesAndAlwaysSaysSo) {
   EXPECT_EQ(db->AniSetCount(), 2u);
 }
 
+// Sections of the smallest records that end exactly with their last record
+// load in full; one record more in the count than the section holds fails
+// the load without reading past it.
+TEST_F(Loading, ASectionEndingExactlyAtARecordBoundary) {
+  using Writer = void (*)(ContentWriter&);
+  const struct {
+    uint32_t chunk;
+    Writer record;
+    uint32_t (OvDatabase::*count)() const;
+  } sections[] = {
+      {OV_CHUNK_CLUMPS,
+       [](ContentWriter& w) {
+         w.I32(1).Str(nullptr);
+         for (int i = 0; i < 6; ++i) w.I32(-1);
+         for (int i = 0; i < 10; ++i) w.F32(1.0f);
+         w.U32(0).U32(0).I32(0);
+       },
+       &OvDatabase::ClumpRecordCount},
+      {OV_CHUNK_LOGOBJS,
+       [](ContentWriter& w) {
+         w.I32(0).I32(3).Str(nullptr);
+         for (int i = 0; i < 7; ++i) w.I32(0);
+       },
+       &OvDatabase::LogObjRecordCount},
+      {OV_CHUNK_ANISETS, [](ContentWriter& w) { w.U32(0).U32(0); }, &OvDatabase::AniSetCount},
+      {OV_CHUNK_SCRIPTS, [](ContentWriter& w) { w.BeginUntagged().I32(0).I32(0).U32(1).Raw("x", 1).End(); },
+       &OvDatabase::ScriptCount},
+  };
+  for (const auto& s : sections) {
+    for (uint32_t claimed : {2u, 3u}) {
+      const Bytes file = FileWith([&](ContentWriter& w) {
+        w.Begin(s.chunk).U32(claimed);
+        s.record(w), s.record(w);
+        w.End();
+      });
+      auto loaded = MakeDatabase();
+      TraceCapture trace;
+      EXPECT_EQ(LoadBytes(*loaded, file), claimed == 2) << std::hex << s.chunk << " " << trace.Text();
+      EXPECT_EQ(trace.Contains("Load database error.\n"), claimed != 2) << std::hex << s.chunk;
+      if (claimed == 2) {
+        EXPECT_EQ(((*loaded).*s.count)(), 2u) << std::hex << s.chunk;
+      }
+    }
+  }
+}
+
 TEST_F(Loading, ALaterSectionStillPrintsItsLineAfterAFailure) {
   // The texture section fails (a read past its end); the clump section's
   // reader is not called, its line still printed.

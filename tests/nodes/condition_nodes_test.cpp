@@ -160,6 +160,58 @@ TEST_F(Sensors, AnglesTrackClumpAxes) {
   EXPECT_EQ(Flags(c) & 0x2, 0x2u);
 }
 
+// Every axis code on an unturned clump: the component along each world axis
+// is +1, -1 or 0, so a narrow band around +1 or -1 finds exactly one axis.
+TEST_F(Sensors, EachAxisCodeIsItsRowOrItsNegation) {
+  OvClump* c = Object("c", {0, 0, 0}, 1, 1);
+  Object("t", {0, 0, 0}, 2, 2);
+  auto* world = Make<OvAngleInWorldSensorNode>(0x1, 0x1);
+  auto* between = Make<OvAngleBetweenSensorNode>(0x2, 0x2);
+  between->target = {2, 2, -1}, between->cosine = 0.99f;
+  Attach(world, c), Attach(between, c);
+  const OvVector towards[] = {{10, 0, 0}, {0, 10, 0}, {0, 0, 10}, {-10, 0, 0}, {0, -10, 0}, {0, 0, -10}};
+  for (int32_t code = 0; code < 12; ++code) {
+    for (int32_t axis = 0; axis < 3; ++axis) {
+      for (float sign : {1.0f, -1.0f}) {
+        world->clumpAxis = code, world->worldAxis = axis + 3;  // world axes reduce modulo 3
+        world->cosFrom = sign, world->cosTo = 0.99f * sign;
+        scene.SearchClump("t")->SetPos(towards[axis + (sign < 0 ? 3 : 0)]);
+        scene.SearchClump("t")->CalcToWorldMatrix();
+        between->axis = code, Step();
+        const bool along = code % 3 == axis && (code % 6 < 3) == (sign > 0);
+        EXPECT_EQ(Flags(c), along ? 0x3u : 0x0u) << "code " << code << " world axis " << axis << " sign " << sign;
+      }
+    }
+  }
+}
+
+// The ends of "<s> Time Range" and "<s> Time Period" belong to them.
+TEST_F(Sensors, TimeSensorEndsAreInside) {
+  OvTimePeriodSensorNode period;
+  period.from = 100, period.to = 1000, period.period = 50, period.length = 10;
+  const struct {
+    int32_t t, delta;
+    bool holds;
+  } periodCases[] = {{99, 0, false},   {100, 0, true},  {110, 0, true},  {111, 0, false}, {149, 0, false},
+                     {150, 0, true},   {152, 1, true},  {161, 0, false}, {161, 12, true}, {1000, 0, true},
+                     {1001, 9, false}, {990, 0, false}, {990, 41, true}};
+  for (const auto& c : periodCases) EXPECT_EQ(period.Holds(c.t, c.delta), c.holds) << c.t << " " << c.delta;
+  period.to = 99;  // below from: open-ended
+  EXPECT_TRUE(period.Holds(1000000, 0));
+
+  OvClump* c = Object("c");
+  auto* range = Make<OvTimeRangeSensorNode>(0x1, 0x1);
+  range->from = 3, range->to = 5;
+  Attach(range, c);
+  std::vector<std::pair<int32_t, uint32_t>> seen;
+  ScriptedCtrl* probe = ScriptedCtrl::Make();
+  probe->onAnimate = [&](ScriptedCtrl&, OvClump* k, int32_t t) { seen.push_back({t, k->GetSwitch() & 0x1}); };
+  c->AddAniCtrl(probe);
+  Step(8);
+  ASSERT_GE(seen.size(), 7u);
+  for (auto [t, flag] : seen) EXPECT_EQ(flag, t >= 3 && t <= 5 ? 1u : 0u) << t;
+}
+
 TEST_F(Sensors, InCameraViewFollowsTheCullingPass) {
   OvClump* seen = Object("seen", {0, 0, -10});
   OvClump* behind = Object("behind", {0, 0, 10});

@@ -294,6 +294,43 @@ TEST_F(ParticleNodes, AttractionFadesInItsLastEighthAndPullsTowardsItsTarget) {
   EXPECT_EQ(Set(), nullptr);  // age 16: past its life
 }
 
+// The source is its own target: with "Include Children" its child, and the
+// child's child, pull too (one unit vector each, +X, +Y and +Z), never the
+// source's brother (-Y) or a clump of another object.
+TEST_F(ParticleNodes, AttractionTargetChildrenPullOnlyWhenIncluded) {
+  for (int include : {0, 1}) {
+    auto* n = Make<OvParticleAttractionNode>(600.0f);
+    n->p.total = 1;
+    n->p.strength = 600.0f;  // 10 a frame towards each point
+    n->p.target.objectKey = -1;
+    n->p.includeChildren = include;
+    OvClump* source = Source(n, {0, 0, -100});
+    auto clump = [](OvClump* parent, OvVector pos) {
+      OvClump* k = OvClump::Create();
+      k->SetPos(pos);
+      parent->AttachChild(k);
+      return k;
+    };
+    clump(clump(source, {100, 0, 0}), {-100, 0, 100});  // at (100, 0, -100), its child at (0, 0, 0)
+    clump(source, {0, 100, 0});
+    OvClump* brother = OvClump::Create();
+    brother->SetPos({0, -100, -100});
+    source->GetLogObj()->AppendClumps(brother);
+    Step(2);
+    ASSERT_EQ(Particles().size(), 1u) << include;
+    const OvVector v = Particles()[0].velocity;
+    if (!include) {
+      EXPECT_LT(OvLength(v), 1e-3f);
+    } else {
+      EXPECT_GT(v.x, 5.0f);
+      EXPECT_NEAR(v.y, v.x, 0.05f * v.x);
+      EXPECT_NEAR(v.z, v.x, 0.05f * v.x);
+    }
+    scene.DelLogObj(source->GetLogObj());
+    while (Set()) Step();
+  }
+}
+
 TEST_F(ParticleNodes, SmokeGrowsAndBlendsAfterItsFadeIn) {
   auto* n = Make<OvParticleSmokeNode>(600.0f);
   n->p.total = 1;

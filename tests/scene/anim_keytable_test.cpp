@@ -197,6 +197,25 @@ TEST_F(KeyTableTest, SteppedSamplingTakesTheKeyAtOrBefore) {
   EXPECT_EQ(t->FindSegment(20), 1);
 }
 
+// Two keys at one time make a jump: at that time and after it the later
+// key counts, just before it the segment leading up to the earlier one.
+TEST_F(KeyTableTest, EqualKeyTimesJumpToTheLaterKey) {
+  const int32_t times[] = {0, 10, 10, 20, 20};
+  const float values[] = {0.0f, 5.0f, 20.0f, 30.0f, 40.0f};
+  OvKeyTable* t = OvKeyTable::Create(arena, 5, 1, times, values);
+  ASSERT_NE(t, nullptr);
+  const struct {
+    int32_t time;
+    float linear, stepped;
+  } cases[] = {{9, 4.5f, 0.0f}, {10, 20.0f, 20.0f}, {15, 25.0f, 20.0f}, {20, 40.0f, 40.0f}, {25, 40.0f, 40.0f}};
+  for (const auto& c : cases) {
+    EXPECT_FLOAT_EQ(At(*t, c.time), c.linear) << c.time;
+    float v = -999.0f;
+    OvKeySampleStep(*t, c.time, &v, 0, 1);
+    EXPECT_FLOAT_EQ(v, c.stepped) << c.time;
+  }
+}
+
 TEST_F(KeyTableTest, QuaternionsInterpolateSpherically) {
   const float h = std::sqrt(0.5f);
   const int32_t times[] = {0, 10};

@@ -202,6 +202,46 @@ TEST(Pick, HiddenAndBehindAreNotHit) {
   EXPECT_EQ(OvPickRay({0.3f, 0, -15}, {0, 0, 1}, *s.scene, nullptr, nullptr, nullptr, nullptr), s.note);
 }
 
+// A box-like mesh of two parallel squares (z = -1 and z = 1) with a ray that
+// starts between them: the hit is the square ahead, whichever layer comes
+// first in the mesh, and the clump is picked.
+TEST(Pick, ARayStartingInsideAMeshHitsTheLayerAhead) {
+  PickScene s;
+  OvMesh* layers = s.db->AddMesh();
+  layers->vertexCount = 8;
+  layers->positions = OvArenaNewArray<float>(s.db->Arena(), 24);
+  for (int i = 0; i < 24; ++i) layers->positions[i] = s.note->GetMesh()->positions[i % 12] * 3.0f;
+  for (int v = 0; v < 8; ++v) layers->positions[v * 3 + 2] = v < 4 ? -1.0f : 1.0f;
+  layers->triangleCount = 4, layers->indexCount = 12;
+  layers->indices = OvArenaNewArray<uint32_t>(s.db->Arena(), 12);
+  const uint32_t idx[12] = {0, 1, 2, 0, 2, 3, 4, 5, 6, 4, 6, 7};
+  for (int i = 0; i < 12; ++i) layers->indices[i] = idx[i];
+  layers->bounds = OvArenaNewArray<float>(s.db->Arena(), OV_MESH_BOUNDS_FLOATS);
+  layers->bounds[3] = 5.0f;
+  OvClump* box = nullptr;
+  AddObject(*s.scene, "box", &box, {0, 0, -40});
+  box->SetMesh(layers);
+  s.scene->FrameStep();
+  const struct {
+    float dz;
+    float hitZ;
+    int32_t triangle;
+  } cases[] = {{-1, -41, 0}, {1, -39, 2}};
+  for (const auto& c : cases) {
+    OvVector hit{};
+    int32_t tri = -1;
+    EXPECT_EQ(OvPickRay({0.5f, -0.2f, -40}, {0, 0, c.dz}, *s.scene, "box", nullptr, &hit, &tri), box) << c.dz;
+    EXPECT_TRUE(Near(hit, {0.5f, -0.2f, c.hitZ})) << c.dz << ": hit at z " << hit.z;
+    EXPECT_EQ(tri, c.triangle) << c.dz;
+    OvVector p[1];
+    int32_t t[1];
+    int count = 1;
+    ASSERT_TRUE(
+        OvRayMeshTest({0.5f, -0.2f, 0}, {0.5f, -0.2f, 3 * c.dz}, OV_RAY_NEAREST, *layers, nullptr, t, p, count));
+    EXPECT_TRUE(Near(p[0], {0.5f, -0.2f, c.hitZ + 40})) << c.dz;
+  }
+}
+
 // The window shapes the view must hold at: 4:3, square and wide.
 const struct ViewShape { int width, height; } kShapes[] = {{1024, 768}, {640, 640}, {1280, 540}};
 

@@ -201,6 +201,37 @@ TEST(LogObj, TemplatesAreEmittedNotInstantiated) {
   EXPECT_TRUE(InScene(scene, spark));
 }
 
+// An emitter turned 90 degrees about Z and scaled 2 at (3, 4, 5): where the
+// template's child (one unit along its root's X) lands for each placement.
+TEST(LogObj, EmissionFromAScaledEmitterFollowsThePlacementAndScaleFlag) {
+  OvMatrix at{};
+  at.m[0][1] = 2, at.m[1][0] = -2, at.m[2][2] = 2, at.m[3][3] = 1;
+  OvMatrixSetPos(at, {3, 4, 5});
+  const struct {
+    int32_t placement;
+    int flag;
+    OvVector tail;
+  } cases[] = {
+      {0, OV_EMIT_SCALE, {3, 6, 5}},
+      {0, 0, {3, 5, 5}},
+      {-1, OV_EMIT_FULL_MATRIX | OV_EMIT_SCALE, {3, 6, 5}},
+      {-1, OV_EMIT_FULL_MATRIX, {3, 5, 5}},
+      {-1, OV_EMIT_SCALE, {5, 4, 5}},
+      {-1, 0, {4, 4, 5}},
+  };
+  for (const auto& c : cases) {
+    TemplateDb t;
+    t.db->ClumpRecord(t.sparkClump)->placement = c.placement;
+    OvScene scene;
+    AddCamera(scene);
+    OvLogObj* spark = EmitObject_Mat(scene, at, *t.db, "O_spark", -1.0f, c.flag);
+    ASSERT_NE(spark, nullptr);
+    EXPECT_TRUE(Near(WorldPos(spark->GetClumps()), {3, 4, 5})) << c.placement << " " << c.flag;
+    const OvVector tail = WorldPos(spark->LoSearchClump("spark_tail"));
+    EXPECT_TRUE(Near(tail, c.tail)) << c.placement << " " << c.flag << ": " << tail.x << " " << tail.y << " " << tail.z;
+  }
+}
+
 TEST(LogObj, LifetimeZeroDiesInFirstTickedFrame) {
   TemplateDb t;
   OvScene scene;

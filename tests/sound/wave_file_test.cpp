@@ -36,10 +36,10 @@ TEST(ParseWaveTest, SixteenAndEightBitData) {
 }
 
 TEST(ParseWaveTest, FormatSizesAndChunksItDoesNotKnow) {
-  const std::string list = std::string("LIST\x09\0\0\0INFOISFT\x01", 17) + '\0';  // odd size, padded
+  const std::string list = std::string("LIST\x09\0\0\0INFOISFT\x01\0", 18);  // odd size, padded
   const std::string fact = std::string("fact\x04\0\0\0\x03\0\0\0", 12);
-  for (const auto& [formatSize, between] :
-       std::vector<std::pair<uint32_t, std::string>>{{18, ""}, {14, ""}, {16, list}, {16, fact + list}}) {
+  for (const auto& [formatSize, between] : std::vector<std::pair<uint32_t, std::string>>{
+           {18, ""}, {14, ""}, {16, list}, {16, fact + list}, {17, ""}, {19, list}}) {
     WavShape w;
     w.formatSize = formatSize;
     w.between = between;
@@ -102,6 +102,25 @@ TEST(ParseWaveTest, OtherRatesAreConvertedByLinearInterpolation) {
   EXPECT_EQ(std::vector<int16_t>(out, out + 3), (std::vector<int16_t>{0, 0, 1}));
   EXPECT_EQ(OvResampleLinear(two, 8000, 8000, 22050, nullptr), 22050u);
   EXPECT_EQ(OvResampleLinear(two, 1000000, 1, 22050, nullptr), 0u);  // too long
+}
+
+// Rates that are no whole multiple of the output rate: as many samples as
+// cover the same time (rounded up), each on the straight line between the
+// two input samples around its moment.
+TEST(ParseWaveTest, RatesWithoutAWholeRatio) {
+  std::vector<int16_t> ramp;
+  for (int i = 0; i < 40; ++i) ramp.push_back(int16_t(i * 300));
+  const struct { uint32_t rate, count; } cases[] = {{16000, 56}, {32000, 28}, {48000, 19}, {8000, 111}, {44101, 20}};
+  for (const auto& c : cases) {
+    OvSoundSample s;
+    ASSERT_TRUE(Parse(MakeWav16(ramp, c.rate), s)) << c.rate;
+    ASSERT_EQ(s.sampleCount, c.count) << c.rate;
+    for (uint32_t k = 0; k < c.count; ++k) {
+      const double at = double(k) * c.rate / 22050.0;
+      const double want = at >= 39.0 ? 39.0 * 300 : at * 300;
+      ASSERT_NEAR(s.samples[k], want, 0.5001) << c.rate << " sample " << k;
+    }
+  }
 }
 
 TEST(ParseWaveTest, MissingFileIsNamed) {
