@@ -22,6 +22,7 @@
 #include "ov_sound_system.h"
 #include "ov_std_material.h"
 #include "ov_trace.h"
+#include "stop_signals.h"
 
 // Hands the scene's listener and per-frame update to the sound system.
 class SceneSoundSink : public OvSceneSoundSink, public OvAllocated {
@@ -307,6 +308,8 @@ bool OrvoApp::Terminate() {
   UnloadContent();
 
   if (OvGetRenderSettings() == &g_scriptSettings) OvSetRenderSettings(nullptr);
+  // A stop signal's interrupt must not reach an interpreter being closed.
+  OvStopSetInterrupt(nullptr);
   OvScriptShutdown();
 
   // Device objects of content are gone with the databases; the uploader's

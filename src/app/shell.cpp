@@ -25,6 +25,7 @@
 #include "scene_dump.h"
 #include "shell_state.h"
 #include "single_instance.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -260,6 +261,7 @@ void Shell::Loop(SingleInstance* instance) {
   m_loop.quitRequested = false;
   bool firstFrame = true;
   while (!m_loop.quitRequested) {
+    if (OvStopRequested()) break;
     ProbeActivity();
     m_app->SetInputActivity(m_probe.Activity());
 
@@ -289,7 +291,7 @@ void Shell::Loop(SingleInstance* instance) {
       if (m_app->ReplayQuitDue()) break;
       if (!m_cl.screenshot.empty() && m_frameLimit > 0 && m_frames + 1 == m_frameLimit)
         m_app->RequestScreenshot(m_cl.screenshot.c_str());
-      if (!m_app->Frame()) m_loop.quitRequested = true;
+      if (!m_app->Frame() || OvStopRequested()) m_loop.quitRequested = true;
       if (firstFrame) {
         // Start-up cost as the user sees it: from exec to the first presented picture.
         _TraceFormat("First frame presented %.0f ms after start.\n", MsSinceProcessStart());
@@ -357,6 +359,13 @@ int Shell::Run(SingleInstance* instance) {
   OvTimerResolutionReport();
 
   if (m_cl.headless) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
+  // SDL would turn SIGTERM and SIGINT into an event that a hung frame never
+  // reads; these handlers also reach a hung frame, and take SIGHUP as well.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  if (OvStopSignalsInstall())
+    OvStopSetInterrupt(OvStopInterruptScripts);
+  else
+    Trace("!!! Cannot watch for stop signals: a hung board will not end on SIGTERM.\n");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     _TraceFormat("!!! Cannot start the video system -- %s\n", SDL_GetError());
     return 1;
@@ -402,6 +411,7 @@ int Shell::Run(SingleInstance* instance) {
   }
   Shutdown();
   SDL_Quit();
+  OvStopFinished();
   if (m_inputFailed) return 2;
   return m_outputFailed ? 1 : status;
 }
