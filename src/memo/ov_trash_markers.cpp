@@ -108,6 +108,7 @@ void OvTrashMarkers::Restore(OvDatabase& database, const std::vector<OvMarkerRec
 std::vector<OvMarkerRecord> OvTrashMarkers::Records() const {
   std::vector<OvMarkerRecord> out;
   for (OvClump* c : m_clumps) {
+    if (!c->GetLogObj()) continue;  // the content deleted it
     OvMarkerRecord r;
     const OvVector& p = c->GetPos();
     r.pos[0] = p.x, r.pos[1] = p.y, r.pos[2] = p.z;
