@@ -33,6 +33,10 @@ uint32_t g_generation = 0;  // bumped at every start: controllers of an older st
 // Memory: Lua's allocator counts and caps.
 size_t g_luaBytes = 0;
 
+// Bytes made inside a budgeted call count toward its budget: copying
+// library calls and concatenation do much work in one instruction.
+void ChargeBytes(size_t bytes);
+
 void* CappedAlloc(void*, void* ptr, size_t osize, size_t nsize) {
   const size_t old = ptr ? osize : 0;
   if (nsize == 0) {
@@ -44,6 +48,7 @@ void* CappedAlloc(void*, void* ptr, size_t osize, size_t nsize) {
   void* p = std::realloc(ptr, nsize);
   if (!p) return nullptr;
   g_luaBytes = g_luaBytes - old + nsize;
+  if (nsize > old) ChargeBytes(nsize - old);
   return p;
 }
 
@@ -76,6 +81,21 @@ void BudgetHook(lua_State* L, lua_Debug*);
 void BudgetHook(lua_State* L, lua_Debug*) {
   if (++g_steps < g_limit) return;
   BudgetSpent(L, "instruction budget exceeded");
+}
+
+// Bytes of library work worth one hook step (a copy of this size takes about
+// as long as a thousand instructions).
+constexpr size_t kBytesPerStep = size_t(64) << 10;
+size_t g_byteCarry = 0;
+
+void ChargeBytes(size_t bytes) {
+  if (g_depth == 0 || !g_L) return;
+  g_byteCarry += bytes;
+  if (g_byteCarry < kBytesPerStep) return;
+  g_steps += int64_t(g_byteCarry / kBytesPerStep);
+  g_byteCarry %= kBytesPerStep;
+  // Not a place to raise an error: the next instruction fails instead.
+  if (g_steps >= g_limit && g_spent == Spent::kNo) lua_sethook(g_L, BudgetHook, LUA_MASKCOUNT, 1);
 }
 
 // The frame the tick steps are counted for: a scene and its frame number.
@@ -142,6 +162,7 @@ CallResult Protected(lua_CFunction fn, void* ud, int64_t limit = kCallSteps) {
   const bool outermost = g_depth++ == 0;
   if (outermost) {
     g_steps = 0;
+    g_byteCarry = 0;
     g_limit = limit;
     g_spent = Spent::kNo;
     lua_sethook(L, BudgetHook, LUA_MASKCOUNT, kHookStep);
@@ -711,6 +732,7 @@ OvScriptCtrl* AsScriptCtrl(OvAniCtrl* ctrl) {
 namespace ovs {
 TickContext& CurrentContext() { return g_context; }
 const OvScriptNode* RunningScriptNode() { return g_runningNode; }
+void ChargeScan(size_t bytes) { ChargeBytes(bytes); }
 void ChargePatternWork(lua_State* L, int steps) {
   if (g_depth == 0) return;  // no budgeted call runs (cannot happen from a script)
   g_steps += steps / kHookStep;

@@ -155,6 +155,9 @@ const OvScriptNode* RunningScriptNode();
 // Charges `steps` steps of library work to the running call's instruction
 // budget; raises a script error when the budget is spent.
 void ChargePatternWork(lua_State* L, int steps);
+// Charges a search through `bytes` bytes; the budget fails the next
+// instruction when it is spent.
+void ChargeScan(size_t bytes);
 // string.find, match, gmatch and gsub with a budgeted matcher.
 void RegisterPatternFunctions(lua_State* L);
 }  // namespace ovs

@@ -323,6 +323,7 @@ int FindOrMatch(lua_State* L, bool find) {
     return 1;
   }
   if (find && (lua_toboolean(L, 4) || NoSpecials(p, lp))) {
+    ChargeScan(ls - init);
     const void* at = memmem(s + init, ls - init, p, lp);
     if (at) {
       const size_t i = size_t(static_cast<const char*>(at) - s);

@@ -48,6 +48,8 @@ stage gc_tick "T = { OnTick = function() $loop_gc collectgarbage() end }" "a=T"
 stage gc_exit "KEEP = $loop_gc" ""
 stage pattern "T = { OnTick = function() string.find(string.rep('a', 40), string.rep('a-', 30) .. 'b') end }" "a=T"
 stage frame "$(counter A 2000000) $(counter B 2000000) $(counter C 2000000) $(counter D 0)" "a=A b=B c=C d=D"
+stage copying "T = { OnTick = function() local s = string.rep('a', 1 << 20) while true do s = s:upper():lower() end end }
+  U = { OnTick = function() local s = string.rep('a', 1 << 22) while true do s:find('b', 1, true) end end }" "a=T b=U"
 stage apply_self "L = { OnTick = function(self) ApplyAnimation(self._Clump, 0, self._Database, 'looper', 0, -1, 0, 0, 0, 0) end }" \
   "looper=L"
 stage math "T = { OnTick = function(self)
@@ -62,6 +64,7 @@ cases=(
   "finalizer in OnTick|gc_tick|finalizers (__gc) are not allowed in scripts||"
   "finalizer at exit|gc_exit|finalizers (__gc) are not allowed in scripts||"
   "backtracking pattern|pattern|string pattern too complex||"
+  "library work counts|copying|'U' ran past its instruction budget||"
   "one frame's scripts together|frame|rest of that frame's script calls are skipped (traced once)||a [4, 0, 0];b [4, 0, 0];c [0, 0, 0];d [0, 0, 0]"
   "a script applying its own set|apply_self|the set 'looper' holds the script 'L' that applies it: refused||"
   "math library in degrees|math|End play game|lua error|a [180, 54, 1051]"
