@@ -59,6 +59,8 @@ void* CappedAlloc(void*, void* ptr, size_t osize, size_t nsize) {
 constexpr int kHookStep = 1000;
 constexpr int64_t kCallSteps = OV_SCRIPT_INSTRUCTION_BUDGET / kHookStep;
 constexpr int64_t kFrameSteps = OV_SCRIPT_FRAME_BUDGET / kHookStep;
+// A tick's limit below a call's marks a tick cut short by its frame.
+static_assert(kFrameSteps < kCallSteps, "a frame's ticks may run less than one call");
 enum class Spent { kNo, kCall, kFrame };
 int64_t g_steps = 0;  // of the outermost running call
 int64_t g_limit = kCallSteps;
