@@ -2,6 +2,8 @@
 // in front of it on the right side, a magic lens drawing the magnified scene
 // into its texture, an environment map drawing each direction into its cube
 // face, the second view's culling, failures, and a lost device.
+#include <deque>
+
 #include "image_harness.h"
 #include "ov_camera.h"
 #include "ov_effect_draw.h"
@@ -379,6 +381,51 @@ TEST_F(EffectDraw, EnvMapReflectsTheRoomInPlaceOfAFlatMap) {
   EXPECT_NEAR(At(after, 0.4f, 0.0f)[1], 255, 60);
   EXPECT_NEAR(At(after, -0.4f, 0.0f)[0], 255, 60);
   EXPECT_NEAR(At(after, 0.0f, 0.4f)[2], 255, 60);
+}
+
+// Balls reflecting flat maps of several widths: each gets a cube of that
+// width held between 16 and 1024 pixels a face, and shows the white wall
+// behind the camera in its middle (not the flat orange map).
+TEST_F(EffectDraw, EnvMapCubeFromAFlatMapHasItsWidthWithinLimits) {
+  MeshData& wall = Square(20.0f, nullptr);
+  wall.material.emissive[0] = wall.material.emissive[1] = wall.material.emissive[2] = 1.0f;
+  wall.mesh.flags |= OV_MESH_TWO_SIDED;
+  Add(&wall.mesh, {0, 0, 5});
+  const struct {
+    int width, face;
+    float x;
+  } cases[] = {{8, 16, -0.5f}, {300, 300, 0.0f}, {2048, 1024, 0.5f}};
+  std::vector<OvClump*> balls;
+  std::vector<OvGLTexture*> flats;
+  std::deque<OvDynamicEnvMapNode> nodes;
+  for (const auto& c : cases) {
+    OvGLTexture* flat = Texture32(std::vector<uint32_t>(size_t(c.width) * 2, 0xFFFF8000u), c.width, 2);
+    ASSERT_NE(flat, nullptr) << c.width;
+    MeshData& body = NewMesh();
+    MakeSphere(body, 16, 24, {0, 0, 0}, 0.8f);
+    body.Finish(1);
+    body.material = {{0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}, {0, 0, 0, 0}, 0};
+    body.resource = Plan({Layer(OV_LAYER_REFLECT)}, {flat}, 2);
+    body.mesh.flags |= OV_MESH_TWO_SIDED;
+    balls.push_back(Add(&body.mesh, {c.x * 6.0f, 0, -6.0f}));
+    flats.push_back(flat);
+    OvDynamicEnvMapNode& node = nodes.emplace_back();
+    node.nearClip = 0.1f, node.farClip = 100.0f, node.minSize = 0.0f, node.background = 0xFF000000u;
+    ASSERT_NE(Attach(node, balls.back()), nullptr);
+  }
+  Frame();
+  const Picture p = Screen();
+  for (size_t i = 0; i < balls.size(); ++i) {
+    OvMesh& mesh = *balls[i]->GetMesh();
+    ASSERT_NE(mesh.deviceBuffers, nullptr);
+    OvMeshDrawer drawer(R(), mesh, *static_cast<OvMeshBuffers*>(mesh.deviceBuffers), balls[i]);
+    const OvGLTexture* cube = drawer.SlotTexture(0, 0, flats[i]);
+    ASSERT_TRUE(cube && OvIsCubeTexture(cube)) << cases[i].width;
+    EXPECT_EQ(cube->width, cases[i].face) << cases[i].width;
+    const uint8_t* px = At(p, cases[i].x, 0.0f);
+    EXPECT_GT(px[2], 200) << cases[i].width << ": the middle shows " << int(px[0]) << " " << int(px[1]) << " "
+                          << int(px[2]);
+  }
 }
 
 TEST_F(EffectDraw, FlatTexturesAreMadeWhileACubeIsBound) {

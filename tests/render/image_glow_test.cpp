@@ -110,6 +110,49 @@ TEST_F(Glow, AClumpInFrontHidesTheGlowBehindIt) {
   EXPECT_GT(p.At(kSize / 2 + 6, kSize / 2)[0], plain.At(kSize / 2 + 6, kSize / 2)[0]);
 }
 
+// Fog fades the glow as it fades the clump, and never adds the fog colour:
+// a glow deep in fog adds nothing. The scene's fog comes back afterwards.
+TEST_F(Glow, FogFadesTheGlowAndAddsNoFogColour) {
+  OvClump* glowing = Sphere(0.0f);
+  OvGlowNode node;
+  node.colour = 0xFFFF2000u;
+  node.multiplier = 16.0f;
+  node.range = 3;
+  const OvGlowItem item{glowing, &node};
+  const struct {
+    bool fog;
+    float start, end;
+    int redMin, redMax;  // red added just outside the silhouette
+  } cases[] = {{false, 0, 0, 30, 255}, {true, 2.0f, 8.0f, 8, 255}, {true, 1.0f, 3.0f, 0, 2}};
+  int unfogged = 0;
+  for (const auto& c : cases) {
+    Picture frames[2];
+    for (int glow = 0; glow < 2; ++glow) {
+      BeginFrame(0xFF102030u);
+      R().EnableFog(c.fog);
+      R().SetFogColour(0xFF0000FFu);
+      if (c.fog) R().SetFogRange(c.start, c.end, R().ProjectionMatrix());
+      DrawClumps();
+      if (glow) {
+        ASSERT_TRUE(OvDrawGlow(R(), &item, 1, nullptr));
+        EXPECT_EQ(R().CachedRenderState(RS_FOGENABLE), c.fog ? 1u : 0u);
+        EXPECT_EQ(R().FogColour(), 0xFF0000FFu);
+      }
+      frames[glow] = EndFrame();
+    }
+    const uint8_t* plain = frames[0].At(kSize / 2 - 14, kSize / 2);
+    const uint8_t* lit = frames[1].At(kSize / 2 - 14, kSize / 2);
+    const int red = int(lit[0]) - int(plain[0]);
+    EXPECT_GE(red, c.redMin) << c.start << " " << c.end;
+    EXPECT_LE(red, c.redMax) << c.start << " " << c.end;
+    EXPECT_LE(int(lit[2]) - int(plain[2]), 2) << c.start << " " << c.end << ": fog colour in the glow";
+    if (!c.fog) unfogged = red;
+    if (c.fog && c.redMax > 2) {
+      EXPECT_LT(red, unfogged) << "fog does not fade the glow";
+    }
+  }
+}
+
 TEST_F(Glow, PartialMeshGlowsOnlyItsSubset) {
   struct Case {
     int32_t subset;

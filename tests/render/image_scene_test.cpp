@@ -161,6 +161,45 @@ TEST_F(ImageScene, ModulateAddInOnePassEqualsTwoPasses) {
   EXPECT_EQ(R().FogColour(), 0xFF4060A0u);
 }
 
+// A quad drawn right after one whose material uses more stages looks as it
+// does on its own: the stages it does not use are off, not left over.
+TEST_F(ImageScene, AMaterialWithFewerStagesAfterOneWithMore) {
+  OvGLTexture* grey = Texture32(std::vector<uint32_t>(16, 0xFF606060u), 4, 4);
+  OvGLTexture* bright = Texture32(std::vector<uint32_t>(16, 0xFFC0A080u), 4, 4);
+  OvGLTexture* blue = Texture32(std::vector<uint32_t>(16, 0xFF2040C0u), 4, 4);
+  ASSERT_TRUE(grey && bright && blue);
+  MeshData& left = NewMesh();
+  MakeGrid(left, 2, -2.0f, -1.0f, -0.2f, 1.0f);
+  left.Finish(1);
+  left.resource =
+      Plan({Layer(OV_LAYER_MODULATE, 0), Layer(OV_LAYER_ADD, 1), Layer(OV_LAYER_ADD, 2)}, {grey, bright, bright}, 4);
+  ASSERT_EQ(static_cast<OvPassPlan*>(left.resource)->PassCount(), 1);
+  MeshData& right = NewMesh();
+  MakeGrid(right, 2, 0.2f, -1.0f, 2.0f, 1.0f);
+  right.Finish(1);
+  const struct {
+    const char* name;
+    OvPassPlan* plan;
+  } fewer[] = {{"no layer", Plan({}, {}, 4)},
+               {"one texture", Plan({Layer(OV_LAYER_TEXTURE)}, {blue}, 4)},
+               {"modulate", Plan({Layer(OV_LAYER_MODULATE)}, {blue}, 4)}};
+  for (const auto& f : fewer) {
+    right.resource = f.plan;
+    BeginFrame(0xFF000000u, false);
+    Draw(right);
+    const Picture alone = EndFrame();
+    BeginFrame(0xFF000000u, false);
+    Draw(left);
+    Draw(right);
+    const Picture after = EndFrame();
+    const uint8_t* a = alone.At(kSize * 3 / 4, kSize / 2);
+    const uint8_t* b = after.At(kSize * 3 / 4, kSize / 2);
+    EXPECT_GT(std::max({a[0], a[1], a[2]}), 40) << f.name << ": nothing drawn";
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(b[c], a[c], 3) << f.name << " channel " << c;
+    EXPECT_GT(after.At(kSize / 4, kSize / 2)[0], 200) << f.name << ": the quad with more stages";
+  }
+}
+
 TEST_F(ImageScene, AlphaTestAndAlphaBlending) {
   // Left: holes where alpha is 0 (alpha test); right: half see-through.
   OvGLTexture* holes = Texture32(Checker(16, 4, 0xFFFFE040u, 0x00FFE040u), 16, 16);
