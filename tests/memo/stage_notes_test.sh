@@ -2,7 +2,9 @@
 # kiwa-memo on the real board, one run per step on one data folder: two new
 # notes, one thrown in the trash can, put back from the recycle view after a
 # restart, both in place after another restart; then one recycled and the
-# bin emptied: its file is gone, the other note untouched.
+# bin emptied: its file is gone, the other note untouched. A note whose file
+# cannot go into the bin stays on the board; a note dragged to a new place is
+# there after the board is killed without a clean exit.
 set -u
 memo=$1
 stage=$2
@@ -13,10 +15,11 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 # run FRAMES REPLAY: plays on $tmp/data and writes $tmp/dump.json.
 run() {
+  rm -f "$tmp/trace.log"
   env -u DISPLAY timeout 120 "$memo" --headless 400 300 --fixed-step 1 --frames "$1" --data "$tmp/data" \
     --content "$stage" --replay "$2" --dump-scene "$tmp/dump.json" --trace "$tmp/trace.log" >"$tmp/out" 2>&1 ||
     fail "$2: exit status $?: $(tail -3 "$tmp/out")"
-  grep '!!!' "$tmp/trace.log" && fail "$2: trouble in the trace"
+  [ -z "${trouble:-}" ] && grep '!!!' "$tmp/trace.log" && fail "$2: trouble in the trace"
   tail -1 "$tmp/trace.log" | grep -q 'alloc: \([0-9]*\), free: \1$' || fail "$2: memory report not balanced"
 }
 memo() { python3 -c "import json; m=json.load(open('$tmp/dump.json'))['memo']; print($1)"; }
@@ -69,4 +72,39 @@ run 130 "$tmp/empty.txt"
 other=$(memo 'm["notes"][0]["file"]')
 [ -z "$(ls -A "$tmp/data/recycle")" ] || fail "files left in the bin: $(ls "$tmp/data/recycle")"
 [ "$(cd "$tmp/data" && md5sum ?0*)" = "$(grep "$other" "$tmp/sums")" ] || fail "the other note's file changed or a file is left"
+
+# A bin that takes no file: the note and its file stay where they are.
+# (root ignores permissions; the immutable flag stops it too)
+if chattr +i "$tmp/data/recycle" 2>/dev/null; then
+  trap 'chattr -i "$tmp/data/recycle"; rm -rf "$tmp"' EXIT
+  trash 2 >"$tmp/stuck.txt"
+  trouble=1 run 80 "$tmp/stuck.txt"
+  chattr -i "$tmp/data/recycle"
+  [ "$(memo 'len(m["notes"]), m["notes"][0]["file"], m["recycleCount"]')" = "1 $other 0" ] ||
+    fail "a note whose file cannot go into the bin: $(memo m)"
+  [ -s "$tmp/data/$other" ] && [ -z "$(ls -A "$tmp/data/recycle")" ] || fail "the note's file moved"
+  grep -q "The note $other stays on the board" "$tmp/trace.log" || fail "no trace line for the note kept"
+  run 3 "$tmp/idle.txt"
+  [ "$(memo 'len(m["notes"]), m["recycleCount"]')" = "1 0" ] || fail "after a restart: $(memo m)"
+fi
+
+# A drag, then kill -9 once the index has been written: the next start has
+# the note where it was dropped.
+was=$(memo "$notes")
+cp "$tmp/data/inf.bin" "$tmp/inf.before"
+printf '20 move @_pick1_drag_paper\n21 down left\n23 move @_BkBoard -80 30\n25 move @_BkBoard -80 30\n27 up left\n' \
+  >"$tmp/drag.txt"
+env -u DISPLAY "$memo" --headless 400 300 --fixed-step 1 --frames 100000000 --data "$tmp/data" --content "$stage" \
+  --replay "$tmp/drag.txt" --trace "$tmp/trace.log" >"$tmp/out" 2>&1 &
+pid=$!
+for ((i = 0; i < 300; i++)); do
+  cmp -s "$tmp/data/inf.bin" "$tmp/inf.before" || break
+  sleep 0.1
+done
+sleep 1
+kill -9 $pid
+wait $pid 2>/dev/null
+run 3 "$tmp/idle.txt"
+[ "$(memo "$notes")" != "$was" ] && [ "$(memo 'round(m["notes"][0]["position"][0])')" -lt -40 ] ||
+  fail "after a drag and kill -9 the note is at $(memo "$notes"), before the drag $was"
 echo PASS
