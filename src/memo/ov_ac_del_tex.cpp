@@ -1,6 +1,7 @@
 #include "ov_ac_del_tex.h"
 
 #include "ov_clump.h"
+#include "ov_drawing_paper.h"
 #include "ov_render_list.h"
 #include "ov_renderer_gl.h"
 
@@ -28,5 +29,6 @@ void OvAcDelTexWithClump::ReplaceTexture(OvGLTexture* texture) {
 }
 
 OvAcDelTexWithClump::~OvAcDelTexWithClump() {
+  if (m_clump && m_texture) OvForgetClumpTexture(m_clump, m_texture);
   if (m_texture && m_renderer) OvReleaseTexture(*m_renderer, m_texture);
 }

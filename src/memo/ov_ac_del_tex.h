@@ -24,6 +24,7 @@ class OvAcDelTexWithClump final : public OvAniCtrl {
   int32_t GetCtrlId() const override { return kCtrlId; }
   // Nothing to do per frame, and no pass to ask for.
   void Animate(OvClump* clump, int32_t time) override { (void)clump, (void)time; }
+  void Attached(OvClump* clump) override { m_clump = clump; }
 
   OvGLTexture* Texture() const { return m_texture; }
   // Destroys the texture held so far and keeps `texture` instead.
@@ -37,4 +38,7 @@ class OvAcDelTexWithClump final : public OvAniCtrl {
 
   OvRendererGL* m_renderer;
   OvGLTexture* m_texture;
+  // The clump whose list holds this controller: its material must not keep
+  // showing the texture once the holder goes (content may remove it alone).
+  OvClump* m_clump = nullptr;
 };

@@ -99,6 +99,13 @@ bool OvSetClumpTexture(OvClump* clump, OvGLTexture* texture, OvGLTexture** previ
   return true;
 }
 
+bool OvForgetClumpTexture(OvClump* clump, const OvGLTexture* texture) {
+  auto* own = dynamic_cast<OwnTextureShader*>(FirstResource(clump));
+  if (!own || !texture || own->Texture() != texture) return false;
+  own->SetTexture(own->Plan().Material().Texture(0));
+  return true;
+}
+
 bool OvFilmCoordOfHit(const OvClump& clump, const OvVector& worldHit, int32_t triangle, float& u, float& v) {
   const OvMesh* mesh = clump.GetMesh();
   if (!mesh || !mesh->positions || !mesh->indices || mesh->setCount < 1 || !mesh->sets) return false;
@@ -171,18 +178,25 @@ void OvDrawingPaper::ReleaseTarget() {
 }
 
 void OvDrawingPaper::Begin(OvClump* target, const char* notePath) {
-  bool loaded = false;
+  // The image always holds what this edit starts from, so that a film that
+  // cannot be read back saves this note's own picture, not an older edit's.
+  bool read = false;
   if (notePath) {
     std::vector<uint8_t> image;
     std::string reason;
-    if (OvReadNoteImage(notePath, image, reason) && image.size() == m_image.size()) {
+    if (OvReadNoteImage(notePath, image, reason) && image.size() == size_t(kFilmSize) * kFilmSize * 4) {
       m_image.swap(image);
-      loaded = m_film.Upload(m_image.data());
+      read = true;
+      if (!m_film.Upload(m_image.data())) m_film.Clear(kBlank);
     } else {
       _TraceFormat("note file %s: %s\n", notePath, reason.c_str());
     }
   }
-  if (!loaded) m_film.Clear(kBlank);
+  if (!read) {
+    m_image.resize(size_t(kFilmSize) * kFilmSize * 4);
+    for (size_t i = 0; i < m_image.size(); i += 4) std::memcpy(&m_image[i], &kBlank, 4);
+    m_film.Clear(kBlank);
+  }
   m_startGuard = true;
   m_stroke = false;
   if (target != m_target) {
@@ -343,7 +357,8 @@ void OvDrawingPaper::Stamp(float u, float v) {
 
 OvGLTexture* OvDrawingPaper::Save(const char* notePath) {
   if (m_image.size() != size_t(kFilmSize) * kFilmSize * 4) m_image.assign(size_t(kFilmSize) * kFilmSize * 4, 0);
-  if (!m_film.Download(m_image.data())) return nullptr;
+  // Without a film the image is what the edit started from.
+  if (!m_film.Download(m_image.data())) Trace("### The film cannot be read back: the note keeps its picture.\n");
   if (notePath) {
     std::vector<uint8_t> file;
     std::string path = notePath, reason;

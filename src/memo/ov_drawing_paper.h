@@ -25,6 +25,9 @@ OvGLTexture* OvClumpShownTexture(OvClump* clump);
 // clump alone (other clumps sharing the material keep theirs); the old one,
 // or false when the clump has no such material (nothing changed then).
 bool OvSetClumpTexture(OvClump* clump, OvGLTexture* texture, OvGLTexture** previous);
+// When the clump shows `texture` as its own, it shows its material's texture
+// again; true when it did. Nothing is allocated (safe while the clump goes).
+bool OvForgetClumpTexture(OvClump* clump, const OvGLTexture* texture);
 
 // Film coordinates (0-1, v down) of a world point on triangle `triangle` of
 // the clump's mesh, from texture-coordinate set 0. False when the clump has

@@ -138,7 +138,9 @@ bool OvMemoBoard::Start(const Services& services) {
     m_invisiblePlace->SetPos(ParkingPlace());
     m_invisiblePlace->MarkChanged(ACF_POS);
   }
-  m_firstHighlight = m_pens[0];
+  // Held: content may delete any of them (DropLostObjects).
+  for (const NamedSlot& n : NamedSlots())
+    if (*n.slot) (*n.slot)->AddRef();
 
   m_paper = new OvDrawingPaper(m_s.renderer);
   if (m_paper && !m_paper->Init()) Trace("!!! The drawing paper has no film: notes cannot be written.\n");
@@ -317,6 +319,7 @@ void OvMemoBoard::ShowAll() {
 }
 
 bool OvMemoBoard::IsAllowedPosition(const OvVector& p) const {
+  if (!m_board) return true;  // the content removed it: notes go anywhere
   if (!InsideArea(m_board, p)) return false;
   for (OvClump* area : m_noDrop)
     if (area && InsideArea(area, p)) return false;
@@ -324,6 +327,7 @@ bool OvMemoBoard::IsAllowedPosition(const OvVector& p) const {
 }
 
 OvVector OvMemoBoard::RandomBoardPosition() {
+  if (!m_board) return {0, 0, 0};  // removed by the content, which was said once
   OvVector lo, hi;
   const OvMatrix* world = m_board ? m_board->NeedToWorldMatrix() : nullptr;
   if (!world || !LocalBox(m_board, lo, hi)) {
@@ -422,13 +426,19 @@ void OvMemoBoard::RecycleFront() {
 
 const char* OvMemoBoard::PickFilter() const { return m_cursor ? m_cursor->IncludeFilter() : ""; }
 
+bool OvMemoBoard::PointerOwned() const {
+  return std::strstr(PickFilter(), "pick1") == nullptr || m_dragHeld != nullptr ||
+         (m_cursor && (m_cursor->Held() != nullptr || m_cursor->Dragged() != nullptr));
+}
+
 void OvMemoBoard::Pulse(OvClump* clump, uint32_t mask, uint32_t value) {
   if (!clump) return;
   mask &= 0xFFFFu;
-  const uint32_t before = clump->GetSwitch();
   clump->SetSwitch(mask, value);
   clump->AddRef();
-  m_pulses.push_back({clump, mask, before & mask});
+  // The inverse, not the bits before: a second pulse of the same bit in one
+  // frame would otherwise restore the first one's value for good.
+  m_pulses.push_back({clump, mask, ~value & mask});
 }
 
 void OvMemoBoard::FlushPulses() {
@@ -437,6 +447,68 @@ void OvMemoBoard::FlushPulses() {
     p.clump->Release();
   }
   m_pulses.clear();
+}
+
+std::vector<OvMemoBoard::NamedSlot> OvMemoBoard::NamedSlots() {
+  return {{&m_rubber, "the rubber"},
+          {&m_pens[0], "pen 0"},
+          {&m_pens[1], "pen 1"},
+          {&m_pens[2], "pen 2"},
+          {&m_pens[3], "pen 3"},
+          {&m_editPapers[0], "editing notes of kind 0"},
+          {&m_editPapers[1], "editing notes of kind 1"},
+          {&m_editPapers[2], "editing notes of kind 2"},
+          {&m_editPapers[3], "editing notes of kind 3"},
+          {&m_cursorClump, "picking and dragging"},
+          {&m_editUIRoot, "the edit paper's flight"},
+          {&m_board, "keeping notes on the board"},
+          {&m_noDrop[0], "its no-drop area"},
+          {&m_noDrop[1], "its no-drop area"},
+          {&m_cancelBtn, "the cancel pulse"},
+          {&m_camRote, "the camera turn and the idle rest"},
+          {&m_closeBtn, "the close button"},
+          {&m_invisiblePlace, "parking hidden notes"}};
+}
+
+void OvMemoBoard::DropLostObjects() {
+  for (const NamedSlot& n : NamedSlots()) {
+    OvClump* c = *n.slot;
+    if (!c || c->GetScene() == m_s.scene) continue;
+    _TraceFormat("### The content removed '%s': %s stops.\n", NameOf(c), n.use);
+    if (c == m_editPaper) LostEditPaper();
+    if (c == m_cursorClump && m_cursor) c->DelAniCtrl(m_cursor);  // the board keeps it, unattached
+    *n.slot = nullptr;
+    c->Release();
+  }
+}
+
+void OvMemoBoard::LostEditPaper() {
+  // The edit cannot go on: its note comes back as it was.
+  if (m_paper) m_paper->Destroy();
+  m_editPaper = nullptr;
+  if (m_editNote) {
+    Show(m_editNote);
+  } else {
+    if (m_cursor) m_cursor->SetIncludeFilter("_pick1_");
+    SetCamRote(false);
+  }
+}
+
+void OvMemoBoard::NoteRecycleGestures(bool leftDown, bool leftClick) {
+  ++m_frame;
+  // A note let go: the press that ends now dragged one (a refused place may
+  // have ended the drag itself earlier).
+  const bool leftUp = m_s.input && m_s.input->IsClickUp(OV_INPUT_MOUSE_LEFT);
+  bool gesture = (m_dragHeld && !leftDown) || (leftUp && m_pressDragged);
+  if (leftClick || leftUp) m_pressDragged = false;
+  if (leftClick && m_cursor && m_cursor->Click() && m_cursor->Clicked()) {
+    OvLogObj* owner = m_cursor->Clicked()->GetLogObj();
+    gesture = gesture || (owner && Contains(owner->LoGetName(), "TrashCan"));
+  }
+  if (gesture) {
+    m_recycleCredit = 1;
+    m_gestureFrame = m_frame;
+  }
 }
 
 void OvMemoBoard::SetCamRote(bool on) {
@@ -465,6 +537,7 @@ void OvMemoBoard::SetExpHighlight(OvClump* clump) {
 }
 
 bool OvMemoBoard::BeforeScene(int inputActivity) {
+  DropLostObjects();
   const uint32_t now = OvTickCount();
   const uint32_t idle = now - m_lastActivity;
   if (inputActivity) {
@@ -482,6 +555,7 @@ bool OvMemoBoard::BeforeScene(int inputActivity) {
 }
 
 bool OvMemoBoard::AfterScene() {
+  DropLostObjects();
   FlushPulses();
   OvInputDevice* input = m_s.input;
   const bool leftDown = input && input->IsDown(OV_INPUT_MOUSE_LEFT);
@@ -505,6 +579,7 @@ bool OvMemoBoard::AfterScene() {
   waiting.swap(m_showPending);
   for (OvLogObj* note : waiting) Show(note);
 
+  NoteRecycleGestures(leftDown, leftClick);
   std::vector<OvLogObj*> added;
   added.swap(m_addedPending);
   // A "del_" object recycles its note before any marker of the same frame
@@ -563,8 +638,8 @@ void OvMemoBoard::Dispatch(OvClump* clicked) {
     if (Contains(name, "noteBox")) {
       m_cursor->SetIncludeFilter("_pick2_");
       SetCamRote(true);
-      Pulse(m_firstHighlight, 1, 1);
-      SetExpHighlight(m_firstHighlight);
+      Pulse(m_pens[0], 1, 1);
+      SetExpHighlight(m_pens[0]);
       return;
     }
     if (Contains(name, "ReturnBtn")) {
@@ -616,14 +691,15 @@ void OvMemoBoard::Dispatch(OvClump* clicked) {
         int kind = 0;
         uint64_t time = 0;
         OvParseNoteFileName(file, kind, time);
-        if (OvLogObj* note = MakeNote(kind, RandomBoardPosition())) {
+        OvLogObj* note = MakeNote(kind, RandomBoardPosition());
+        if (note) {
           m_noteFiles[note] = file;
           std::vector<uint8_t> image;
           if (m_store.ReadImage(file, false, image)) SetNoteTexture(note, TextureFromImage(image));
           BringToFront(note);
-          note->Release();
         }
-        DeleteObject(it->first);
+        if (!FlyBack(it->first, note)) DeleteObject(it->first);
+        if (note) note->Release();  // the stack holds it
         it->first->Release();
         m_recycled.erase(it);
         m_trashMarkers.Trim(m_store.RecycleCount());
@@ -654,6 +730,7 @@ void OvMemoBoard::HandleDrag() {
         m_cursor->RefuseDrag();
       }
     }
+    m_pressDragged = true;
     if (m_cursor->DoubleClick()) {
       OpenNote(dragged);
     } else if (dragged != m_dragHeld) {
@@ -696,6 +773,26 @@ void OvMemoBoard::Fly(OvClump* clump, const OvVector& target, OvLogObj* carried)
   if (OvLogObj* o = clump->GetLogObj()) o->GotoFrame(0);
 }
 
+bool OvMemoBoard::FlyBack(OvLogObj* shown, OvLogObj* note) {
+  OvClump* root = shown->GetClumps();
+  OvClump* target = note ? note->GetClumps() : nullptr;
+  if (!root || !target || !shown->ChangeParentClump(nullptr, true)) return false;
+  // Off the tray, its world place becomes its own transform, so that the
+  // flight moves it in the world.
+  root->SetVPMatrix(nullptr);
+  root->DecomposeWorldToPRS();
+  root->MarkChanged(ACF_POS);
+  OvAcMoveTo* flyer = OvAcMoveTo::Create(OvAcMoveTo::kReturnDuration, this);
+  if (!flyer) return false;
+  if (!root->AddAniCtrl(flyer)) {
+    flyer->Release();
+    return false;
+  }
+  // The note shows when the tray's note lands, which then goes.
+  flyer->FlyTo(target->GetPos(), note, true);
+  return true;
+}
+
 static OvVector WorldPos(OvClump* clump) {
   OvVector p{0, 0, 0};
   if (clump && !clump->GetWorldPos(p)) p = clump->GetPos();
@@ -705,16 +802,16 @@ static OvVector WorldPos(OvClump* clump) {
 void OvMemoBoard::OpenNote(OvClump* clicked) {
   OvLogObj* note = clicked ? clicked->GetLogObj() : nullptr;
   if (!note || !m_paper) return;
-  Pulse(m_editUIRoot, 1, 1);
-  m_cursor->SetIncludeFilter("_pick2_");
-  SetCamRote(true);
   const char* childName = NameOf(clicked->GetChild());
   const size_t n = std::strlen(childName);
   int kind = n ? childName[n - 1] - '0' : 0;
   if (kind < 0 || kind > 3) kind = NoteKind(note);
+  if (!m_editPapers[kind]) return;  // removed by the content: no editing
+  Pulse(m_editUIRoot, 1, 1);
+  m_cursor->SetIncludeFilter("_pick2_");
+  SetCamRote(true);
   m_editKind = kind;
   m_editPaper = m_editPapers[kind];
-  if (!m_editPaper) return;
   m_editPaper->SetPos(WorldPos(clicked));
   m_editPaper->MarkChanged(ACF_POS);
   m_editPaper->SetVisible();
@@ -725,7 +822,7 @@ void OvMemoBoard::OpenNote(OvClump* clicked) {
   SelectPen(0);
   Pulse(m_pens[0], 1, 1);
   SetExpHighlight(m_pens[0]);
-  Fly(m_editPaper, WorldPos(m_editUIRoot), nullptr);
+  if (m_editUIRoot) Fly(m_editPaper, WorldPos(m_editUIRoot), nullptr);
   Hide(m_editNote);
   // The drag that carried the double click is over.
   Hold(m_dragHeld, nullptr);
@@ -737,15 +834,20 @@ void OvMemoBoard::NewPaper(OvLogObj* object) {
   if (kind < 0 || kind > 3) kind = 0;
   m_editKind = kind;
   m_editPaper = m_editPapers[kind];
-  if (!m_editPaper || !m_paper) return;
+  if (!m_editPaper || !m_paper) {
+    // Back to the board: the pad's click asked for an edit that cannot be.
+    if (m_cursor) m_cursor->SetIncludeFilter("_pick1_");
+    SetCamRote(false);
+    return;
+  }
   m_editPaper->SetPos(WorldPos(object->GetClumps()));
   m_editPaper->MarkChanged(ACF_POS);
   m_editPaper->SetVisible();
   m_paper->Begin(m_editPaper, nullptr);
   SelectPen(0);
-  m_cursor->SetIncludeFilter("_pick2_");
+  if (m_cursor) m_cursor->SetIncludeFilter("_pick2_");
   SetCamRote(true);
-  Fly(m_editPaper, WorldPos(m_editUIRoot), nullptr);
+  if (m_editUIRoot) Fly(m_editPaper, WorldPos(m_editUIRoot), nullptr);
 }
 
 void OvMemoBoard::FinishEdit() {
@@ -785,9 +887,10 @@ void OvMemoBoard::OnObjectAdded(OvLogObj* object) {
   if (!m_started || !object) return;
   // Objects made while the scene ticks are handled once it is done: only
   // then can trees be re-linked and textures made. A trash marker always
-  // waits for that point, so the "del_" object of its frame counts first.
+  // waits for that point, so the "del_" object of its frame counts first;
+  // a "del_" object waits too, for the user's gesture of its frame.
   const char* name = object->LoGetName();
-  if (m_s.scene->Ticking() || (name && Contains(name, "delfly_"))) {
+  if (m_s.scene->Ticking() || (name && (Contains(name, "delfly_") || std::strncmp(name, "del_", 4) == 0))) {
     object->AddRef();
     m_addedPending.push_back(object);
     return;
@@ -799,7 +902,12 @@ void OvMemoBoard::HandleAdded(OvLogObj* object) {
   const char* name = object->LoGetName();
   if (!name || !*name) return;
   if (std::strncmp(name, "del_", 4) == 0) {
-    RecycleFront();
+    if (m_recycleCredit > 0 && m_frame - m_gestureFrame <= OV_RECYCLE_GESTURE_FRAMES) {
+      --m_recycleCredit;
+      RecycleFront();
+    } else if (m_ignoredDel++ == 0) {
+      Trace("### A \"del_\" object came without a note thrown away: ignored, and any more like it.\n");
+    }
     return;
   }
   if (OvTrashMarkers::IsMarker(name)) {
@@ -909,9 +1017,18 @@ void OvMemoBoard::Terminate() {
   Hold(m_highlighted, nullptr);
   Hold(m_expHighlight, nullptr);
   Hold(m_dragHeld, nullptr);
-  // The scene deletes the cursor with its clump.
-  if (m_cursor) m_cursor->SetOwned(true);
+  // The scene deletes the cursor with its clump; one whose clump the content
+  // removed is the board's own.
+  if (m_cursor && m_cursorClump)
+    m_cursor->SetOwned(true);
+  else
+    delete m_cursor;
   m_cursor = nullptr;
+  for (const NamedSlot& n : NamedSlots()) {
+    if (*n.slot) (*n.slot)->Release();
+    *n.slot = nullptr;
+  }
+  m_editPaper = nullptr;
   m_editNote = nullptr;
   m_started = false;
 }

@@ -62,6 +62,10 @@ inline constexpr float OV_NOTE_FRONT_DEPTH = 256.0f;
 // Random board points drawn before giving up on finding an allowed one.
 inline constexpr int OV_BOARD_POSITION_DRAWS = 1000;
 
+// After a note is dropped (or the trash can clicked), frames in which the
+// content's "del_" object may recycle the front note: one note per gesture.
+inline constexpr uint32_t OV_RECYCLE_GESTURE_FRAMES = 10;
+
 // The camera animation rests at this local time.
 inline constexpr int32_t OV_CAMERA_REST_TIME = 2400;
 
@@ -129,6 +133,9 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   void Pulse(OvClump* clump, uint32_t mask, uint32_t value);
   const char* PickFilter() const;
   bool IdleView() const { return m_idleView; }
+  // The pointer is the board's: a sheet is open or on its way, the recycle
+  // view is up, or the cursor holds or drags an object.
+  bool PointerOwned() const;
   OvLogObj* EditNote() const { return m_editNote; }
   const OvNoteStore& Store() const { return m_store; }
   // Why notes are not being saved now; empty while saving works.
@@ -144,7 +151,19 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
     OvClump* parent;  // referenced; null when the note hung at the top
     bool reparented;
   };
+  // A named object held by reference, and what stops when content removes it.
+  struct NamedSlot {
+    OvClump** slot;
+    const char* use;
+  };
 
+  std::vector<NamedSlot> NamedSlots();
+  // Lets go of named objects the content removed from the scene, with one
+  // trace line each; what they served stops.
+  void DropLostObjects();
+  void LostEditPaper();
+  // A user's gesture that may throw a note away (a drop, the trash can).
+  void NoteRecycleGestures(bool leftDown, bool leftClick);
   bool BeforeScene(int inputActivity);
   bool AfterScene();
   void FlushPulses();
@@ -161,6 +180,8 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   void NewPaper(OvLogObj* object);
   void FinishEdit();
   void Fly(OvClump* clump, const OvVector& target, OvLogObj* carried);
+  // The note put back from the tray: the tray's note flies to it in 0.22 s.
+  bool FlyBack(OvLogObj* shown, OvLogObj* note);
   OvLogObj* MakeNote(int kind, const OvVector& pos);
   void SetNoteTexture(OvLogObj* note, OvGLTexture* texture);
   // Each note clump shows its own texture; it goes with the clump.
@@ -188,7 +209,7 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   OvSaveThrottle m_dragSave;
   std::string m_shownProblem;
 
-  // Named objects.
+  // Named objects, referenced (null once the content removed one).
   OvClump* m_rubber = nullptr;
   OvClump* m_pens[4] = {};
   int32_t m_noteTemplates[4] = {-1, -1, -1, -1};
@@ -202,7 +223,6 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   OvClump* m_camRote = nullptr;
   OvClump* m_closeBtn = nullptr;
   OvClump* m_invisiblePlace = nullptr;
-  OvClump* m_firstHighlight = nullptr;
 
   OvDrawingPaper* m_paper = nullptr;
   OvAcNoteMCursor* m_cursor = nullptr;
@@ -211,7 +231,7 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   std::map<OvLogObj*, HiddenEntry> m_hidden;     // referenced notes
   std::map<OvLogObj*, std::string> m_recycled;   // recycle-view objects -> file
   OvTrashMarkers m_trashMarkers;
-  OvLogObj* m_recycleBin = nullptr;              // referenced
+  OvLogObj* m_recycleBin = nullptr;  // referenced
   std::vector<PulseEntry> m_pulses;
   std::vector<OvLogObj*> m_addedPending;  // referenced, made while the scene ticked
   std::vector<OvLogObj*> m_showPending;   // hidden notes to show once the tick is over
@@ -225,6 +245,11 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   OvClump* m_editPaper = nullptr;
   int m_editKind = 0;
   bool m_closing = false;
+  uint32_t m_frame = 0;
+  uint32_t m_gestureFrame = 0;
+  int m_recycleCredit = 0;
+  bool m_pressDragged = false;  // the left button's press dragged a note
+  uint64_t m_ignoredDel = 0;
   bool m_skipFrame = false;
   char m_flyingFilter[16] = "";
 };

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -204,6 +205,34 @@ TEST_F(PaperTest, SaveHalvesToANoteTextureAndWritesTheFile) {
   OvReleaseTexture(*r, tex);
   std::remove(path.c_str());
   std::remove(broken.c_str());
+  rmdir(folder);
+}
+
+TEST_F(PaperTest, WithoutAFilmAnEditSavesTheNotesOwnPicture) {
+  // The last edit left another note's ink in the paper's image; then the
+  // film is lost. Each edit saves what it started from, not that ink.
+  char folder[] = "/tmp/paper_testXXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string own = std::string(folder) + "/own";
+  const std::vector<uint8_t> block = BlockImage(), ink(size_t(kSize) * kSize * 4, 0xFF);
+  std::vector<uint8_t> blank(ink.size());
+  for (size_t i = 0; i < blank.size(); i += 4) std::memcpy(&blank[i], &OvDrawingPaper::kBlank, 4);
+  ASSERT_TRUE(paper->Film().Upload(block.data()));
+  OvReleaseTexture(*r, paper->Save(own.c_str()));
+  ASSERT_TRUE(paper->Film().Upload(ink.data()));
+  OvReleaseTexture(*r, paper->Save(nullptr));
+  r->SimulateDeviceLost();
+  const struct {
+    const char* file;
+    const std::vector<uint8_t>& saved;
+  } edits[] = {{own.c_str(), block}, {nullptr, blank}};
+  for (const auto& e : edits) {
+    paper->Begin(target, e.file);
+    if (OvGLTexture* tex = paper->Save(nullptr)) OvReleaseTexture(*r, tex);
+    EXPECT_TRUE(paper->Image() == e.saved) << (e.file ? e.file : "a new note");
+  }
+  ASSERT_TRUE(r->SimulateDeviceReset());
+  std::remove(own.c_str());
   rmdir(folder);
 }
 
