@@ -36,16 +36,18 @@ run() {
     fail "$1, $4: exit status $?: $(tail -5 "$tmp/out")"
   tail -1 "$tmp/trace.log" | grep -q 'alloc: \([0-9]*\), free: \1$' || fail "$1: memory report not balanced"
 }
-memo() { python3 -c "import json; m=json.load(open('$tmp/dump.json'))['memo']; print($1)"; }
-# Objects of the dump whose name starts with $1, at any depth.
-objects() {
+# memo EXPR: a Python expression on the dump's memo section m, its objects
+# at any depth (objs) and their clumps (clumps).
+memo() {
   python3 -c "
 import json
-def walk(objs):
-    for o in objs:
-        yield o
-        yield from walk(o['children'])
-print(sum(o['name'].startswith('$1') for o in walk(json.load(open('$tmp/dump.json'))['objects'])))"
+d = json.load(open('$tmp/dump.json'))
+m, objs = d['memo'], []
+def walk(o):
+    for x in o: objs.append(x); walk(x['children'])
+walk(d['objects'])
+clumps = [c for o in objs for c in o['clumps']]
+print($1)"
 }
 saved() { python3 -c "import struct; print(struct.unpack_from('<hi', open('$1/inf.bin', 'rb').read())[1])"; }
 click() { printf '%d move @%s\n%d down left\n%d up left\n' "$1" "$2" $(($1 + 1)) $(($1 + 2)); }
@@ -93,14 +95,7 @@ run plain "$tmp/data" 110 "$tmp/one.txt"
 # --- a cancel button clicked on the board: pulsed for one frame only -----------
 click 20 _pick1_pick3_CancelBtn >"$tmp/cancel.txt"
 run plain "$tmp/data" 30 "$tmp/cancel.txt"
-[ "$(python3 -c "
-import json
-def walk(objs):
-    for o in objs:
-        yield from o['clumps']
-        yield from walk(o['children'])
-print([c['switchWord'] & 1 for c in walk(json.load(open('$tmp/dump.json'))['objects']) if c['name'] == '_pick1_pick3_CancelBtn'])
-")" = "[0]" ] || fail "the cancel button's bit stays set after its pulse"
+[ "$(memo "[c['switchWord'] & 1 for c in clumps if c['name'] == '_pick1_pick3_CancelBtn']")" = "[0]" ] || fail "the cancel button's bit stays set after its pulse"
 
 # --- the holder of a note's texture removed by the content ---------------------
 variant holder "if not self.done then self.done = true
@@ -123,8 +118,8 @@ run spam "$tmp/data" 40 "$tmp/trash.txt"
 { click 20 _pick1_ReturnBtn; click 40 _pick3_RreturnNote; } >"$tmp/return.txt"
 cp -r "$tmp/data" "$tmp/again"
 run plain "$tmp/data" 46 "$tmp/return.txt"
-[ "$(objects recycled) $(memo 'len(m["notes"])')" = "1 1" ] || fail "no flight from the tray: $(memo m)"
+[ "$(memo 'sum(o["name"].startswith("recycled") for o in objs), len(m["notes"])')" = "1 1" ] || fail "no flight from the tray: $(memo m)"
 run plain "$tmp/again" 70 "$tmp/return.txt"
-[ "$(objects recycled) $(memo 'len(m["notes"]), m["recycleCount"]')" = "0 1 0" ] ||
+[ "$(memo 'sum(o["name"].startswith("recycled") for o in objs), len(m["notes"]), m["recycleCount"]')" = "0 1 0" ] ||
   fail "the flight did not end on the board: $(memo m)"
 echo PASS
