@@ -21,37 +21,13 @@ run() {
 # inked WHAT CLUMP HALF MIN: at least MIN of the screen square of half size
 # HALF around CLUMP's centre is ink (red below the paper's 255 by far).
 inked() {
-  python3 - "$tmp/dump.json" "$tmp/shot.png" "$2" "$3" "$4" <<'PY' || fail "$1"
-import json, struct, sys, zlib
+  PYTHONPATH="$(dirname "$0")/../support" python3 - "$tmp/dump.json" "$tmp/shot.png" "$2" "$3" "$4" <<'PY' || fail "$1"
+import sys
+from ovtest import clumps, read_png
 dump, shot, name, half, least = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), float(sys.argv[5])
-def clumps(objects):
-    for o in objects:
-        for c in o["clumps"]:
-            yield from tree(c)
-        yield from clumps(o["children"])
-def tree(c):
-    yield c
-    for k in c["children"]:
-        yield from tree(k)
-at = [c["screen"] for c in clumps(json.load(open(dump))["objects"]) if c["name"] == name]
+at = [c["screen"] for c in clumps(dump) if c["name"] == name]
 if len(at) != 1 or None in at[0]: sys.exit(f"{name} is not on screen: {at}")
-data = open(shot, 'rb').read()
-pos, idat, w, h = 8, b'', 0, 0
-while pos < len(data):
-    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
-    if kind == b'IHDR': w, h = struct.unpack('>II', data[pos + 8:pos + 16])
-    if kind == b'IDAT': idat += data[pos + 8:pos + 8 + n]
-    pos += 12 + n
-raw, rows, prev = zlib.decompress(idat), [], bytearray(w * 4)
-for y in range(h):
-    f, line = raw[y * (w * 4 + 1)], bytearray(raw[y * (w * 4 + 1) + 1:(y + 1) * (w * 4 + 1)])
-    for i in range(len(line)):
-        a, b, c = line[i - 4] if i >= 4 else 0, prev[i], prev[i - 4] if i >= 4 else 0
-        p = a + b - c
-        pr = a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else (b if abs(p - b) <= abs(p - c) else c)
-        line[i] = (line[i] + [0, a, b, (a + b) // 2, pr][f]) & 255
-    rows.append(line)
-    prev = line
+w, h, rows = read_png(shot)
 x0, y0 = int(at[0][0]), int(at[0][1])
 red = [rows[y][x * 4] for y in range(y0 - half, y0 + half + 1) for x in range(x0 - half, x0 + half + 1)]
 share = sum(r < 220 for r in red) / len(red)

@@ -23,36 +23,11 @@ env -u DISPLAY -u LC_ALL -u LC_MESSAGES LANG=fr_FR.UTF-8 timeout 60 "$memo" --he
   --frames 4 --data "$tmp/data" --content "$tmp/stage.orv" --dump-scene "$tmp/dump.json" --screenshot "$tmp/shot.png" \
   --trace "$tmp/trace.log" >"$tmp/out" 2>&1 || fail "exit status $?: $(tail -2 "$tmp/out")"
 grep -q "wday_digit: the language's own look is shown" "$tmp/trace.log" || fail "the trace does not say the look is shown"
-python3 - "$tmp/dump.json" "$tmp/shot.png" <<'PY' || fail "the weekday digit on screen"
-import json, struct, sys, zlib
-def clumps(objects):
-    for o in objects:
-        for c in o["clumps"]:
-            yield from tree(c)
-        yield from clumps(o["children"])
-def tree(c):
-    yield c
-    for k in c["children"]:
-        yield from tree(k)
-at = [c["screen"] for c in clumps(json.load(open(sys.argv[1]))["objects"]) if c["name"] == "wday_digit"]
-data = open(sys.argv[2], 'rb').read()
-pos, idat, w, h = 8, b'', 0, 0
-while pos < len(data):
-    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
-    body = data[pos + 8:pos + 8 + n]
-    if kind == b'IHDR': w, h = struct.unpack('>II', body[:8])
-    if kind == b'IDAT': idat += body
-    pos += 12 + n
-raw, rows, prev = zlib.decompress(idat), [], bytearray(w * 4)
-for y in range(h):
-    f, line = raw[y * (w * 4 + 1)], bytearray(raw[y * (w * 4 + 1) + 1:(y + 1) * (w * 4 + 1)])
-    for i in range(len(line)):
-        a, b, c = line[i - 4] if i >= 4 else 0, prev[i], prev[i - 4] if i >= 4 else 0
-        p = a + b - c
-        pr = a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else (b if abs(p - b) <= abs(p - c) else c)
-        line[i] = (line[i] + [0, a, b, (a + b) // 2, pr][f]) & 255
-    rows.append(line)
-    prev = line
+PYTHONPATH="$(dirname "$0")/../support" python3 - "$tmp/dump.json" "$tmp/shot.png" <<'PY' || fail "the weekday digit on screen"
+import sys
+from ovtest import clumps, read_png
+at = [c["screen"] for c in clumps(sys.argv[1]) if c["name"] == "wday_digit"]
+w, h, rows = read_png(sys.argv[2])
 if len(at) != 1 or at[0] is None: sys.exit(f"no weekday digit on screen: {at}")
 x, y = int(at[0][0]), int(at[0][1])
 r, g, b = rows[y][x * 4:x * 4 + 3]

@@ -30,26 +30,10 @@ trap 'rm -f "$out" "$shot" "$log"' EXIT
 "$player" --headless 320 240 --frames 5 --fixed-step 1 --screenshot "$shot" --trace "$log" "$demo" >/dev/null 2>&1 ||
   fail "orvplay with a screenshot exited $?"
 ! grep -q 'Mirror must be added\|render target unusable\|Dynamic Env Map' "$log" || fail "an effect failed: $(grep '!!!' "$log")"
-python3 - "$shot" <<'EOF' || fail "effects in the screenshot"
-import sys, zlib, struct
-data = open(sys.argv[1], 'rb').read()
-pos, idat, w, h = 8, b'', 0, 0
-while pos < len(data):
-    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
-    body = data[pos + 8:pos + 8 + n]
-    if kind == b'IHDR': w, h = struct.unpack('>II', body[:8])
-    if kind == b'IDAT': idat += body
-    pos += 12 + n
-raw, rows, prev = zlib.decompress(idat), [], bytearray(w * 4)
-for y in range(h):
-    f, line = raw[y * (w * 4 + 1)], bytearray(raw[y * (w * 4 + 1) + 1:(y + 1) * (w * 4 + 1)])
-    for i in range(len(line)):
-        a, b, c = line[i - 4] if i >= 4 else 0, prev[i], prev[i - 4] if i >= 4 else 0
-        p = a + b - c
-        pr = a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else (b if abs(p - b) <= abs(p - c) else c)
-        line[i] = (line[i] + [0, a, b, (a + b) // 2, pr][f]) & 255
-    rows.append(line)
-    prev = line
+PYTHONPATH="$(dirname "$0")/../support" python3 - "$shot" <<'EOF' || fail "effects in the screenshot"
+import sys
+from ovtest import read_png
+w, h, rows = read_png(sys.argv[1])
 px = lambda x, y: tuple(rows[y][x * 4:x * 4 + 3])
 bad = []
 r, g, b = px(103, 36)
