@@ -62,8 +62,8 @@ bool InsideFolder(const char* folder, const std::string& name) {
   std::string prefix = base != nullptr ? base : "";
   if (prefix.empty() || prefix.back() != '/') prefix.push_back('/');
   // The folder itself ("." as a working directory) counts as inside.
-  const bool inside = base != nullptr && (std::strncmp(real, prefix.c_str(), prefix.size()) == 0 ||
-                                          std::strcmp(real, base) == 0);
+  const bool inside =
+      base != nullptr && (std::strncmp(real, prefix.c_str(), prefix.size()) == 0 || std::strcmp(real, base) == 0);
   std::free(real);
   std::free(base);
   return inside;
