@@ -133,6 +133,8 @@ void MainApp::ShowSaveProblem() {
 
 OvRendererGL* MainApp::CreateRenderer() { return new OvRendererGL(); }
 
+bool MainApp::PointerOwned() const { return m_board != nullptr && m_board->Started() && m_board->PointerOwned(); }
+
 void MainApp::DestroyRenderer(OvRendererGL* renderer) { delete renderer; }
 
 bool MainApp::ChooseContentFile(std::string& chosen, unsigned long* errorCode) {

@@ -34,6 +34,7 @@ class MainApp : public OrvoApp {
   OvMemoBoard* Board() const { return m_board; }
   void DestroyRenderer(OvRendererGL* renderer) override;
 
+  bool PointerOwned() const override;
   uint32_t LastActivityMs() const { return m_lastActivityMs; }
   const std::string& DataFolder() const { return m_options.dataFolder; }
   const std::string& RecycleFolder() const { return m_recycleFolder; }

@@ -96,6 +96,10 @@ void OrvoApp::FeedWheel(int delta) {
   if (m_input != nullptr) m_input->FeedWheel(delta);
 }
 
+void OrvoApp::FeedPointer(const OvPointerEvent& e) {
+  if (m_input != nullptr) m_input->FeedPointer(e);
+}
+
 void OrvoApp::RecordQuit() {
   if (m_recorder != nullptr) m_recorder->RecordQuit();
 }

@@ -75,6 +75,11 @@ class OrvoApp : public OvAllocated, private OvPointerLocator {
   std::string ReplayError() const { return m_replay != nullptr ? m_replay->Error() : std::string(); }
   // A wheel turn seen by the window, 120 per notch.
   void FeedWheel(int delta);
+  // A pointer button change or motion sample seen by the window.
+  void FeedPointer(const OvPointerEvent& e);
+  // The content has the pointer: the last frame's press picked an object, or
+  // an edit or a drag is under way. The window's own gestures leave it alone.
+  virtual bool PointerOwned() const { return false; }
   // The run is ending: a record says "quit" at the next frame.
   void RecordQuit();
   // False once writing the record failed.

@@ -105,6 +105,9 @@ class Shell {
   void Loop(SingleInstance* instance);
   void ProbeActivity();
   void WindowMessage(const SDL_Event& e);
+  // Left-button changes go to the exit gesture after the frame that took
+  // them, once the content has said whether the press was its own.
+  void FeedGesture();
   void Shutdown();
   bool HasRealDisplay() const;
   bool PrepareRecordedInput();
@@ -121,6 +124,11 @@ class Shell {
   OrvoApp* m_app = nullptr;
   LoopState m_loop;
   ExitGesture m_gesture;
+  struct GestureButton {
+    bool press;
+    int x, y, width, height;
+  };
+  std::vector<GestureButton> m_gestureQueue;
   ActivityProbe m_probe;
   bool m_screenSaverWasOn = false;
   bool m_cursorHidden = false;
@@ -237,12 +245,34 @@ void Shell::ProbeActivity() {
   m_probe.Feed(ActivityProbe::Kind::None);
 }
 
+// The window's pointer events in the device's form; false for others.
+bool PointerEventFromSdl(const SDL_Event& e, OvPointerEvent& out) {
+  out.time = e.common.timestamp / 1000.0;
+  if (e.type == SDL_MOUSEMOTION) {
+    out.kind = OvPointerEvent::Kind::Motion;
+    out.x = e.motion.x;
+    out.y = e.motion.y;
+    return true;
+  }
+  if (e.type != SDL_MOUSEBUTTONDOWN && e.type != SDL_MOUSEBUTTONUP) return false;
+  switch (e.button.button) {
+    case SDL_BUTTON_LEFT: out.index = OV_INPUT_MOUSE_LEFT; break;
+    case SDL_BUTTON_MIDDLE: out.index = OV_INPUT_MOUSE_MIDDLE; break;
+    case SDL_BUTTON_RIGHT: out.index = OV_INPUT_MOUSE_RIGHT; break;
+    default: return false;
+  }
+  out.kind = OvPointerEvent::Kind::Button;
+  out.down = e.type == SDL_MOUSEBUTTONDOWN;
+  out.x = e.button.x;
+  out.y = e.button.y;
+  return true;
+}
+
 void Shell::WindowMessage(const SDL_Event& e) {
   if ((e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP) && e.button.button == SDL_BUTTON_LEFT) {
     int w = 0, h = 0;
     SDL_GetWindowSize(m_window, &w, &h);
-    m_gesture.Feed(e.type == SDL_MOUSEBUTTONDOWN ? ExitGesture::Button::Press : ExitGesture::Button::Release,
-                   e.button.x, e.button.y, w, h);
+    m_gestureQueue.push_back({e.type == SDL_MOUSEBUTTONDOWN, e.button.x, e.button.y, w, h});
   }
   if (m_gesture.Done()) m_loop.quitRequested = true;
 
@@ -255,6 +285,18 @@ void Shell::WindowMessage(const SDL_Event& e) {
       default: break;
     }
   }
+}
+
+void Shell::FeedGesture() {
+  const bool owned = m_app->PointerOwned();
+  for (const GestureButton& b : m_gestureQueue) {
+    if (b.press && owned)
+      m_gesture.Restart();
+    else
+      m_gesture.Feed(b.press ? ExitGesture::Button::Press : ExitGesture::Button::Release, b.x, b.y, b.width, b.height);
+  }
+  m_gestureQueue.clear();
+  if (m_gesture.Done()) m_loop.quitRequested = true;
 }
 
 void Shell::Loop(SingleInstance* instance) {
@@ -275,6 +317,7 @@ void Shell::Loop(SingleInstance* instance) {
         const int notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
         m_app->FeedWheel(notches * 120);
       }
+      if (OvPointerEvent pointer; PointerEventFromSdl(e, pointer)) m_app->FeedPointer(pointer);
       WindowMessage(e);
     }
 
@@ -310,6 +353,7 @@ void Shell::Loop(SingleInstance* instance) {
     } else {
       OvSleep(500);
     }
+    FeedGesture();
   }
   m_app->RecordQuit();
 }

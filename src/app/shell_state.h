@@ -13,6 +13,9 @@ class ExitGesture {
   // width/height are the window's right and bottom edges; x, y the pointer in
   // client coordinates. Returns true once the gesture is complete (sticky).
   bool Feed(Button kind, int x, int y, int width, int height);
+  // A press the content took (it picked an object, or an edit or drag runs):
+  // the cross starts over.
+  void Restart() { m_step = 0; }
   int Step() const { return m_step; }
   bool Done() const { return m_done; }
 

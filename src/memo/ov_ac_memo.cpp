@@ -271,8 +271,15 @@ void OvAcNoteMCursor::Hierarchy(OvClump* clump, int32_t value) {
       m_clicked = hit;
       if (wentDown && !m_dragRefused) {
         const float now = scene->GetTime_Sec();
-        m_doubleClick = now - m_lastClickTime < kDoubleClickSeconds && m_lastClicked == hit;
+        // Two presses with event times are judged by them: frames that come
+        // late must not turn a slow double click into a fast one, or back.
+        const double at = input->ClickTime(OV_INPUT_MOUSE_LEFT);
+        const bool byEvents = at >= 0.0 && m_lastClickEventTime >= 0.0;
+        const bool quick =
+            byEvents ? at - m_lastClickEventTime < kDoubleClickSeconds : now - m_lastClickTime < kDoubleClickSeconds;
+        m_doubleClick = quick && m_lastClicked == hit;
         m_lastClickTime = now;
+        m_lastClickEventTime = at;
         m_click = true;
         SetRef(m_lastClicked, hit);
       } else {

@@ -141,8 +141,9 @@ class OvAcNoteMCursor : public OvAniCtrl {
   bool m_click = false;
   bool m_doubleClick = false;
   float m_lastClickTime = -1e8f;
-  OvClump* m_lastClicked = nullptr;  // referenced
-  OvClump* m_dragged = nullptr;      // referenced
+  double m_lastClickEventTime = -1.0;  // the press event's time; negative without one
+  OvClump* m_lastClicked = nullptr;    // referenced
+  OvClump* m_dragged = nullptr;        // referenced
   float m_dragDistance = 0.0f;
   OvVector m_grabOffset{0, 0, 0};
   bool m_dragRefused = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "ov_memory.h"
 
@@ -12,6 +13,16 @@ constexpr int OV_INPUT_MOUSE_LEFT = 256;
 constexpr int OV_INPUT_MOUSE_MIDDLE = 257;
 constexpr int OV_INPUT_MOUSE_RIGHT = 258;
 constexpr int OV_INPUT_COUNT = 259;
+
+// A pointer event from the window's queue, in the order it came.
+struct OvPointerEvent {
+  enum class Kind { Motion, Button };
+  Kind kind = Kind::Motion;
+  int32_t x = 0, y = 0;  // window client pixels
+  int index = 0;         // Button: 256-258
+  bool down = false;     // Button
+  double time = 0.0;     // seconds, on the window system's event clock
+};
 
 // The abstract device; the frame calls Update once, then the queries read.
 class OvInputDevice : public OvAllocated {
@@ -31,6 +42,17 @@ class OvInputDevice : public OvAllocated {
   virtual int GetWheel() { return 0; }
   // Wheel events arrive as window events, not as polled state.
   virtual void FeedWheel(int delta) { (void)delta; }
+  // Button changes and motion samples from the window, fed as they arrive;
+  // Update takes them so no press or release between two frames is lost.
+  virtual void FeedPointer(const OvPointerEvent& e) { (void)e; }
+  // The pointer events the last update took, oldest first.
+  virtual const std::vector<OvPointerEvent>& FrameEvents() const;
+  // Event time of the press behind this update's click down on `index`;
+  // negative when the click has no event (polled or replayed).
+  virtual double ClickTime(int index) const {
+    (void)index;
+    return -1.0;
+  }
 };
 
 // The system services the polled device samples (GetKeyboardState,
@@ -73,6 +95,13 @@ class OvPolledInputDevice : public OvInputDevice {
   void GetMove(int& dx, int& dy) override;
   int GetWheel() override { return m_wheel; }
   void FeedWheel(int delta) override { m_pendingWheel += delta; }
+  void FeedPointer(const OvPointerEvent& e) override;
+  const std::vector<OvPointerEvent>& FrameEvents() const override { return m_frameEvents; }
+  double ClickTime(int index) const override;
+
+  // Events waiting beyond this many are dropped (a window that runs no
+  // frames must not grow the queue without end).
+  static constexpr size_t kMaxPendingEvents = 4096;
 
   // Introspection for tests and diagnostics.
   bool RelativeMode() const { return m_relative; }
@@ -83,6 +112,9 @@ class OvPolledInputDevice : public OvInputDevice {
 
  private:
   static bool ValidIndex(int index) { return index >= 0 && index < OV_INPUT_COUNT; }
+  // Takes the queued events this update may see; true when a press moved
+  // the cursor to its own position (*x, *y client pixels).
+  void TakeEvents(bool* placed, int32_t* x, int32_t* y);
 
   OvInputSource* m_source;
   uint8_t m_current[OV_INPUT_COUNT] = {};
@@ -96,6 +128,10 @@ class OvPolledInputDevice : public OvInputDevice {
   bool m_relative = false;
   int32_t m_pendingWheel = 0;
   int32_t m_wheel = 0;
+  std::vector<OvPointerEvent> m_pending;
+  std::vector<OvPointerEvent> m_frameEvents;
+  double m_clickTime[3] = {-1.0, -1.0, -1.0};
+  bool m_droppedTold = false;
 };
 
 // The process-wide input device (the application creates, owns

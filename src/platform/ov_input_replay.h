@@ -110,6 +110,9 @@ class OvRecordingInputDevice final : public OvInputDevice {
   void GetMove(int& dx, int& dy) override { m_inner->GetMove(dx, dy); }
   int GetWheel() override { return m_inner->GetWheel(); }
   void FeedWheel(int delta) override { m_inner->FeedWheel(delta); }
+  void FeedPointer(const OvPointerEvent& e) override { m_inner->FeedPointer(e); }
+  const std::vector<OvPointerEvent>& FrameEvents() const override { return m_inner->FrameEvents(); }
+  double ClickTime(int index) const override { return m_inner->ClickTime(index); }
 
   // The run ends before the next frame samples: written as "quit".
   void RecordQuit();

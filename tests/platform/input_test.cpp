@@ -195,6 +195,103 @@ TEST_F(InputDeviceTest, ResetClearsEverything) {
   EXPECT_EQ(dy, 0);
 }
 
+// Pointer events fed between updates: every press and release becomes a
+// frame edge, a press is seen where it happened, and its event time judges
+// double clicks.
+TEST_F(InputDeviceTest, PointerEventsBecomeFrameEdges) {
+  using K = OvPointerEvent::Kind;
+  auto press = [](int x, int y, double t) { return OvPointerEvent{K::Button, x, y, OV_INPUT_MOUSE_LEFT, true, t}; };
+  auto release = [](int x, int y, double t) { return OvPointerEvent{K::Button, x, y, OV_INPUT_MOUSE_LEFT, false, t}; };
+  auto motion = [](int x, int y, double t) { return OvPointerEvent{K::Motion, x, y, 0, false, t}; };
+  struct Step {
+    std::vector<OvPointerEvent> events;  // fed before the update
+    bool polledDown;                     // the system's button state at the update
+    int polledX, polledY;                // the system's cursor, client pixels
+    bool down, clickDown, clickUp;
+    int x, y;  // GetPos after the update
+    double clickTime;
+    size_t taken;  // FrameEvents().size()
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+  };
+  const Case cases[] = {
+      {"a 3 ms tap between two frames is a press, then a release",
+       {{{press(10, 20, 1.0), release(10, 20, 1.003)}, false, 10, 20, true, true, false, 10, 20, 1.0, 1},
+        {{}, false, 10, 20, false, false, true, 10, 20, -1.0, 1}}},
+      {"a release and a new press between two frames are two edges",
+       {{{press(5, 5, 0.0)}, true, 5, 5, true, true, false, 5, 5, 0.0, 1},
+        {{release(5, 5, 0.1), press(6, 6, 0.15)}, true, 6, 6, false, false, true, 6, 6, -1.0, 1},
+        {{}, true, 6, 6, true, true, false, 6, 6, 0.15, 1}}},
+      {"a press ends the frame: the motion after it comes next frame",
+       {{{motion(1, 1, 0.0), press(5, 5, 0.01), motion(50, 40, 0.011)}, true, 50, 40, true, true, false, 5, 5, 0.01, 2},
+        {{}, true, 50, 40, true, false, false, 50, 40, -1.0, 1}}},
+      {"a press the system state showed first is not a second click",
+       {{{}, true, 7, 7, true, true, false, 7, 7, -1.0, 0},
+        {{press(7, 7, 2.0)}, true, 7, 7, true, false, false, 7, 7, -1.0, 1},
+        {{release(7, 7, 2.1)}, false, 7, 7, false, false, true, 7, 7, -1.0, 1}}},
+      {"a release still on its way does not undo the press's frame",
+       {{{press(3, 4, 5.0)}, false, 3, 4, true, true, false, 3, 4, 5.0, 1},
+        {{}, false, 3, 4, false, false, true, 3, 4, -1.0, 0}}},
+      {"buttons other than left keep their own edges",
+       {{{OvPointerEvent{K::Button, 1, 1, OV_INPUT_MOUSE_RIGHT, true, 0.0},
+          OvPointerEvent{K::Button, 1, 1, OV_INPUT_MOUSE_RIGHT, false, 0.001},
+          OvPointerEvent{K::Button, 1, 1, 999, true, 0.002}},
+         false,
+         1,
+         1,
+         false,
+         false,
+         false,
+         1,
+         1,
+         -1.0,
+         1}}},
+  };
+  src.winX = 100;
+  src.winY = 200;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dev.Reset();
+    int n = 0;
+    for (const Step& st : c.steps) {
+      SCOPED_TRACE("step " + std::to_string(++n));
+      for (const OvPointerEvent& e : st.events) dev.FeedPointer(e);
+      src.keys[VK_LBUTTON] = st.polledDown ? 0x80 : 0;
+      src.x = st.polledX + src.winX;
+      src.y = st.polledY + src.winY;
+      dev.Update();
+      EXPECT_EQ(dev.IsDown(OV_INPUT_MOUSE_LEFT), st.down);
+      EXPECT_EQ(dev.IsDown(VK_LBUTTON), st.down);
+      EXPECT_EQ(dev.IsClickDown(OV_INPUT_MOUSE_LEFT), st.clickDown);
+      EXPECT_EQ(dev.IsClickUp(OV_INPUT_MOUSE_LEFT), st.clickUp);
+      int x = 0, y = 0;
+      dev.GetPos(x, y);
+      EXPECT_EQ(x, st.x);
+      EXPECT_EQ(y, st.y);
+      EXPECT_EQ(dev.ClickTime(OV_INPUT_MOUSE_LEFT), st.clickTime);
+      EXPECT_EQ(dev.FrameEvents().size(), st.taken);
+    }
+  }
+  // The right button's tap of the last case: its release comes next update.
+  EXPECT_TRUE(dev.IsClickDown(OV_INPUT_MOUSE_RIGHT));
+  dev.Update();
+  EXPECT_TRUE(dev.IsClickUp(OV_INPUT_MOUSE_RIGHT));
+}
+
+TEST_F(InputDeviceTest, PointerEventsWaitingBeyondTheLimitAreDroppedWithOneLine) {
+  TraceCapture trace;
+  for (size_t i = 0; i < OvPolledInputDevice::kMaxPendingEvents + 10; ++i)
+    dev.FeedPointer(OvPointerEvent{OvPointerEvent::Kind::Motion, int(i), 0, 0, false, 0.0});
+  const std::string& text = trace.Text();
+  const size_t first = text.find("Pointer events are not being taken");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(text.find("Pointer events are not being taken", first + 1), std::string::npos);
+  dev.Update();
+  EXPECT_EQ(dev.FrameEvents().size(), OvPolledInputDevice::kMaxPendingEvents);
+}
+
 TEST_F(InputDeviceTest, BeforeGetMoveCursorIsNeverMovedAndMovementStaysZero) {
   // Right at the screen edges; without relative mode nothing wraps.
   const int pts[][2] = {{1919, 500}, {0, 500}, {800, 0}, {800, 1079}, {100, 100}, {1919, 1079}};
