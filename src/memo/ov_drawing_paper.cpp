@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ov_clump.h"
+#include "ov_input.h"
 #include "ov_mesh.h"
 #include "ov_note_files.h"
 #include "ov_pick.h"
@@ -210,15 +211,35 @@ void OvDrawingPaper::Begin(OvClump* target, const char* notePath) {
 }
 
 bool OvDrawingPaper::DrawFrame(OvScene& scene, float cursorX, float cursorY, bool leftDown) {
-  bool hit = false;
-  float u = 0, v = 0;
-  if (m_target && leftDown && !m_startGuard) {
-    OvVector point{};
-    int32_t triangle = -1;
-    OvClump* picked = OvPickFilmCoord(cursorX, cursorY, scene, m_target->GetName(), "_expick", &point, &triangle);
-    hit = picked == m_target && OvFilmCoordOfHit(*picked, point, triangle, u, v);
+  auto sample = [&](float x, float y, bool down) {
+    bool hit = false;
+    float u = 0, v = 0;
+    if (m_target && down && !m_startGuard) {
+      OvVector point{};
+      int32_t triangle = -1;
+      OvClump* picked = OvPickFilmCoord(x, y, scene, m_target->GetName(), "_expick", &point, &triangle);
+      hit = picked == m_target && OvFilmCoordOfHit(*picked, point, triangle, u, v);
+    }
+    StrokeStep(down, hit, u, v);
+  };
+  // Every pointer sample since the last frame adds its segment, so a fast
+  // stroke keeps its corners and starts where the press was.
+  bool atCursor = false;
+  if (OvInputDevice* input = OvGetInputDevice(); input && m_target) {
+    constexpr int kLeft = OV_INPUT_MOUSE_LEFT;
+    bool down = input->IsDown(kLeft) ? !input->IsClickDown(kLeft) : input->IsClickUp(kLeft);
+    for (const OvPointerEvent& e : input->FrameEvents()) {
+      if (e.kind == OvPointerEvent::Kind::Button) {
+        if (e.index != kLeft) continue;
+        sample(float(e.x), float(e.y), down);  // a release ends at its own point
+        down = e.down;
+      }
+      sample(float(e.x), float(e.y), down);
+      atCursor = down && float(e.x) == cursorX && float(e.y) == cursorY;
+    }
   }
-  StrokeStep(leftDown, hit, u, v);
+  // The cursor is the last sample; stamping it twice would darken the dot.
+  if (!(atCursor && leftDown)) sample(cursorX, cursorY, leftDown);
   return true;
 }
 
