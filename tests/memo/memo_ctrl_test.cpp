@@ -100,9 +100,11 @@ struct FakeInput : OvInputDevice {
   bool down = false;
   bool pressed = false;  // went down since the last frame
   int x = 0, y = 0;
+  double pressTime = -1.0;  // the press event's time; negative: none
   void Reset() override {}
   void Update() override {}
   bool IsClickDown(int i) override { return i == OV_INPUT_MOUSE_LEFT && pressed; }
+  double ClickTime(int i) const override { return i == OV_INPUT_MOUSE_LEFT && pressed ? pressTime : -1.0; }
   bool IsClickUp(int) override { return false; }
   bool IsDown(int i) override { return i == OV_INPUT_MOUSE_LEFT && down; }
   void GetPos(int& px, int& py) override { px = x, py = y; }
@@ -162,20 +164,28 @@ struct CursorScene {
 };
 
 TEST(NoteCursor, DoubleClickTiming) {
-  // Seconds between the two presses on the same note.
+  // Seconds between the two presses on the same note; the presses' event
+  // times, where they have them, judge instead of the frames.
   const struct {
     int gapTicks;  // of 0.1 s
     bool twoClicksOnSameNote;
     bool doubleClick;
-  } cases[] = {{4, true, true}, {6, true, false}, {2, false, false}};
+    double eventGap;  // negative: presses without event times
+  } cases[] = {{4, true, true, -1.0},
+               {6, true, false, -1.0},
+               {2, false, false, -1.0},
+               {6, true, true, 0.3},
+               {4, true, false, 0.6}};
   for (const auto& c : cases) {
     CursorScene s;
+    s.input.pressTime = c.eventGap < 0 ? -1.0 : 100.0;
     s.Press(330, 240);
     EXPECT_EQ(s.cursor.Clicked(), s.note);
     EXPECT_TRUE(s.cursor.Click());
     EXPECT_FALSE(s.cursor.DoubleClick());
     s.Release();
     for (int i = 2; i < c.gapTicks; ++i) s.Tick();
+    if (c.eventGap >= 0) s.input.pressTime = 100.0 + c.eventGap;
     s.Press(c.twoClicksOnSameNote ? 330 : 450, 240);
     EXPECT_TRUE(s.cursor.Click()) << c.gapTicks;
     EXPECT_EQ(s.cursor.DoubleClick(), c.doubleClick) << c.gapTicks;
