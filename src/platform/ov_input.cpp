@@ -32,9 +32,9 @@ void OvPolledInputDevice::FeedPointer(const OvPointerEvent& e) {
   if (e.kind == OvPointerEvent::Kind::Button && (e.index < OV_INPUT_MOUSE_LEFT || e.index > OV_INPUT_MOUSE_RIGHT))
     return;
   if (m_pending.size() >= kMaxPendingEvents) {
-    if (!m_droppedTold) Trace("!!! Pointer events are not being taken: later ones are dropped.\n");
+    if (!m_droppedTold) Trace("### Pointer events wait for a frame that does not come: the oldest are dropped.\n");
     m_droppedTold = true;
-    return;
+    m_pending.pop_front();
   }
   m_pending.push_back(e);
 }

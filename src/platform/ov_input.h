@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "ov_memory.h"
@@ -99,7 +100,7 @@ class OvPolledInputDevice : public OvInputDevice {
   const std::vector<OvPointerEvent>& FrameEvents() const override { return m_frameEvents; }
   double ClickTime(int index) const override;
 
-  // Events waiting beyond this many are dropped (a window that runs no
+  // Beyond this many waiting events the oldest go (a window that runs no
   // frames must not grow the queue without end).
   static constexpr size_t kMaxPendingEvents = 4096;
 
@@ -128,7 +129,7 @@ class OvPolledInputDevice : public OvInputDevice {
   bool m_relative = false;
   int32_t m_pendingWheel = 0;
   int32_t m_wheel = 0;
-  std::vector<OvPointerEvent> m_pending;
+  std::deque<OvPointerEvent> m_pending;
   std::vector<OvPointerEvent> m_frameEvents;
   double m_clickTime[3] = {-1.0, -1.0, -1.0};
   bool m_droppedTold = false;
