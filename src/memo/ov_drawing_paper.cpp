@@ -200,6 +200,7 @@ void OvDrawingPaper::Begin(OvClump* target, const char* notePath) {
   }
   m_startGuard = true;
   m_stroke = false;
+  m_inked = false;
   if (target != m_target) {
     ReleaseTarget();
     if (target) {
@@ -260,6 +261,7 @@ void OvDrawingPaper::StrokeStep(bool leftDown, bool hit, float u, float v) {
   m_last[0] = u;
   m_last[1] = v;
   m_stroke = true;
+  m_inked = true;
 }
 
 namespace {

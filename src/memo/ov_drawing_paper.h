@@ -79,6 +79,8 @@ class OvDrawingPaper : public OvAllocated {
   OvClump* Target() const { return m_target; }
   bool StartGuard() const { return m_startGuard; }
   bool StrokeActive() const { return m_stroke; }
+  // A stroke has stamped since Begin: the sheet differs from what it started as.
+  bool Inked() const { return m_inked; }
   const std::vector<uint8_t>& Image() const { return m_image; }
 
  private:
@@ -96,6 +98,7 @@ class OvDrawingPaper : public OvAllocated {
   OvGLTexture* m_targetTexture = nullptr;  // what the target showed before
   bool m_startGuard = false;
   bool m_stroke = false;
+  bool m_inked = false;
   float m_last[2] = {0, 0};
   uint64_t m_stamps = 0;
 };

@@ -486,6 +486,7 @@ void OvMemoBoard::LostEditPaper() {
   // The edit cannot go on: its note comes back as it was.
   if (m_paper) m_paper->Destroy();
   m_editPaper = nullptr;
+  m_sheetOpen = false;
   if (m_editNote) {
     Show(m_editNote);
   } else {
@@ -824,6 +825,7 @@ void OvMemoBoard::OpenNote(OvClump* clicked) {
   SetExpHighlight(m_pens[0]);
   if (m_editUIRoot) Fly(m_editPaper, WorldPos(m_editUIRoot), nullptr);
   Hide(m_editNote);
+  m_sheetOpen = true;
   // The drag that carried the double click is over.
   Hold(m_dragHeld, nullptr);
 }
@@ -844,6 +846,7 @@ void OvMemoBoard::NewPaper(OvLogObj* object) {
   m_editPaper->MarkChanged(ACF_POS);
   m_editPaper->SetVisible();
   m_paper->Begin(m_editPaper, nullptr);
+  m_sheetOpen = true;
   SelectPen(0);
   if (m_cursor) m_cursor->SetIncludeFilter("_pick2_");
   SetCamRote(true);
@@ -851,8 +854,18 @@ void OvMemoBoard::NewPaper(OvLogObj* object) {
 }
 
 void OvMemoBoard::FinishEdit() {
-  if (!m_editPaper || !m_paper) return;
-  m_cursor->SetIncludeFilter("pick99");
+  if (!m_sheetOpen || !m_editPaper || !m_paper) return;
+  if (m_cursor) m_cursor->SetIncludeFilter("pick99");
+  if (!CommitSheet()) {
+    if (m_cursor) m_cursor->SetIncludeFilter("_pick1_");
+    SetCamRote(false);
+    return;
+  }
+  Fly(m_editPaper, WorldPos(m_editNote->GetClumps()), m_editNote);
+}
+
+OvLogObj* OvMemoBoard::CommitSheet() {
+  m_sheetOpen = false;
   const char* paperName = NameOf(m_editPaper);
   const size_t n = std::strlen(paperName);
   const int kind = n ? std::clamp(paperName[n - 1] - '0', 0, 3) : m_editKind;
@@ -862,9 +875,7 @@ void OvMemoBoard::FinishEdit() {
     m_editNote = MakeNote(kind, RandomBoardPosition());
   if (!m_editNote) {
     Trace("!!! No note could be made for the edit.\n");
-    m_cursor->SetIncludeFilter("_pick1_");
-    SetCamRote(false);
-    return;
+    return nullptr;
   }
   const bool fresh = m_noteFiles.find(m_editNote) == m_noteFiles.end();
   if (fresh) m_noteFiles[m_editNote] = m_store.NewNoteFileName(kind);
@@ -877,7 +888,19 @@ void OvMemoBoard::FinishEdit() {
     BringToFront(m_editNote);
     m_editNote->Release();  // the stack holds the new note
   }
-  Fly(m_editPaper, WorldPos(m_editNote->GetClumps()), m_editNote);
+  return m_editNote;
+}
+
+void OvMemoBoard::SaveOpenSheet() {
+  if (!m_sheetOpen) return;
+  // Without ink there is nothing to keep: a new sheet goes, an opened note's
+  // file already holds this picture.
+  if (!m_editPaper || !m_paper || !m_paper->Inked()) {
+    m_sheetOpen = false;
+    return;
+  }
+  if (OvLogObj* note = CommitSheet())
+    _TraceFormat("The open sheet was saved as the note %s on the way out.\n", m_noteFiles[note].c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -997,6 +1020,7 @@ void OvMemoBoard::CloseRecycleView() {
 
 void OvMemoBoard::Terminate() {
   if (!m_started) return;
+  SaveOpenSheet();
   SaveIndex();
   FlushPulses();
   ShowAll();

@@ -106,7 +106,7 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
     return AfterScene();
   }
   void OnObjectAdded(OvLogObj* object) override;
-  // Saves the index and lets go of every scene object held.
+  // Saves an open sheet and the index, and lets go of every scene object held.
   void Terminate();
   bool Started() const { return m_started; }
 
@@ -179,6 +179,12 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   void OpenNote(OvClump* clicked);
   void NewPaper(OvLogObj* object);
   void FinishEdit();
+  // Writes the open sheet as its note: an opened note gets the new picture,
+  // a new sheet becomes a note at the front of the board. Null when no note
+  // could be made (the trace says so).
+  OvLogObj* CommitSheet();
+  // On the way out: a sheet with ink is kept as ok would keep it.
+  void SaveOpenSheet();
   void Fly(OvClump* clump, const OvVector& target, OvLogObj* carried);
   // The note put back from the tray: the tray's note flies to it in 0.22 s.
   bool FlyBack(OvLogObj* shown, OvLogObj* note);
@@ -244,6 +250,7 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   OvLogObj* m_editNote = nullptr;
   OvClump* m_editPaper = nullptr;
   int m_editKind = 0;
+  bool m_sheetOpen = false;  // from opening a sheet until ok
   bool m_closing = false;
   uint32_t m_frame = 0;
   uint32_t m_gestureFrame = 0;
