@@ -159,9 +159,14 @@ std::string UsageText(const char* program) {
          "  --export DIR    write every note (board and bin) to DIR as PNG and exit\n"
          "  --help          show this text and exit\n"
          "\n"
+         "Keys: Enter finishes the open sheet (ok); Esc puts it away unsaved, or leaves\n"
+         "the recycle view; 1 to 4 choose the pens, 0 or E the rubber; Ctrl+Q ends the\n"
+         "program.\n"
+         "\n"
          "Only one board runs per data folder; starting another brings the running\n"
          "window to the front. Drawing a cross with two diagonal drags (top-right to\n"
-         "bottom-left, then top-left to bottom-right) ends the program.\n";
+         "bottom-left, then top-left to bottom-right) ends the program. However the\n"
+         "program ends, a sheet open with ink on it is kept as ok keeps it.\n";
 }
 
 std::string PlayerUsageText(const char* program) {

@@ -23,6 +23,7 @@
 #include "ov_std_material.h"
 #include "ov_texture_builder.h"
 #include "ov_trace.h"
+#include "ov_vkeys.h"
 
 namespace {
 
@@ -487,6 +488,7 @@ void OvMemoBoard::LostEditPaper() {
   if (m_paper) m_paper->Destroy();
   m_editPaper = nullptr;
   m_sheetOpen = false;
+  m_dropFlight = false;
   if (m_editNote) {
     Show(m_editNote);
   } else {
@@ -605,6 +607,8 @@ bool OvMemoBoard::AfterScene() {
   PickDispatch();
   HandleDrag();
   if (m_paper) m_paper->DrawFrame(*m_s.scene, float(mx), float(my), leftDown);
+  if (!HandleKeys()) return false;
+  if (m_dropFlight && !(m_editPaper && m_editPaper->FindAniCtrlByTag(OvAcMoveTo::ClassTag()))) EndDropFlight();
 
   if (m_editNote && !IsHidden(m_editNote)) {
     if (m_cursor) m_cursor->SetIncludeFilter("pick1");
@@ -847,6 +851,7 @@ void OvMemoBoard::NewPaper(OvLogObj* object) {
   m_editPaper->SetVisible();
   m_paper->Begin(m_editPaper, nullptr);
   m_sheetOpen = true;
+  m_sheetFrom = WorldPos(object->GetClumps());
   SelectPen(0);
   if (m_cursor) m_cursor->SetIncludeFilter("_pick2_");
   SetCamRote(true);
@@ -855,6 +860,11 @@ void OvMemoBoard::NewPaper(OvLogObj* object) {
 
 void OvMemoBoard::FinishEdit() {
   if (!m_sheetOpen || !m_editPaper || !m_paper) return;
+  // A new sheet nobody wrote on leaves no blank note behind.
+  if (!m_editNote && !m_paper->Inked()) {
+    CancelEdit();
+    return;
+  }
   if (m_cursor) m_cursor->SetIncludeFilter("pick99");
   if (!CommitSheet()) {
     if (m_cursor) m_cursor->SetIncludeFilter("_pick1_");
@@ -901,6 +911,64 @@ void OvMemoBoard::SaveOpenSheet() {
   }
   if (OvLogObj* note = CommitSheet())
     _TraceFormat("The open sheet was saved as the note %s on the way out.\n", m_noteFiles[note].c_str());
+}
+
+void OvMemoBoard::CancelEdit() {
+  if (!m_sheetOpen || !m_editPaper) return;
+  m_sheetOpen = false;
+  if (m_cursor) m_cursor->SetIncludeFilter("pick99");
+  if (m_editNote) {
+    // Nothing is written: the note shows the picture it had when it lands.
+    Show(m_editNote);
+    Fly(m_editPaper, WorldPos(m_editNote->GetClumps()), m_editNote);
+  } else {
+    m_dropFlight = true;
+    Fly(m_editPaper, m_sheetFrom, nullptr);
+  }
+}
+
+void OvMemoBoard::EndDropFlight() {
+  m_dropFlight = false;
+  if (m_editPaper) {
+    m_editPaper->SetInvisible();
+    SetTreeVisible(m_editPaper->GetChild(), false);
+    m_editPaper->SetPos(ParkingPlace());
+    m_editPaper->MarkChanged(ACF_POS);
+  }
+  if (m_cursor) m_cursor->SetIncludeFilter("_pick1_");
+  SetCamRote(false);
+}
+
+void OvMemoBoard::ClickControl(OvClump* clump) {
+  if (!clump) return;
+  if (clump != m_expHighlight) SetExpHighlight(Contains(NameOf(clump), "_exp_") ? clump : nullptr);
+  Pulse(clump, 1, 1);
+  Dispatch(clump);
+}
+
+bool OvMemoBoard::HandleKeys() {
+  OvInputDevice* in = m_s.input;
+  if (!in) return true;
+  auto pressed = [in](int key, int pad) { return in->IsClickDown(key) || (pad >= 0 && in->IsClickDown(pad)); };
+  // Ctrl+Q ends the program: the shutdown keeps an open sheet. Other Ctrl
+  // chords are not these keys.
+  if (in->IsDown(VK_CONTROL)) return !pressed('Q', -1);
+  if (m_sheetOpen) {
+    if (pressed(VK_RETURN, -1)) {
+      if (OvClump* ok = m_s.scene->SearchClump("_pick2_ok")) Pulse(ok, 1, 1);
+      FinishEdit();
+    } else if (pressed(VK_ESCAPE, -1)) {
+      CancelEdit();
+    } else if (pressed('0', VK_NUMPAD0) || pressed('E', -1)) {
+      ClickControl(m_rubber);
+    } else {
+      for (int k = 0; k < 4; ++k)
+        if (pressed('1' + k, VK_NUMPAD0 + 1 + k)) ClickControl(m_pens[k]);
+    }
+  } else if (std::strstr(PickFilter(), "pick3") && pressed(VK_ESCAPE, -1)) {
+    ClickControl(m_cancelBtn);
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -185,6 +185,15 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   OvLogObj* CommitSheet();
   // On the way out: a sheet with ink is kept as ok would keep it.
   void SaveOpenSheet();
+  // Leaves the open sheet unsaved: an opened note keeps its picture, a new
+  // sheet goes; the paper flies back as after ok.
+  void CancelEdit();
+  // A paper dropped by a cancel has landed: back to the board.
+  void EndDropFlight();
+  // Enter, Esc, the pen and rubber keys; false on Ctrl+Q (end the program).
+  bool HandleKeys();
+  // What a click on the control does: its press pulse and its action.
+  void ClickControl(OvClump* clump);
   void Fly(OvClump* clump, const OvVector& target, OvLogObj* carried);
   // The note put back from the tray: the tray's note flies to it in 0.22 s.
   bool FlyBack(OvLogObj* shown, OvLogObj* note);
@@ -250,7 +259,9 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   OvLogObj* m_editNote = nullptr;
   OvClump* m_editPaper = nullptr;
   int m_editKind = 0;
-  bool m_sheetOpen = false;  // from opening a sheet until ok
+  bool m_sheetOpen = false;   // from opening a sheet until ok or cancel
+  bool m_dropFlight = false;  // a cancelled new sheet flies back to its pad
+  OvVector m_sheetFrom{0, 0, 0};
   bool m_closing = false;
   uint32_t m_frame = 0;
   uint32_t m_gestureFrame = 0;

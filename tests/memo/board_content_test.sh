@@ -51,11 +51,15 @@ print($1)"
 }
 saved() { python3 -c "import struct; print(struct.unpack_from('<hi', open('$1/inf.bin', 'rb').read())[1])"; }
 click() { printf '%d move @%s\n%d down left\n%d up left\n' "$1" "$2" $(($1 + 1)) $(($1 + 2)); }
-# A new note from frame F: the pad, a stroke across the middle (the edit paper), ok.
+# A new note from frame F: the pad, a stroke across the middle (the edit paper),
+# one over the pad (where the paper stays when it cannot fly; a sheet without
+# ink makes no note), ok.
 new_note() {
   click "$1" _pick1_noteBox
   printf '%d move 150 120\n%d down left\n%d move 170 125\n%d up left\n' \
     $(($1 + 40)) $(($1 + 41)) $(($1 + 42)) $(($1 + 43))
+  printf '%d move @_pick1_noteBox -3 0\n%d down left\n%d move @_pick1_noteBox 3 1\n%d up left\n' \
+    $(($1 + 44)) $(($1 + 45)) $(($1 + 46)) $(($1 + 47))
   click $(($1 + 50)) _pick2_ok
 }
 printf '1 move 0 0\n' >"$tmp/idle.txt"
