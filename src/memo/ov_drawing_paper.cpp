@@ -410,6 +410,11 @@ OvGLTexture* OvDrawingPaper::Save(const char* notePath) {
   return texture;
 }
 
+bool OvDrawingPaper::ReadBack(std::vector<uint8_t>& bgra) {
+  bgra.resize(size_t(kFilmSize) * kFilmSize * 4);
+  return m_film.Download(bgra.data());
+}
+
 void OvDrawingPaper::Destroy() {
   if (m_film.IsDrawing()) m_film.EndFilmDrawing();
   ReleaseTarget();

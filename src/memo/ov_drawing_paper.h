@@ -67,6 +67,8 @@ class OvDrawingPaper : public OvAllocated {
   // returns a new 128 x 128 texture of the halved image (null on failure).
   // The caller owns the texture (OvReleaseTexture).
   OvGLTexture* Save(const char* notePath);
+  // The film as it is now (B G R A rows, top first); false without a film.
+  bool ReadBack(std::vector<uint8_t>& bgra);
   // Gives the target its own texture back and drops it.
   void Destroy();
 

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "ov_ac_del_tex.h"
 #include "ov_clock.h"
 #include "ov_clock_look.h"
@@ -16,6 +18,7 @@
 #include "ov_json_writer.h"
 #include "ov_logobj.h"
 #include "ov_mesh.h"
+#include "ov_note_files.h"
 #include "ov_pick.h"
 #include "ov_render_list.h"
 #include "ov_renderer_gl.h"
@@ -26,6 +29,10 @@
 #include "ov_vkeys.h"
 
 namespace {
+
+// Recovery file: "KMRS", int32 kind, the opened note's file name (zero
+// padded; empty for a new sheet), then the picture as a note file.
+constexpr int kRecoveryHead = 28;
 
 bool Contains(const char* name, const char* part) { return name != nullptr && std::strstr(name, part) != nullptr; }
 
@@ -166,6 +173,7 @@ bool OvMemoBoard::Start(const Services& services) {
     return false;
   }
   LoadNotes();
+  RestoreRecovery();
   return true;
 }
 
@@ -608,6 +616,7 @@ bool OvMemoBoard::AfterScene() {
   HandleDrag();
   if (m_paper) m_paper->DrawFrame(*m_s.scene, float(mx), float(my), leftDown);
   if (!HandleKeys()) return false;
+  KeepRecovery();
   if (m_dropFlight && !(m_editPaper && m_editPaper->FindAniCtrlByTag(OvAcMoveTo::ClassTag()))) EndDropFlight();
 
   if (m_editNote && !IsHidden(m_editNote)) {
@@ -830,6 +839,8 @@ void OvMemoBoard::OpenNote(OvClump* clicked) {
   if (m_editUIRoot) Fly(m_editPaper, WorldPos(m_editUIRoot), nullptr);
   Hide(m_editNote);
   m_sheetOpen = true;
+  m_recoveryStamps = m_paper->StampCount();
+  m_recoveryAt = OvTickCount() - OV_RECOVERY_PERIOD_MS;
   // The drag that carried the double click is over.
   Hold(m_dragHeld, nullptr);
 }
@@ -851,6 +862,8 @@ void OvMemoBoard::NewPaper(OvLogObj* object) {
   m_editPaper->SetVisible();
   m_paper->Begin(m_editPaper, nullptr);
   m_sheetOpen = true;
+  m_recoveryStamps = m_paper->StampCount();
+  m_recoveryAt = OvTickCount() - OV_RECOVERY_PERIOD_MS;
   m_sheetFrom = WorldPos(object->GetClumps());
   SelectPen(0);
   if (m_cursor) m_cursor->SetIncludeFilter("_pick2_");
@@ -892,6 +905,8 @@ OvLogObj* OvMemoBoard::CommitSheet() {
   OvGLTexture* texture = m_paper->Save(nullptr);
   if (!m_store.WriteImage(m_noteFiles[m_editNote], m_paper->Image().data()))
     _TraceFormat("!!! The note %s was not written: %s\n", m_noteFiles[m_editNote].c_str(), m_store.LastError().c_str());
+  else
+    DropRecovery();
   ShowSaveProblem();
   SetNoteTexture(m_editNote, texture);
   if (fresh && std::find(m_noteStack.begin(), m_noteStack.end(), m_editNote) == m_noteStack.end()) {
@@ -907,6 +922,7 @@ void OvMemoBoard::SaveOpenSheet() {
   // file already holds this picture.
   if (!m_editPaper || !m_paper || !m_paper->Inked()) {
     m_sheetOpen = false;
+    DropRecovery();
     return;
   }
   if (OvLogObj* note = CommitSheet())
@@ -916,6 +932,7 @@ void OvMemoBoard::SaveOpenSheet() {
 void OvMemoBoard::CancelEdit() {
   if (!m_sheetOpen || !m_editPaper) return;
   m_sheetOpen = false;
+  DropRecovery();
   if (m_cursor) m_cursor->SetIncludeFilter("pick99");
   if (m_editNote) {
     // Nothing is written: the note shows the picture it had when it lands.
@@ -925,6 +942,94 @@ void OvMemoBoard::CancelEdit() {
     m_dropFlight = true;
     Fly(m_editPaper, m_sheetFrom, nullptr);
   }
+}
+
+void OvMemoBoard::KeepRecovery() {
+  if (!m_sheetOpen || !m_paper || m_paper->StampCount() == m_recoveryStamps) return;
+  const uint32_t now = OvTickCount();
+  if (now - m_recoveryAt < OV_RECOVERY_PERIOD_MS || m_recoveryBusy.load()) return;
+  JoinRecoveryWriter();
+  // The frame reads the film back and packs it (the engine's allocator
+  // belongs to this thread); the synced write runs on the worker.
+  std::vector<uint8_t> image, packed;
+  if (!m_paper->ReadBack(image) || !OvEncodeNoteImage(image.data(), packed)) return;
+  m_recoveryStamps = m_paper->StampCount();
+  m_recoveryAt = now;
+  char head[kRecoveryHead] = {'K', 'M', 'R', 'S'};
+  const int32_t kind = m_editKind;
+  std::memcpy(head + 4, &kind, 4);
+  if (m_editNote) {
+    auto it = m_noteFiles.find(m_editNote);
+    if (it != m_noteFiles.end()) std::strncpy(head + 8, it->second.c_str(), kRecoveryHead - 8 - 1);
+  }
+  std::vector<uint8_t> file(head, head + kRecoveryHead);
+  file.insert(file.end(), packed.begin(), packed.end());
+  m_recoveryBusy = true;
+  m_recoveryWriter = std::thread([this, file = std::move(file)]() {
+    std::string reason;
+    OvWriteFileAtomic(m_s.dataFolder, OV_RECOVERY_FILE, file.data(), file.size(), reason);
+    m_recoveryError = reason;
+    m_recoveryBusy = false;
+  });
+}
+
+void OvMemoBoard::JoinRecoveryWriter() {
+  if (!m_recoveryWriter.joinable()) return;
+  m_recoveryWriter.join();
+  if (!m_recoveryError.empty())
+    _TraceFormat("!!! The open sheet's recovery file was not written: %s\n", m_recoveryError.c_str());
+  m_recoveryError.clear();
+}
+
+void OvMemoBoard::DropRecovery() {
+  JoinRecoveryWriter();
+  ::unlink((m_s.dataFolder + OV_RECOVERY_FILE).c_str());
+}
+
+void OvMemoBoard::RestoreRecovery() {
+  const std::string path = m_s.dataFolder + OV_RECOVERY_FILE;
+  std::vector<uint8_t> data, image;
+  std::string reason;
+  bool missing = false;
+  if (!OvReadWholeFile(path, size_t(64) << 20, data, reason, &missing)) {
+    if (!missing) _TraceFormat("!!! The recovery file %s cannot be read: %s\n", path.c_str(), reason.c_str());
+    return;
+  }
+  int32_t kind = -1;
+  std::string name;
+  if (data.size() >= size_t(kRecoveryHead) && std::memcmp(data.data(), "KMRS", 4) == 0) {
+    std::memcpy(&kind, data.data() + 4, 4);
+    const char* text = reinterpret_cast<const char*>(data.data()) + 8;
+    name.assign(text, strnlen(text, kRecoveryHead - 8));
+  }
+  if (kind < 0 || kind > 3) reason = "no recovery file";
+  if (reason.empty()) OvDecodeNoteImage(data.data() + kRecoveryHead, data.size() - kRecoveryHead, image, reason);
+  if (!reason.empty()) {
+    const std::string bad = path + ".bad";
+    _TraceFormat("!!! The recovery file %s is damaged (%s): it is kept as %s.\n", path.c_str(), reason.c_str(),
+                 bad.c_str());
+    ::rename(path.c_str(), bad.c_str());
+    return;
+  }
+  // The opened note it was, while it is on the board; otherwise a new note.
+  OvLogObj* note = nullptr;
+  for (const auto& e : m_noteFiles)
+    if (!name.empty() && e.second == name) note = e.first;
+  if (!note) name = m_store.NewNoteFileName(kind);
+  if (!m_store.WriteImage(name, image.data())) {
+    _TraceFormat("!!! The recovered sheet was not written (the recovery file stays): %s\n",
+                 m_store.LastError().c_str());
+    return;
+  }
+  if (!note && (note = MakeNote(kind, RandomBoardPosition())) != nullptr) {
+    m_noteFiles[note] = name;
+    BringToFront(note);
+    note->Release();  // the stack holds it
+  }
+  if (note) SetNoteTexture(note, TextureFromImage(image));
+  SaveIndex();
+  _TraceFormat("The sheet open when the board last stopped was recovered as the note %s.\n", name.c_str());
+  ::unlink(path.c_str());
 }
 
 void OvMemoBoard::EndDropFlight() {
@@ -1087,6 +1192,7 @@ void OvMemoBoard::CloseRecycleView() {
 // ---------------------------------------------------------------------------
 
 void OvMemoBoard::Terminate() {
+  JoinRecoveryWriter();
   if (!m_started) return;
   SaveOpenSheet();
   SaveIndex();

@@ -4,9 +4,11 @@
 // editing and finishing notes, and the notes on disk through OvNoteStore.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ov_ac_memo.h"
@@ -65,6 +67,12 @@ inline constexpr int OV_BOARD_POSITION_DRAWS = 1000;
 // After a note is dropped (or the trash can clicked), frames in which the
 // content's "del_" object may recycle the front note: one note per gesture.
 inline constexpr uint32_t OV_RECYCLE_GESTURE_FRAMES = 10;
+
+// An open sheet that changed is written to the recovery file at most this
+// often, so a crash loses no more ink than this.
+inline constexpr uint32_t OV_RECOVERY_PERIOD_MS = 2000;
+// The recovery file in the data folder.
+inline constexpr const char* OV_RECOVERY_FILE = "sheet.recovery";
 
 // The camera animation rests at this local time.
 inline constexpr int32_t OV_CAMERA_REST_TIME = 2400;
@@ -190,6 +198,15 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   void CancelEdit();
   // A paper dropped by a cancel has landed: back to the board.
   void EndDropFlight();
+  // While the open sheet changes: its picture to the recovery file, written
+  // off the frame by a worker, at most every OV_RECOVERY_PERIOD_MS.
+  void KeepRecovery();
+  // The sheet was kept or put away: no recovery file.
+  void DropRecovery();
+  // Waits for the worker and reports what it could not write.
+  void JoinRecoveryWriter();
+  // At start: a recovery file becomes the note it was.
+  void RestoreRecovery();
   // Enter, Esc, the pen and rubber keys; false on Ctrl+Q (end the program).
   bool HandleKeys();
   // What a click on the control does: its press pulse and its action.
@@ -262,6 +279,11 @@ class OvMemoBoard : public OvAllocated, public OvFlightHost, public OvObjectAdde
   bool m_sheetOpen = false;   // from opening a sheet until ok or cancel
   bool m_dropFlight = false;  // a cancelled new sheet flies back to its pad
   OvVector m_sheetFrom{0, 0, 0};
+  std::thread m_recoveryWriter;
+  std::atomic<bool> m_recoveryBusy{false};
+  std::string m_recoveryError;  // the worker's; read after it is joined
+  uint64_t m_recoveryStamps = 0;
+  uint32_t m_recoveryAt = 0;
   bool m_closing = false;
   uint32_t m_frame = 0;
   uint32_t m_gestureFrame = 0;

@@ -2,6 +2,8 @@
 # kiwa-memo on the real board: a sheet open when the program ends is kept as
 # ok keeps it (the run's quit, the end of its frames, SIGTERM, Ctrl+Q), a new
 # one as a note and an opened note with its new ink; the next start has it.
+# Killed with -9 two seconds after the last stroke, the next start makes the
+# note from the recovery file and removes that.
 # Esc leaves a sheet unsaved (an opened note's file stays as it was, a new
 # sheet leaves no file), so does ok on a new sheet nobody wrote on; the keys
 # choose pens and the rubber, Enter is ok, Esc leaves the recycle view.
@@ -16,14 +18,17 @@ fail() { echo "FAIL: $*"; exit 1; }
 # start FRAMES REPLAY: plays on $tmp/data in the background ($pid).
 start() {
   rm -f "$tmp/trace.log" "$tmp/dump.json"
-  env -u DISPLAY timeout "${limit:-120}" "$memo" --headless 400 300 --fixed-step 1 --frames "$1" --data "$tmp/data" \
+  # kill -9 must reach the board itself, not a wrapper
+  local wrap="timeout ${limit:-120}"
+  [ -z "${bare:-}" ] || wrap=
+  env -u DISPLAY $wrap "$memo" --headless 400 300 --fixed-step 1 --frames "$1" --data "$tmp/data" \
     --content "$stage" --replay "$2" --dump-scene "$tmp/dump.json" --trace "$tmp/trace.log" >"$tmp/out" 2>&1 &
   pid=$!
 }
 # finish WHAT: waits for the run and checks it ended cleanly.
 finish() {
   wait $pid || fail "$1: exit status $?: $(tail -3 "$tmp/out")"
-  grep '!!!' "$tmp/trace.log" && fail "$1: trouble in the trace"
+  [ -n "${trouble:-}" ] || ! grep '!!!' "$tmp/trace.log" || fail "$1: trouble in the trace"
   tail -1 "$tmp/trace.log" | grep -q 'alloc: \([0-9]*\), free: \1$' || fail "$1: memory report not balanced"
 }
 run() { start "$1" "$2" && finish "$2"; }
@@ -47,8 +52,9 @@ cases=(
   "new sheet, last frame|new|frames"
   "new sheet, SIGTERM|new|TERM"
   "opened note, quit|open|quit"
-  "opened note, SIGINT|open|INT"
   "new sheet, Ctrl+Q|new|ctrlq"
+  "new sheet, kill -9|new|KILL"
+  "opened note, kill -9|open|KILL"
 )
 for c in "${cases[@]}"; do
   IFS='|' read -r name sheet end <<<"$c"
@@ -64,20 +70,40 @@ for c in "${cases[@]}"; do
     frames) run 60 "$tmp/$sheet.txt" ;;
     ctrlq) { cat "$tmp/$sheet.txt"; printf '60 key 17 down\n61 key 81 down\n62 key 81 up\n63 key 17 up\n'; } >"$tmp/replay.txt" && limit=20 run 100000000 "$tmp/replay.txt" ;;
     *)
-      start 100000000 "$tmp/$sheet.txt"
+      bare=$([ "$end" = KILL ] && echo 1) start 100000000 "$tmp/$sheet.txt"
       for _ in $(seq 200); do grep -q 'First frame presented' "$tmp/trace.log" 2>/dev/null && break; sleep 0.1; done
-      sleep 3
-      kill -s "$end" $pid
-      finish "$name"
+      if [ "$end" = KILL ]; then
+        for _ in $(seq 200); do [ -e "$tmp/data/sheet.recovery" ] && break; sleep 0.1; done
+        sleep 2.5
+        kill -9 $pid
+        wait $pid 2>/dev/null
+      else
+        sleep 3
+        kill -s "$end" $pid
+        finish "$name"
+      fi
       ;;
   esac
-  grep -q 'open sheet was saved' "$tmp/trace.log" || fail "$name: no trace line for the sheet kept"
+  if [ "$end" = KILL ]; then
+    [ -s "$tmp/data/sheet.recovery" ] || fail "$name: no recovery file"
+  else
+    grep -q 'open sheet was saved' "$tmp/trace.log" || fail "$name: no trace line for the sheet kept"
+    [ ! -e "$tmp/data/sheet.recovery" ] || fail "$name: a recovery file is left"
+  fi
   run 3 "$tmp/idle.txt"
+  [ "$end" != KILL ] || grep -q 'recovered as the note' "$tmp/trace.log" || fail "$name: no trace line for the recovery"
+  [ ! -e "$tmp/data/sheet.recovery" ] || fail "$name: the recovery file is left after the next start"
   [ "$(memo 'len(m["notes"])')" = 1 ] || fail "$name: one note expected at the next start: $(memo m)"
   file=$(memo 'm["notes"][0]["file"]')
   now=$(ink "$tmp/data/$file")
   [ "$now" -gt $((before + 500)) ] || fail "$name: the note has $now inked pixels, $before before the sheet"
 done
+
+# A damaged recovery file is set aside with a trace line; the board starts.
+rm -rf "$tmp/data" && mkdir -p "$tmp/data" && printf 'KMRS\1\0\0\0garbage' >"$tmp/data/sheet.recovery"
+trouble=1 run 3 "$tmp/idle.txt"
+[ -s "$tmp/data/sheet.recovery.bad" ] && [ ! -e "$tmp/data/sheet.recovery" ] || fail "damaged recovery file: $(ls "$tmp/data")"
+grep -q 'recovery file .* is damaged' "$tmp/trace.log" || fail "damaged recovery file: no trace line"
 
 # Sheets left without a note: no new file, an opened note's file byte for byte.
 # case | setup | replay
@@ -100,6 +126,7 @@ for c in "${cases[@]}"; do
   run 150 "$tmp/replay.txt"
   [ "$(cd "$tmp/data" && md5sum [0-3]* 2>/dev/null)" = "$(cat "$tmp/before")" ] ||
     fail "$name: note files changed: $(ls "$tmp/data")"
+  [ ! -e "$tmp/data/sheet.recovery" ] || fail "$name: a recovery file is left"
   [ "$(memo 'len(m["notes"]), "pick1" in m["pickFilter"], m["camRote"], m["editNote"]')" = "$(wc -l <"$tmp/before") True False None" ] ||
     fail "$name: not back on the board: $(memo m)"
 done
