@@ -25,8 +25,11 @@ ASAN_OPTIONS=detect_leaks=0 cmake --build "$build" --target "${targets[@]}" stag
 seeds=$build/seeds
 mkdir -p "$seeds"/{content,wave,language,orvc,note}
 cp "$build"/bin/stage.orv "$build"/demos/*.orv "$seeds/content/"
-[ -d build/debug/fuzz-seeds ] && cp build/debug/fuzz-seeds/* "$seeds/content/"
-[ -d build/debug/note-fuzz-seeds ] && cp build/debug/note-fuzz-seeds/* "$seeds/note/"
+# The files the content and note tests wrote, in whichever test build ran.
+for b in build/debug build/asan build/release-tests; do
+  [ -d $b/fuzz-seeds ] && cp $b/fuzz-seeds/* "$seeds/content/"
+  [ -d $b/note-fuzz-seeds ] && cp $b/note-fuzz-seeds/* "$seeds/note/"
+done
 cp stage/*.lua stage/demos/*.lua "$seeds/orvc/"
 # Inputs starting with 0xFF drive the generator of builder calls.
 for s in stage/stage.lua stage/demos/*.lua; do
