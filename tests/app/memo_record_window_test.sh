@@ -11,53 +11,19 @@ pid=""
 trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; echo "--- record"; cat "$tmp/rec.txt" 2>/dev/null; exit 1; }
 
-# headless DATA FRAMES REPLAY DUMP [more options]
-headless() {
-  SDL_VIDEODRIVER= env -u DISPLAY timeout 60 "$memo" --headless 400 300 --fixed-step 1 --data "$tmp/$1" \
-    --content "$stage" --frames "$2" --replay "$3" --dump-scene "$4" "${@:5}" >/dev/null 2>&1
-}
-# screen DUMP NAME: the window pixel where the dump projects the clump NAME.
-screen() {
-  python3 - "$@" <<'EOF'
-import json, sys
-def walk(cs):
-    for c in cs:
-        yield c
-        yield from walk(c.get('children', []))
-def clumps(objs):
-    for o in objs:
-        yield from walk(o['clumps'])
-        yield from clumps(o['children'])
-c = next(c for c in clumps(json.load(open(sys.argv[1]))['objects']) if c['name'] == sys.argv[2])
-print(round(c['screen'][0]), round(c['screen'][1]))
-EOF
-}
+source "$(dirname "$0")/board_window_lib.sh"
 # The board section with the note files' names left out (they come from the clock).
 board() {
   python3 -c "import json; m = json.load(open('$1'))['memo']; [n.pop('file') for n in m['notes']]; print(m)"
 }
 
 # Where the pad, the edit paper and ok are in a 400x300 window.
-printf '0 move 0 0\n' >"$tmp/none.txt"
-headless probe 3 "$tmp/none.txt" "$tmp/rest.json" || fail "the board did not start headless"
-printf '2 move @_pick1_noteBox1\n3 down left\n4 up left\n' >"$tmp/pad.txt"
-headless probe 60 "$tmp/pad.txt" "$tmp/edit.json" || fail "the pad did not open headless"
+probe_board
 read -r padX padY < <(screen "$tmp/rest.json" _pick1_noteBox1)
 read -r paperX paperY < <(screen "$tmp/edit.json" _editPaper01)
 read -r okX okY < <(screen "$tmp/edit.json" _pick2_ok)
 
-"$memo" 400 300 --fixed-step 1 --data "$tmp/live" --content "$stage" --record "$tmp/rec.txt" \
-  --dump-scene "$tmp/live.json" 2>/dev/null &
-pid=$!
-wid=""
-for _ in $(seq 200); do
-  wid=$(xdotool search --name '^Kiwa Memo' 2>/dev/null | head -1)
-  [ -n "$wid" ] && break
-  kill -0 "$pid" 2>/dev/null || fail "kiwa-memo ended before its window appeared"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no window titled 'Kiwa Memo'"
-sleep 0.5
+open_window --fixed-step 1 --record "$tmp/rec.txt" --dump-scene "$tmp/live.json"
 click() { xdotool mousemove --window "$wid" "$1" "$2"; sleep 0.2; xdotool mousedown 1; sleep 0.2; xdotool mouseup 1; }
 click "$padX" "$padY"
 sleep 2  # the camera turns to the desk

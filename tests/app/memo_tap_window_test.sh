@@ -11,45 +11,14 @@ pid=""
 trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-headless() {
-  SDL_VIDEODRIVER= env -u DISPLAY timeout 60 "$memo" --headless 400 300 --fixed-step 1 --data "$tmp/probe" \
-    --content "$stage" --frames "$1" --replay "$2" --dump-scene "$3" >/dev/null 2>&1
-}
-screen() {
-  python3 - "$@" <<'PY'
-import json, sys
-def walk(cs):
-    for c in cs:
-        yield c
-        yield from walk(c.get('children', []))
-def clumps(objs):
-    for o in objs:
-        yield from walk(o['clumps'])
-        yield from clumps(o['children'])
-c = next(c for c in clumps(json.load(open(sys.argv[1]))['objects']) if c['name'] == sys.argv[2])
-print(round(c['screen'][0]), round(c['screen'][1]))
-PY
-}
+source "$(dirname "$0")/board_window_lib.sh"
 
-printf '0 move 0 0\n' >"$tmp/none.txt"
-headless 3 "$tmp/none.txt" "$tmp/rest.json" || fail "the board did not start headless"
-printf '2 move @_pick1_noteBox1\n3 down left\n4 up left\n' >"$tmp/pad.txt"
-headless 60 "$tmp/pad.txt" "$tmp/edit.json" || fail "the pad did not open headless"
+probe_board
 read -r padX padY < <(screen "$tmp/rest.json" _pick1_noteBox1)
 read -r binX binY < <(screen "$tmp/rest.json" _pick1_ReturnBtn)
 read -r okX okY < <(screen "$tmp/edit.json" _pick2_ok)
 
-"$memo" 400 300 --data "$tmp/live" --content "$stage" --dump-scene "$tmp/live.json" 2>/dev/null &
-pid=$!
-wid=""
-for _ in $(seq 200); do
-  wid=$(xdotool search --name '^Kiwa Memo' 2>/dev/null | head -1)
-  [ -n "$wid" ] && break
-  kill -0 "$pid" 2>/dev/null || fail "kiwa-memo ended before its window appeared"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no window titled 'Kiwa Memo'"
-sleep 0.5
+open_window --dump-scene "$tmp/live.json"
 tap() { xdotool mousemove --window "$wid" "$1" "$2" sleep 0.2 mousedown 1 sleep 0.003 mouseup 1; }
 # A stroke from corner to corner, one motion sample every 20 ms.
 stroke() {
