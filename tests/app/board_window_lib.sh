@@ -19,13 +19,13 @@ PY
 # open_window [options]: the board in a 400x300 window on $tmp/live; sets pid
 # and wid once the window is there.
 open_window() {
-  "$memo" 400 300 --data "$tmp/live" --content "$stage" "$@" 2>/dev/null &
+  "$memo" 400 300 --data "$tmp/live" --content "$stage" "$@" 2>"$tmp/window.err" &
   pid=$!
   wid=""
   for _ in $(seq 200); do
     wid=$(xdotool search --name '^Kiwa Memo' 2>/dev/null | head -1)
     [ -n "$wid" ] && break
-    kill -0 "$pid" 2>/dev/null || fail "kiwa-memo ended before its window appeared"
+    kill -0 "$pid" 2>/dev/null || fail "kiwa-memo ended before its window appeared: $(tail -3 "$tmp/window.err")"
     sleep 0.1
   done
   [ -n "$wid" ] || fail "no window titled 'Kiwa Memo'"
